@@ -1,0 +1,59 @@
+# Shared compile settings for every target of the project.
+function(velantro_target_settings target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+                                             -Wnon-virtual-dtor -Wconversion
+                                             -Wno-sign-conversion)
+    if(FATAL_WARNINGS)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+    if(SANITIZE)
+      target_compile_options(${target} PRIVATE -fsanitize=${SANITIZE}
+                                               -fno-omit-frame-pointer)
+      target_link_options(${target} PRIVATE -fsanitize=${SANITIZE})
+    endif()
+  endif()
+endfunction()
+
+# velantro_library(name SOURCES ... [DEPS ...]) - one static library per src/ folder.
+function(velantro_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  velantro_target_settings(${name})
+endfunction()
+
+# velantro_program(name SOURCES ... [DEPS ...]) - an executable in build/bin.
+function(velantro_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  velantro_target_settings(${name})
+endfunction()
+
+# velantro_add_test(name SOURCES ... [DEPS ...] [LABELS ...]) - one GoogleTest
+# program registered with ctest, run from build/bin so it finds the programs
+# and the data file beside it.
+function(velantro_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock
+                                        GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  velantro_target_settings(${name})
+  add_test(NAME ${name} COMMAND ${name}
+           WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+endfunction()
+
+# Includes every direct subfolder of the current folder that has a CMakeLists.txt.
+macro(velantro_add_subfolders)
+  file(GLOB _velantro_children LIST_DIRECTORIES true
+       ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(_child ${_velantro_children})
+    if(IS_DIRECTORY ${_child} AND EXISTS ${_child}/CMakeLists.txt)
+      add_subdirectory(${_child})
+    endif()
+  endforeach()
+endmacro()

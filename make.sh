@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# One entry point for everything: installs what is missing on Debian 12,
+# configures, builds and runs.
+#   ./make.sh demo     build and run the demo
+#   ./make.sh test     build and run every test through ctest
+#   ./make.sh build    configure and build only
+#   ./make.sh bench    build and run the benchmarks
+#   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
+#   ./make.sh format   apply clang-format to every C++ file
+set -euo pipefail
+cd "$(dirname "$0")"
+
+BUILD_DIR=${BUILD_DIR:-build}
+FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
+
+PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
+          libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+          dbus xvfb xauth fonts-dejavu-core)
+
+install_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    install_packages "${PACKAGES[@]}"
+    local fatal=OFF
+    [ -n "${CI:-}" ] && fatal=ON
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DFATAL_WARNINGS="$fatal" "$@"
+    cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+build)
+    configure_and_build "$@"
+    ;;
+test)
+    configure_and_build
+    ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
+    ;;
+demo)
+    configure_and_build
+    exec bash scripts/demo.sh "$BUILD_DIR" "$@"
+    ;;
+bench)
+    configure_and_build -DCMAKE_BUILD_TYPE=Release
+    for b in "$BUILD_DIR"/bin/*_bench; do
+        echo "== $b"
+        "$b" "$@"
+    done
+    ;;
+fuzz)
+    install_packages "${PACKAGES[@]}" clang libclang-rt-14-dev
+    seconds=${1:-60}
+    CC=clang CXX=clang++ cmake -S . -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined
+    cmake --build "$FUZZ_DIR" --parallel "$(nproc)"
+    for f in "$FUZZ_DIR"/bin/*_fuzz; do
+        echo "== $f for ${seconds}s"
+        corpus="$FUZZ_DIR/corpus/$(basename "$f")"
+        mkdir -p "$corpus"
+        UBSAN_OPTIONS=halt_on_error=1 "$f" -max_total_time="$seconds" "$corpus" fuzz/corpus/"$(basename "$f")" 2>&1 | tail -n 3
+    done
+    ;;
+format)
+    git ls-files '*.cpp' '*.h' | xargs clang-format -i
+    ;;
+*)
+    sed -n '2,10p' "$0"
+    exit 2
+    ;;
+esac
