@@ -1,0 +1,38 @@
+#pragma once
+
+// The text encodings of the translation exchange. The text to translate
+// travels as decimal character references of its UTF-16 code units inside a
+// percent-encoded form field; the reply comes back percent-encoded UTF-8 that
+// may hold character references. All functions are pure.
+
+#include <string>
+#include <string_view>
+
+namespace velantro::translate {
+
+/// "&#", the unit's decimal value and ";" for every UTF-16 code unit, so a
+/// character outside the BMP gives two references. A failure while building
+/// the result is raised as "WebEncode: " and the underlying message.
+std::string WebEncode(std::u16string_view text);
+
+/// ASCII letters and digits unchanged, space as "+", every other byte as "%"
+/// and two upper-case hexadecimal digits.
+std::string FormEncode(std::string_view value);
+
+/// "+" becomes a space; "%" takes up to two following characters, and writes
+/// one byte when they are one or two hexadecimal digits with a value from 1
+/// to 255; otherwise the three characters vanish.
+std::string FormDecode(std::string_view text);
+
+/// UTF-8 to UTF-16, leniently (overlong forms and encoded surrogate halves
+/// pass). A missing or malformed continuation byte, or a four-byte sequence
+/// above U+10FFFF, makes the whole result empty.
+std::u16string Utf8Decode(std::string_view bytes);
+
+/// Replaces character references: "&#" decimal or hexadecimal numbers and a
+/// fixed set of named references, each ended by ";" or a space. Unknown or
+/// malformed references are written back as "&", the name and a space; a
+/// reference still open at the end of the text writes nothing.
+std::u16string WebDecode(std::u16string_view text);
+
+} // namespace velantro::translate
