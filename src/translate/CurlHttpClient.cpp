@@ -1,0 +1,375 @@
+#include "translate/CurlHttpClient.h"
+
+#include "translate/Endpoints.h"
+
+#include <algorithm>
+#include <ctime>
+#include <curl/curl.h>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+namespace velantro::translate {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+CURL* Curl(void* handle) {
+    return static_cast<CURL*>(handle);
+}
+
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
+
+void Append(Slist& list, const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown == nullptr) {
+        throw std::bad_alloc();
+    }
+    (void)list.release();
+    list.reset(grown);
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string DescribeDuration(std::chrono::milliseconds duration) {
+    const auto count = duration.count();
+    return count % 1000 == 0 ? std::to_string(count / 1000) + " s" : std::to_string(count) + " ms";
+}
+
+/// What the callbacks learn during one exchange.
+struct Exchange {
+    std::string Body;
+    std::string StatusLine;
+    bool Redirected = false;
+    bool Rejected = false; // stopped reading a reply that is an error anyway
+    std::string Failure;   // set when a callback ends the exchange
+    Clock::time_point LastActivity = Clock::now();
+    curl_off_t Uploaded = 0;
+    std::chrono::milliseconds Idle{};
+    std::string HostHeader;
+    CURL* Handle = nullptr;
+};
+
+size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    exchange.LastActivity = Clock::now();
+    std::string_view line(data, size * count);
+    std::string_view content = line;
+    while (!content.empty() && (content.back() == '\n' || content.back() == '\r')) {
+        content.remove_suffix(1);
+    }
+    if (content.size() > MaxReplyLineBytes) {
+        exchange.Failure = "Reply from " + exchange.HostHeader + " has a header line longer than " +
+                           std::to_string(MaxReplyLineBytes) + " bytes";
+        return 0;
+    }
+    if (content.starts_with("HTTP/")) {
+        // A new reply begins: an interim 100 reply is followed by the real one.
+        exchange.StatusLine = content;
+        exchange.Redirected = false;
+    } else if (StartsWithNoCase(content, "location:")) {
+        exchange.Redirected = true;
+    }
+    return line.size();
+}
+
+size_t OnBodyBytes(char* data, size_t size, size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    exchange.LastActivity = Clock::now();
+    long status = 0;
+    curl_easy_getinfo(exchange.Handle, CURLINFO_RESPONSE_CODE, &status);
+    if (exchange.Redirected || status < 200 || status > 299) {
+        // The body of an error reply is never used; stop reading it.
+        exchange.Rejected = true;
+        return 0;
+    }
+    const size_t bytes = size * count;
+    if (exchange.Body.size() + bytes > MaxReplyBodyBytes) {
+        exchange.Failure = "Reply from " + exchange.HostHeader + " is larger than " +
+                           std::to_string(MaxReplyBodyBytes / (1024 * 1024)) + " MiB";
+        return 0;
+    }
+    exchange.Body.append(data, bytes);
+    return bytes;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    const auto now = Clock::now();
+    if (uploaded != exchange.Uploaded) {
+        exchange.Uploaded = uploaded;
+        exchange.LastActivity = now;
+    }
+    if (now - exchange.LastActivity > exchange.Idle) {
+        exchange.Failure = "No reply from " + exchange.HostHeader + ": nothing received for " +
+                           DescribeDuration(exchange.Idle);
+        return 1;
+    }
+    return 0;
+}
+
+void InitialiseCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+template <typename T>
+void SetOption(CURL* handle, CURLoption option, T value) {
+    if (const CURLcode rc = curl_easy_setopt(handle, option, value); rc != CURLE_OK) {
+        throw HttpError(std::string("HTTP client setup failed: ") + curl_easy_strerror(rc));
+    }
+}
+
+/// One cookie of libcurl's Netscape-format lines:
+/// domain, tail-match flag, path, secure flag, expiry, name, value.
+struct CookieLine {
+    std::string Domain;
+    bool TailMatch = false;
+    std::string Path;
+    bool Secure = false;
+    long long Expires = 0;
+    std::string Name;
+    std::string Value;
+};
+
+std::optional<CookieLine> ParseCookieLine(std::string_view line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (int i = 0; i < 6; ++i) {
+        const auto tab = line.find('\t', start);
+        if (tab == std::string_view::npos) {
+            return std::nullopt;
+        }
+        fields.emplace_back(line.substr(start, tab - start));
+        start = tab + 1;
+    }
+    fields.emplace_back(line.substr(start));
+    CookieLine cookie;
+    std::string_view domain = fields[0];
+    if (domain.starts_with("#HttpOnly_")) {
+        domain.remove_prefix(10);
+    }
+    if (domain.starts_with('.')) {
+        domain.remove_prefix(1);
+    }
+    cookie.Domain = domain;
+    std::transform(cookie.Domain.begin(), cookie.Domain.end(), cookie.Domain.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    cookie.TailMatch = fields[1] == "TRUE";
+    cookie.Path = fields[2];
+    cookie.Secure = fields[3] == "TRUE";
+    try {
+        cookie.Expires = std::stoll(fields[4]);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    cookie.Name = fields[5];
+    cookie.Value = fields[6];
+    return cookie;
+}
+
+bool Expired(const CookieLine& cookie) {
+    return cookie.Expires != 0 && cookie.Expires <= static_cast<long long>(std::time(nullptr));
+}
+
+bool SameCookie(const CookieLine& a, const CookieLine& b) {
+    return a.Domain == b.Domain && a.Path == b.Path && a.Name == b.Name;
+}
+
+bool DomainMatches(const CookieLine& cookie, std::string_view host) {
+    if (host == cookie.Domain) {
+        return true;
+    }
+    return cookie.TailMatch && host.size() > cookie.Domain.size() &&
+           host.ends_with(cookie.Domain) && host[host.size() - cookie.Domain.size() - 1] == '.';
+}
+
+bool PathMatches(const CookieLine& cookie, std::string_view path) {
+    const std::string_view cookiePath = cookie.Path;
+    if (!path.starts_with(cookiePath)) {
+        return false;
+    }
+    return path.size() == cookiePath.size() || cookiePath.ends_with('/') ||
+           path[cookiePath.size()] == '/';
+}
+
+} // namespace
+
+CurlHttpClient::CurlHttpClient(HttpTimeouts timeouts)
+    : Handle(nullptr)
+    , Timeouts(timeouts) {
+    InitialiseCurlOnce();
+    Handle = curl_easy_init();
+    if (Handle == nullptr) {
+        throw HttpError("HTTP client setup failed: curl_easy_init");
+    }
+    CURL* handle = Curl(Handle);
+    try {
+        SetOption(handle, CURLOPT_NOSIGNAL, 1L);
+        SetOption(handle, CURLOPT_PROTOCOLS_STR, "http");
+        SetOption(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+        // An empty proxy name overrides http_proxy and the other variables.
+        SetOption(handle, CURLOPT_PROXY, "");
+        SetOption(handle, CURLOPT_FOLLOWLOCATION, 0L);
+        SetOption(handle, CURLOPT_FRESH_CONNECT, 1L);
+        SetOption(handle, CURLOPT_FORBID_REUSE, 1L);
+        // An empty file name starts the in-memory cookie engine without reading a file.
+        SetOption(handle, CURLOPT_COOKIEFILE, "");
+        SetOption(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxReplyBodyBytes));
+        SetOption(handle, CURLOPT_HEADERFUNCTION, &OnHeaderLine);
+        SetOption(handle, CURLOPT_WRITEFUNCTION, &OnBodyBytes);
+        SetOption(handle, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+        SetOption(handle, CURLOPT_NOPROGRESS, 0L);
+    } catch (...) {
+        curl_easy_cleanup(handle);
+        throw;
+    }
+}
+
+CurlHttpClient::~CurlHttpClient() {
+    curl_easy_cleanup(Curl(Handle));
+}
+
+void CurlHttpClient::SetTimeouts(HttpTimeouts timeouts) {
+    Timeouts = timeouts;
+}
+
+std::string CurlHttpClient::CookieHeaderFor(const std::string& host,
+                                            const std::string& path) const {
+    std::vector<CookieLine> matching;
+    for (const std::string& line : Cookies) {
+        auto cookie = ParseCookieLine(line);
+        // Plain HTTP only, so cookies marked secure are never sent.
+        if (cookie && !cookie->Secure && !Expired(*cookie) && DomainMatches(*cookie, host) &&
+            PathMatches(*cookie, path)) {
+            matching.push_back(std::move(*cookie));
+        }
+    }
+    // The more specific path first, as browsers do.
+    std::stable_sort(matching.begin(), matching.end(),
+                     [](const auto& a, const auto& b) { return a.Path.size() > b.Path.size(); });
+    std::string header;
+    for (const CookieLine& cookie : matching) {
+        header += (header.empty() ? "" : "; ") + cookie.Name + "=" + cookie.Value;
+    }
+    return header;
+}
+
+void CurlHttpClient::TakeNewCookies() {
+    CURL* handle = Curl(Handle);
+    curl_slist* raw = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_COOKIELIST, &raw);
+    const Slist fresh(raw);
+    curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
+    for (const curl_slist* item = fresh.get(); item != nullptr; item = item->next) {
+        const auto cookie = ParseCookieLine(item->data);
+        if (!cookie) {
+            continue;
+        }
+        // A new cookie replaces the stored one of the same name, domain and path;
+        // one that is already expired deletes it.
+        std::erase_if(Cookies, [&](const std::string& line) {
+            const auto stored = ParseCookieLine(line);
+            return !stored || SameCookie(*stored, *cookie);
+        });
+        if (!Expired(*cookie)) {
+            Cookies.emplace_back(item->data);
+        }
+    }
+    std::erase_if(Cookies, [](const std::string& line) {
+        const auto stored = ParseCookieLine(line);
+        return !stored || Expired(*stored);
+    });
+}
+
+std::string CurlHttpClient::PostForm(const std::string& url, std::string_view body) {
+    EndpointAddress address;
+    try {
+        address = ParseEndpointUrl(url);
+    } catch (const std::invalid_argument& error) {
+        throw HttpError(error.what());
+    }
+    CURL* handle = Curl(Handle);
+
+    Slist headers;
+    Append(headers, "Connection: keep-alive");
+    Append(headers, "Content-Type: application/x-www-form-urlencoded");
+    Append(headers, "Content-Length: " + std::to_string(body.size()));
+    Append(headers, "Host: " + address.HostHeader);
+    Append(headers, "Accept: text/html, */*");
+    Append(headers, "User-Agent: Mozilla/3.0 (compatible; Indy Library)");
+    const std::string path = address.Target.substr(0, address.Target.find('?'));
+    if (const std::string cookies = CookieHeaderFor(address.Host, path); !cookies.empty()) {
+        Append(headers, "Cookie: " + cookies);
+    }
+    Append(headers, "Expect:"); // never wait for a 100 Continue before sending the body
+
+    Exchange exchange;
+    exchange.Handle = handle;
+    exchange.Idle = Timeouts.Idle;
+    exchange.HostHeader = address.HostHeader;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    // The engine holds no cookies while the request is sent, so libcurl writes
+    // no Cookie header of its own; it only collects the reply's Set-Cookie.
+    curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
+    SetOption(handle, CURLOPT_URL, url.c_str());
+    SetOption(handle, CURLOPT_HTTPHEADER, headers.get());
+    SetOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    SetOption(handle, CURLOPT_POSTFIELDS, body.data());
+    SetOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Timeouts.Connect.count()));
+    SetOption(handle, CURLOPT_HEADERDATA, &exchange);
+    SetOption(handle, CURLOPT_WRITEDATA, &exchange);
+    SetOption(handle, CURLOPT_XFERINFODATA, &exchange);
+    SetOption(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+
+    exchange.LastActivity = Clock::now();
+    const CURLcode rc = curl_easy_perform(handle);
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, nullptr);
+    TakeNewCookies();
+
+    if (!exchange.Failure.empty()) {
+        throw HttpError(exchange.Failure);
+    }
+    if (exchange.Rejected ||
+        (rc == CURLE_OK && (exchange.Redirected || status < 200 || status > 299))) {
+        throw HttpError(exchange.StatusLine);
+    }
+    if (rc == CURLE_FILESIZE_EXCEEDED) {
+        throw HttpError("Reply from " + address.HostHeader + " is larger than " +
+                        std::to_string(MaxReplyBodyBytes / (1024 * 1024)) + " MiB");
+    }
+    if (rc == CURLE_OPERATION_TIMEDOUT) {
+        throw HttpError("Connection to " + address.HostHeader + " timed out after " +
+                        DescribeDuration(Timeouts.Connect));
+    }
+    if (rc != CURLE_OK) {
+        throw HttpError(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
+    }
+    return std::move(exchange.Body);
+}
+
+} // namespace velantro::translate

@@ -1,0 +1,60 @@
+#pragma once
+
+// The HTTP client of the translation exchange, on one libcurl easy handle.
+
+#include "translate/HttpClient.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace velantro::translate {
+
+struct HttpTimeouts {
+    /// Longest wait for the connection to be established.
+    std::chrono::milliseconds Connect{15'000};
+    /// Longest wait for the next byte once the exchange has started.
+    std::chrono::milliseconds Idle{60'000};
+};
+
+/// Replies beyond these limits are errors rather than unbounded allocations.
+inline constexpr std::size_t MaxReplyBodyBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t MaxReplyLineBytes = 16384;
+
+/// HTTP/1.0 form posts with fixed headers, in this order: Connection
+/// ("keep-alive"), Content-Type, Content-Length, Host, Accept ("text/html,
+/// */*"), User-Agent ("Mozilla/3.0 (compatible; Indy Library)") and, when
+/// cookies are stored for the host and path, Cookie. Every exchange opens a
+/// fresh connection; no proxy is used, whatever the environment says; a
+/// redirect is never followed. Cookies set by a host live in memory for the
+/// client's life and go back only to that host.
+///
+/// Failures raise HttpError: libcurl's message for connection failures; the
+/// reply's status line as received for a status other than 2xx or a reply
+/// with a Location header; a message naming the limit for a header line over
+/// MaxReplyLineBytes, a body over MaxReplyBodyBytes or a time-out.
+class CurlHttpClient final : public HttpClient {
+public:
+    explicit CurlHttpClient(HttpTimeouts timeouts = {});
+    ~CurlHttpClient() override;
+    CurlHttpClient(const CurlHttpClient&) = delete;
+    CurlHttpClient& operator=(const CurlHttpClient&) = delete;
+
+    std::string PostForm(const std::string& url, std::string_view body) override;
+
+    void SetTimeouts(HttpTimeouts timeouts);
+
+private:
+    std::string CookieHeaderFor(const std::string& host, const std::string& path) const;
+    void TakeNewCookies();
+
+    void* Handle; // CURL*
+    HttpTimeouts Timeouts;
+    /// The cookie store, as libcurl's Netscape-format lines. libcurl parses each
+    /// reply's Set-Cookie headers into its own engine, which is emptied before
+    /// every request so that the Cookie header can be written last.
+    std::vector<std::string> Cookies;
+};
+
+} // namespace velantro::translate

@@ -1,0 +1,60 @@
+#include "translate/Translate.h"
+
+#include "translate/LocalTranslator.h"
+#include "translate/WebEncoding.h"
+
+#include <utility>
+#include <vector>
+
+namespace velantro::translate {
+
+namespace {
+
+using Field = std::pair<std::string_view, std::string>;
+
+std::string FormBody(const std::vector<Field>& fields) {
+    std::string body;
+    for (const auto& [name, value] : fields) {
+        body += name;
+        body += '=';
+        if (!value.empty()) {
+            body += FormEncode(value);
+        }
+        // Every field, the last one too, ends in "&".
+        body += '&';
+    }
+    return body;
+}
+
+std::vector<Field> RequestFields(std::u16string_view text, std::int32_t languageCode) {
+    return {{"l1", WebEncode(text)}, {"TargetLang", std::to_string(languageCode)}};
+}
+
+} // namespace
+
+std::string BuildRequestBody(std::u16string_view text, std::int32_t languageCode) {
+    return FormBody(RequestFields(text, languageCode));
+}
+
+std::string_view CutTranslation(std::string_view replyBody) {
+    constexpr std::string_view Marker = "l1=";
+    if (const auto start = replyBody.find(Marker); start != std::string_view::npos) {
+        replyBody.remove_prefix(start + Marker.size());
+    }
+    return replyBody.substr(0, replyBody.find('&'));
+}
+
+std::u16string DecodeTranslation(std::string_view cutText) {
+    return WebDecode(Utf8Decode(FormDecode(cutText)));
+}
+
+std::u16string Translate(std::u16string_view text, std::int32_t languageCode, HttpClient& http,
+                         const Endpoints& endpoints, platform::WindowTitles& windows) {
+    const std::vector<Field> fields = RequestFields(text, languageCode);
+    const bool local = LocalTranslatorRunning(windows);
+    const std::string reply =
+        http.PostForm(local ? endpoints.Local : endpoints.Web, FormBody(fields));
+    return DecodeTranslation(CutTranslation(reply));
+}
+
+} // namespace velantro::translate

@@ -1,0 +1,34 @@
+#pragma once
+
+// The translation exchange: a text and a language code in, the translation
+// out, through the local translation program when its window is present and
+// through the web endpoint otherwise.
+
+#include "platform/WindowTitles.h"
+#include "translate/Endpoints.h"
+#include "translate/HttpClient.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velantro::translate {
+
+/// The form body: "l1=" and the form-encoded WebEncode of the text, then
+/// "&TargetLang=" and the decimal code, then a final "&".
+std::string BuildRequestBody(std::u16string_view text, std::int32_t languageCode);
+
+/// The translated text in a reply body: what follows the first "l1=" (the
+/// whole body when there is none), up to the first "&" after it.
+std::string_view CutTranslation(std::string_view replyBody);
+
+/// Form decoding, then UTF-8 decoding, then WebDecode.
+std::u16string DecodeTranslation(std::string_view cutText);
+
+/// Translates text into the language with the given code. Asks windows once
+/// whether the local program runs, posts to the chosen endpoint through http
+/// and decodes the reply. Errors of the client propagate unaltered.
+std::u16string Translate(std::u16string_view text, std::int32_t languageCode, HttpClient& http,
+                         const Endpoints& endpoints, platform::WindowTitles& windows);
+
+} // namespace velantro::translate
