@@ -285,14 +285,18 @@ void CurlHttpClient::TakeNewCookies() {
         if (!cookie) {
             continue;
         }
-        // A new cookie replaces the stored one of the same name, domain and path;
-        // one that is already expired deletes it.
-        std::erase_if(Cookies, [&](const std::string& line) {
-            const auto stored = ParseCookieLine(line);
-            return !stored || SameCookie(*stored, *cookie);
-        });
-        if (!Expired(*cookie)) {
+        // A new cookie takes the place of the stored one of the same name, domain
+        // and path, keeping its position in the Cookie header; one that is
+        // already expired deletes it.
+        const auto stored =
+            std::find_if(Cookies.begin(), Cookies.end(), [&](const std::string& line) {
+                const auto parsed = ParseCookieLine(line);
+                return parsed && SameCookie(*parsed, *cookie);
+            });
+        if (stored == Cookies.end()) {
             Cookies.emplace_back(item->data);
+        } else {
+            *stored = item->data;
         }
     }
     std::erase_if(Cookies, [](const std::string& line) {
@@ -313,8 +317,13 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     Slist headers;
     Append(headers, "Connection: keep-alive");
     Append(headers, "Content-Type: application/x-www-form-urlencoded");
-    Append(headers, "Content-Length: " + std::to_string(body.size()));
-    Append(headers, "Host: " + address.HostHeader);
+    // libcurl writes a Host header of its own, or one given here, straight
+    // after the request line. To keep the order above, its own is switched
+    // off ("Host:" without a value) and the line travels inside the entry
+    // before it, which libcurl writes out as it stands.
+    Append(headers, "Host:");
+    Append(headers,
+           "Content-Length: " + std::to_string(body.size()) + "\r\nHost: " + address.HostHeader);
     Append(headers, "Accept: text/html, */*");
     Append(headers, "User-Agent: Mozilla/3.0 (compatible; Indy Library)");
     const std::string path = address.Target.substr(0, address.Target.find('?'));

@@ -19,8 +19,10 @@ public:
     bool FailEnumeration = false;
     bool ThrowOnRead = false;
     int TitlesRead = 0;
+    int Enumerations = 0;
 
     bool EnumWindows(const std::function<bool(platform::WindowHandle)>& visit) override {
+        ++Enumerations;
         if (FailEnumeration) {
             return false;
         }

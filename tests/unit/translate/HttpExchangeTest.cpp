@@ -1,0 +1,247 @@
+// The exchange over real loopback sockets: CurlHttpClient against a server
+// that checks and scripts raw bytes.
+
+#include "RawHttpServer.h"
+#include "TitleListWindows.h"
+#include "translate/CurlHttpClient.h"
+#include "translate/Translate.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace velantro::translate {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::RawHttpServer;
+using testing::TitleListWindows;
+using namespace std::chrono_literals;
+
+constexpr std::string_view LocalTitle = "Tolvane Verbatrix 3.9 - English";
+
+/// Endpoints on the test servers' ports. The web endpoint is named
+/// "localhost" so that it is a different cookie host from the local one.
+Endpoints TestEndpoints(std::uint16_t localPort, std::uint16_t webPort) {
+    return {"http://127.0.0.1:" + std::to_string(localPort) + "/",
+            "http://localhost:" + std::to_string(webPort) + "/vl.asp"};
+}
+
+std::string ExpectedRequest(std::string_view target, std::string_view host, std::string_view body,
+                            std::string_view cookie = {}) {
+    std::string request = "POST " + std::string(target) + " HTTP/1.0\r\n";
+    request += "Connection: keep-alive\r\n";
+    request += "Content-Type: application/x-www-form-urlencoded\r\n";
+    request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    request += "Host: " + std::string(host) + "\r\n";
+    request += "Accept: text/html, */*\r\n";
+    request += "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
+    if (!cookie.empty()) {
+        request += "Cookie: " + std::string(cookie) + "\r\n";
+    }
+    return request + "\r\n" + std::string(body);
+}
+
+class HttpExchange : public ::testing::Test {
+protected:
+    CurlHttpClient Http{HttpTimeouts{5s, 5s}};
+    TitleListWindows Windows;
+
+    std::u16string TranslateOn(std::uint16_t port, bool local = false) {
+        Windows.Titles.clear();
+        if (local) {
+            Windows.Titles.emplace_back(LocalTitle);
+        }
+        return Translate(u"H\u00E9", 5, Http, TestEndpoints(port, port), Windows);
+    }
+
+    /// The message of the error that translating through port raises.
+    std::string ErrorOn(std::uint16_t port) {
+        try {
+            TranslateOn(port);
+        } catch (const HttpError& error) {
+            return error.what();
+        }
+        ADD_FAILURE() << "no error raised";
+        return {};
+    }
+};
+
+TEST_F(HttpExchange, SendsExactlyTheFormPostToEitherEndpoint) {
+    RawHttpServer server(RawHttpServer::Reply("HTTP/1.0 200 OK\r\n\r\nl1=Hola+mundo&x=1"));
+    EXPECT_EQ(TranslateOn(server.Port(), true), u"Hola mundo");
+    EXPECT_EQ(TranslateOn(server.Port(), false), u"Hola mundo");
+
+    const std::string body = "l1=%26%2372%3B%26%23233%3B&TargetLang=5&";
+    const std::string port = std::to_string(server.Port());
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], ExpectedRequest("/", "127.0.0.1:" + port, body));
+    EXPECT_EQ(requests[1], ExpectedRequest("/vl.asp", "localhost:" + port, body));
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(HttpExchange, ReturnsCookiesOnlyToTheHostThatSetThem) {
+    RawHttpServer web(RawHttpServer::Reply(
+        "HTTP/1.0 200 OK\r\nSet-Cookie: session=abc; Path=/\r\nContent-Length: 5\r\n\r\nl1=a&"));
+    RawHttpServer local(RawHttpServer::Reply("HTTP/1.0 200 OK\r\n\r\nl1=b"));
+    const Endpoints endpoints = TestEndpoints(local.Port(), web.Port());
+
+    Windows.Titles = {};
+    EXPECT_EQ(Translate(u"1", 1, Http, endpoints, Windows), u"a");
+    Windows.Titles = {std::string(LocalTitle)};
+    EXPECT_EQ(Translate(u"2", 1, Http, endpoints, Windows), u"b");
+    Windows.Titles = {};
+    EXPECT_EQ(Translate(u"3", 1, Http, endpoints, Windows), u"a");
+
+    const auto webRequests = web.Requests();
+    const auto localRequests = local.Requests();
+    ASSERT_EQ(webRequests.size(), 2u);
+    ASSERT_EQ(localRequests.size(), 1u);
+    const std::string webHost = "localhost:" + std::to_string(web.Port());
+    EXPECT_EQ(webRequests[0], ExpectedRequest("/vl.asp", webHost, "l1=%26%2349%3B&TargetLang=1&"));
+    EXPECT_THAT(localRequests[0], ::testing::Not(HasSubstr("Cookie")));
+    // The cookie comes back as the last header line.
+    EXPECT_EQ(webRequests[1],
+              ExpectedRequest("/vl.asp", webHost, "l1=%26%2351%3B&TargetLang=1&", "session=abc"));
+}
+
+TEST_F(HttpExchange, ANewCookieReplacesTheOldOneAndAnExpiredOneDeletesIt) {
+    int replies = 0;
+    RawHttpServer server([&replies](const RawHttpServer&, int socket, const std::string&) {
+        const char* cookie[] = {"Set-Cookie: a=1\r\nSet-Cookie: b=2\r\n", "Set-Cookie: a=3\r\n",
+                                "Set-Cookie: b=x; Expires=Thu, 01 Jan 1970 00:00:01 GMT\r\n", ""};
+        RawHttpServer::SendAll(socket, std::string("HTTP/1.0 200 OK\r\n") +
+                                           cookie[std::min(replies++, 3)] + "\r\nl1=ok");
+    });
+    for (int i = 0; i < 4; ++i) {
+        TranslateOn(server.Port());
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_THAT(requests[0], ::testing::Not(HasSubstr("Cookie:")));
+    EXPECT_THAT(requests[1], HasSubstr("\r\nCookie: a=1; b=2\r\n"));
+    EXPECT_THAT(requests[2], HasSubstr("\r\nCookie: a=3; b=2\r\n"));
+    EXPECT_THAT(requests[3], HasSubstr("\r\nCookie: a=3\r\n"));
+}
+
+TEST_F(HttpExchange, ErrorStatusesGiveTheStatusLineAsReceived) {
+    struct Case {
+        std::string Reply;
+        std::string Message;
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nNot here!", "HTTP/1.1 404 Not Found"},
+        {"HTTP/1.0 500 Internal Server Error\r\n\r\nl1=oops", "HTTP/1.0 500 Internal Server Error"},
+        {"HTTP/1.0 304 Not Modified\r\n\r\n", "HTTP/1.0 304 Not Modified"},
+        {"HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n\r\n",
+         "HTTP/1.0 401 Unauthorized"},
+        {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n",
+         "HTTP/1.1 302 Found"},
+        // A Location header makes any reply an error.
+        {"HTTP/1.0 200 OK\r\nlocation: /elsewhere\r\n\r\nl1=x", "HTTP/1.0 200 OK"},
+        {"HTTP/1.0 404  odd   spacing \r\n\r\n", "HTTP/1.0 404  odd   spacing "},
+    };
+    for (const Case& c : cases) {
+        RawHttpServer server(RawHttpServer::Reply(c.Reply));
+        EXPECT_EQ(ErrorOn(server.Port()), c.Message);
+        EXPECT_EQ(server.Requests().size(), 1u) << "a redirect must not be followed";
+    }
+}
+
+TEST_F(HttpExchange, AcceptsTheReplyFormsHttpAllows) {
+    struct Case {
+        std::string Reply;
+        std::u16string Text;
+    };
+    const Case cases[] = {
+        {"HTTP/1.0 200 OK\r\n\r\nl1=closed", u"closed"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nl1=lengthIGNORED", u"length"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+         "chunked\r\n\r\n4\r\nl1=c\r\n5\r\nhunk&\r\n0\r\n\r\n",
+         u"chunk"},
+        {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nl1=after",
+         u"after"},
+        {"HTTP/1.0 204 No Content\r\n\r\n", u""},
+        {"HTTP/1.0 201 Created\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\nl1=%C3%A9",
+         u"\u00E9"},
+    };
+    for (const Case& c : cases) {
+        RawHttpServer server(RawHttpServer::Reply(c.Reply));
+        EXPECT_EQ(TranslateOn(server.Port()), c.Text) << c.Reply;
+    }
+}
+
+TEST_F(HttpExchange, OpensAFreshConnectionForEveryExchange) {
+    // The server keeps each connection open after its reply; a client that
+    // reused it would wait for a reply that never comes.
+    RawHttpServer server(
+        RawHttpServer::ReplyAndHold("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nl1=ok"));
+    EXPECT_EQ(TranslateOn(server.Port()), u"ok");
+    EXPECT_EQ(TranslateOn(server.Port()), u"ok");
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(HttpExchange, IgnoresProxyVariables) {
+    RawHttpServer server(RawHttpServer::Reply("HTTP/1.0 200 OK\r\n\r\nl1=direct"));
+    const std::string proxy = "http://127.0.0.1:" + std::to_string(RawHttpServer::ClosedPort());
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+        ::setenv(name, proxy.c_str(), 1);
+    }
+    const std::u16string text = TranslateOn(server.Port());
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+        ::unsetenv(name);
+    }
+    EXPECT_EQ(text, u"direct");
+}
+
+TEST_F(HttpExchange, ConnectionFailuresGiveTheClientsMessage) {
+    const std::uint16_t port = RawHttpServer::ClosedPort();
+    EXPECT_THAT(ErrorOn(port), HasSubstr("port " + std::to_string(port)));
+
+    RawHttpServer reset(
+        RawHttpServer::ReplyThenReset("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\nl1=partial"));
+    EXPECT_FALSE(ErrorOn(reset.Port()).empty());
+
+    RawHttpServer nothing(RawHttpServer::Reply(""));
+    EXPECT_THAT(ErrorOn(nothing.Port()), HasSubstr("Empty reply"));
+}
+
+TEST_F(HttpExchange, AServerThatNeverAnswersTimesOut) {
+    RawHttpServer server(RawHttpServer::Silence());
+    Http.SetTimeouts({5s, 1500ms});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOn(server.Port()), "No reply from localhost:" + std::to_string(server.Port()) +
+                                          ": nothing received for 1500 ms");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 1500ms);
+    EXPECT_LT(waited, 4s);
+}
+
+TEST_F(HttpExchange, OversizedRepliesAreErrors) {
+    const std::string longLine = "X-Long: " + std::string(17 * 1024, 'a') + "\r\n";
+    RawHttpServer longHeader(RawHttpServer::Reply("HTTP/1.0 200 OK\r\n" + longLine + "\r\nl1=x"));
+    EXPECT_THAT(ErrorOn(longHeader.Port()), HasSubstr("header line longer than 16384 bytes"));
+
+    RawHttpServer longStatus(
+        RawHttpServer::Reply("HTTP/1.0 200 " + std::string(17 * 1024, 'O') + "\r\n\r\nl1=x"));
+    EXPECT_THAT(ErrorOn(longStatus.Port()), HasSubstr("header line longer than 16384 bytes"));
+
+    const std::string hugeBody = "l1=" + std::string(20 * 1024 * 1024, 'a');
+    RawHttpServer announced(RawHttpServer::Reply(
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(hugeBody.size()) + "\r\n\r\n" +
+        hugeBody));
+    EXPECT_THAT(ErrorOn(announced.Port()), HasSubstr("larger than 16 MiB"));
+
+    RawHttpServer streamed(RawHttpServer::Reply("HTTP/1.0 200 OK\r\n\r\n" + hugeBody));
+    EXPECT_THAT(ErrorOn(streamed.Port()), HasSubstr("larger than 16 MiB"));
+
+    // Exactly at the limit is still a reply.
+    const std::string fullBody = "l1=ok&" + std::string(MaxReplyBodyBytes - 6, 'a');
+    RawHttpServer atLimit(RawHttpServer::Reply("HTTP/1.0 200 OK\r\n\r\n" + fullBody));
+    EXPECT_EQ(TranslateOn(atLimit.Port()), u"ok");
+}
+
+} // namespace
+} // namespace velantro::translate
