@@ -1,5 +1,7 @@
 #include "translate/WebEncoding.h"
 
+#include "translate/Utf8Encode.h"
+
 #include <gtest/gtest.h>
 
 namespace velantro::translate {
@@ -159,6 +161,27 @@ TEST(WebDecode, ResolvesReferences) {
     for (const Case& c : cases) {
         EXPECT_EQ(WebDecode(c.Text), c.Expected) << testing::PrintToString(std::u16string(c.Text));
     }
+}
+
+TEST(Utf8Encode, EncodesAndRoundTripsThroughTheDecoder) {
+    struct Case {
+        std::u16string_view Text;
+        std::string_view Bytes;
+    };
+    const Case cases[] = {
+        {u"", ""},
+        {u"a\u00E9\u0414\u20AC", "a\xC3\xA9\xD0\x94\xE2\x82\xAC"},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf8Encode(c.Text), c.Bytes) << testing::PrintToString(std::u16string(c.Text));
+        EXPECT_EQ(Utf8Decode(c.Bytes), c.Text) << testing::PrintToString(c.Bytes);
+    }
+    // Unpaired surrogates have no UTF-8 form.
+    EXPECT_EQ(Utf8Encode(u"\xD800x"), "\xEF\xBF\xBDx");
+    EXPECT_EQ(Utf8Encode(u"x\xDC00"), "x\xEF\xBF\xBD");
+    EXPECT_EQ(Utf8Encode(u"\xDC00\xD800"), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 } // namespace
