@@ -13,4 +13,7 @@ using CommandArgs = std::span<const std::string_view>;
 /// parse [--protocol N] LINE...: prints every event the lines fire.
 int RunParse(CommandArgs args);
 
+/// translate [--web-endpoint URL] CODE TEXT: prints TEXT translated into CODE.
+int RunTranslate(CommandArgs args);
+
 } // namespace velantro::tools

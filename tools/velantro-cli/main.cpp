@@ -17,6 +17,7 @@ struct Command {
 
 constexpr Command Commands[] = {
     {"parse", "parse [--protocol N] LINE...", &velantro::tools::RunParse},
+    {"translate", "translate [--web-endpoint URL] CODE TEXT", &velantro::tools::RunTranslate},
 };
 
 int Usage() {

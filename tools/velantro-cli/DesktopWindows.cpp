@@ -1,0 +1,22 @@
+#include "DesktopWindows.h"
+
+namespace velantro::tools {
+
+namespace {
+
+// Stands where the session-bus window service goes: an enumeration that
+// fails, which the detection reads as "no local program", so every
+// translation goes to the web endpoint.
+class NoDesktopWindows final : public platform::WindowTitles {
+public:
+    bool EnumWindows(const std::function<bool(platform::WindowHandle)>&) override { return false; }
+    int GetWindowText(platform::WindowHandle, char*, int) override { return 0; }
+};
+
+} // namespace
+
+std::unique_ptr<platform::WindowTitles> OpenDesktopWindows() {
+    return std::make_unique<NoDesktopWindows>();
+}
+
+} // namespace velantro::tools
