@@ -1,0 +1,24 @@
+#include "StandinWindow.h"
+
+#include <csignal>
+#include <iostream>
+
+namespace velantro::standins {
+
+// The desktop window comes from the session-bus window service; until this
+// build has one, the stand-in serves without a window and says so.
+int ShowWindowUntilStopped(const std::optional<std::string>& title, int, char**) {
+    if (title) {
+        std::cerr << "translator: no desktop window service in this build; \"" << *title
+                  << "\" is not shown\n";
+    }
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    return 0;
+}
+
+} // namespace velantro::standins

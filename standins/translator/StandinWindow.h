@@ -1,0 +1,16 @@
+#pragma once
+
+// The translator stand-in's window on the desktop, which makes the product
+// detect it as the local translation program.
+
+#include <optional>
+#include <string>
+
+namespace velantro::standins {
+
+/// Shows a top-level window with the given title, when there is one, and
+/// waits until SIGINT or SIGTERM arrives; both must be blocked in every
+/// thread of the process beforehand. Gives the exit status.
+int ShowWindowUntilStopped(const std::optional<std::string>& title, int argc, char** argv);
+
+} // namespace velantro::standins

@@ -1,0 +1,58 @@
+#include "TranslatorService.h"
+
+#include "PhraseBook.h"
+#include "translate/Utf8Encode.h"
+#include "translate/WebEncoding.h"
+
+#include <charconv>
+#include <optional>
+
+namespace velantro::standins {
+
+namespace {
+
+/// The raw (still form-encoded) value of the first field with this name.
+std::optional<std::string_view> FieldValue(std::string_view body, std::string_view name) {
+    while (!body.empty()) {
+        const auto end = body.find('&');
+        const std::string_view field = body.substr(0, end);
+        if (field.size() > name.size() && field.starts_with(name) && field[name.size()] == '=') {
+            return field.substr(name.size() + 1);
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        body.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int32_t> ReadCode(std::string_view text) {
+    std::int32_t code = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+} // namespace
+
+std::string AnswerRequestBody(std::string_view body) {
+    using namespace velantro::translate;
+    const std::string l1 = FormDecode(FieldValue(body, "l1").value_or(""));
+    const std::u16string text = WebDecode(Utf8Decode(l1));
+    const auto code = ReadCode(FormDecode(FieldValue(body, "TargetLang").value_or("")));
+
+    Language target{};
+    std::u16string translation =
+        code && LanguageFromCode(*code, target) ? TranslateText(text, target) : text;
+
+    std::u16string protectedText;
+    for (const char16_t c : translation) {
+        protectedText += c == u'&' ? std::u16string(u"&#38;") : std::u16string(1, c);
+    }
+    return "l1=" + FormEncode(Utf8Encode(protectedText)) + "&";
+}
+
+} // namespace velantro::standins
