@@ -101,6 +101,11 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     httplib::Server server;
+    // Restarting at once must not fail on the last run's connections in TIME_WAIT.
+    server.set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.Post(target, [](const httplib::Request& request, httplib::Response& response) {
         response.set_content(AnswerRequestBody(request.body), "text/html");
     });

@@ -5,8 +5,8 @@
 
 namespace velantro::standins {
 
-// The desktop window comes from the session-bus window service; until this
-// build has one, the stand-in serves without a window and says so.
+// For a platform without a window service in this build: the stand-in
+// serves without a window and says so.
 int ShowWindowUntilStopped(const std::optional<std::string>& title, int, char**) {
     if (title) {
         std::cerr << "translator: no desktop window service in this build; \"" << *title

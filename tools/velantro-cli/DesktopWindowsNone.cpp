@@ -4,8 +4,8 @@ namespace velantro::tools {
 
 namespace {
 
-// Stands where the session-bus window service goes: an enumeration that
-// fails, which the detection reads as "no local program", so every
+// For a platform without a window service in this build: an enumeration
+// that fails, which the detection reads as "no local program", so every
 // translation goes to the web endpoint.
 class NoDesktopWindows final : public platform::WindowTitles {
 public:
