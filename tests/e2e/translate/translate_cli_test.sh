@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# velantro-cli translate against the translator stand-in, on the private
+# session bus this test runs on: the web endpoint while no local program
+# window is present, the local program while it is, the option before the
+# environment variable, and errors reported with exit status 1.
+set -u
+bin=$1
+work=$(mktemp -d)
+pids=()
+failures=0
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+web_port=$((20000 + $$ % 20000))
+web="http://127.0.0.1:$web_port/vl.asp"
+
+check() { # name expected actual
+    if [ "$2" == "$3" ]; then
+        echo "ok: $1"
+    else
+        echo "FAILED: $1: expected [$2], got [$3]"
+        failures=$((failures + 1))
+    fi
+}
+wait_for_port() {
+    for _ in $(seq 100); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "FAILED: nothing listens on port $1"
+    exit 1
+}
+requests() { cat "$1" 2>/dev/null | grep -ao 'POST /[^ ]* HTTP/1.0' | wc -l; }
+
+"$bin/translator" --web --port "$web_port" --log "$work/web.log" 2>/dev/null &
+pids+=($!)
+wait_for_port "$web_port"
+
+out=$("$bin/velantro-cli" translate --web-endpoint "$web" 5 "Hello world")
+check "web endpoint translates" "Hola mundo" "$out"
+expected_request=$(printf 'POST /vl.asp HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 40\r\nHost: 127.0.0.1:%s\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\nl1=%%26%%2372%%3B%%26%%23233%%3B&TargetLang=5&' "$web_port")
+: >"$work/web.log"
+"$bin/velantro-cli" translate --web-endpoint "$web" 5 "Hé" >/dev/null
+check "the request's raw bytes" "$expected_request" "$(cat "$work/web.log")"
+
+out=$(VELANTRO_WEB_ENDPOINT="$web" "$bin/velantro-cli" translate 2 "Hello friend")
+check "environment variable" "Здравей приятел" "$out"
+out=$(VELANTRO_WEB_ENDPOINT="http://127.0.0.1:1/vl.asp" "$bin/velantro-cli" translate --web-endpoint "$web" 6 "Hello")
+check "option before environment" "Bonjour" "$out"
+
+err=$("$bin/velantro-cli" translate --web-endpoint "http://127.0.0.1:$web_port/wrong" 5 "Hello" 2>&1 >/dev/null)
+check "error status: exit 1" "1" "$?"
+check "error status: the status line" "HTTP/1.1 404 Not Found" "$err"
+
+# A window whose title holds parentheses is not the local program.
+"$bin/translator" --local --title "Tolvane Verbatrix 3.9 (copy)" --log "$work/odd.log" 2>/dev/null &
+odd=$!
+pids+=($odd)
+wait_for_port 4357
+before=$(requests "$work/web.log")
+out=$("$bin/velantro-cli" translate --web-endpoint "$web" 5 "Hello")
+check "parenthesised title: translated" "Hola" "$out"
+check "parenthesised title: web endpoint" "$((before + 1)) 0" "$(requests "$work/web.log") $(requests "$work/odd.log")"
+kill "$odd"
+wait "$odd" 2>/dev/null
+
+"$bin/translator" --local --log "$work/local.log" 2>/dev/null &
+pids+=($!)
+wait_for_port 4357
+sleep 0.2 # the window reaches the bus after the port opens
+before=$(requests "$work/web.log")
+out=$("$bin/velantro-cli" translate --web-endpoint "$web" 6 "Good morning")
+check "local program translates" "Bon matin" "$out"
+check "local program preferred" "$before 1" "$(requests "$work/web.log") $(requests "$work/local.log")"
+check "local request line and host" "POST / HTTP/1.0|Host: 127.0.0.1:4357" \
+    "$(head -1 "$work/local.log" | tr -d '\r')|$(grep '^Host:' "$work/local.log" | tr -d '\r')"
+
+exit $((failures > 0))
