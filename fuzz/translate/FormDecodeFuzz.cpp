@@ -11,9 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::string decoded = velantro::translate::FormDecode(input);
-    if (decoded.size() > input.size() ||
-        std::count(decoded.begin(), decoded.end(), '\0') >
-            std::count(input.begin(), input.end(), '\0')) {
+    if (decoded.size() > input.size() || std::count(decoded.begin(), decoded.end(), '\0') >
+                                             std::count(input.begin(), input.end(), '\0')) {
         std::abort();
     }
     if (input.find_first_of("%+") == std::string_view::npos && decoded != input) {
