@@ -6,10 +6,14 @@
 #include "translate/CurlHttpClient.h"
 #include "translate/Translate.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace velantro::translate {
 namespace {
@@ -217,6 +221,40 @@ TEST_F(HttpExchange, AServerThatNeverAnswersTimesOut) {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 1500ms);
     EXPECT_LT(waited, 4s);
+}
+
+TEST_F(HttpExchange, AConnectionThatIsNeverAcceptedTimesOut) {
+    // A listener that never accepts, with its queue filled: further SYNs are
+    // dropped and the client's connection attempt hangs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    Http.SetTimeouts({700ms, 5s});
+    const std::uint16_t port = ntohs(address.sin_port);
+    Windows.Titles = {std::string(LocalTitle)};
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        Translate(u"x", 1, Http, TestEndpoints(port, port), Windows);
+        ADD_FAILURE() << "no error raised";
+    } catch (const HttpError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Connection to 127.0.0.1:" + std::to_string(port) + " timed out after 700 ms");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    for (const int filler : fillers) {
+        ::close(filler);
+    }
+    ::close(listener);
 }
 
 TEST_F(HttpExchange, OversizedRepliesAreErrors) {
