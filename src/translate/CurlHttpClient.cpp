@@ -279,7 +279,9 @@ void CurlHttpClient::TakeNewCookies() {
     curl_slist* raw = nullptr;
     curl_easy_getinfo(handle, CURLINFO_COOKIELIST, &raw);
     const Slist fresh(raw);
-    curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
+    if (fresh) {
+        curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
+    }
     for (const curl_slist* item = fresh.get(); item != nullptr; item = item->next) {
         const auto cookie = ParseCookieLine(item->data);
         if (!cookie) {
@@ -306,12 +308,16 @@ void CurlHttpClient::TakeNewCookies() {
 }
 
 std::string CurlHttpClient::PostForm(const std::string& url, std::string_view body) {
-    EndpointAddress address;
-    try {
-        address = ParseEndpointUrl(url);
-    } catch (const std::invalid_argument& error) {
-        throw HttpError(error.what());
+    // The same one or two URLs come back for every exchange.
+    if (url != LastUrl) {
+        try {
+            LastAddress = ParseEndpointUrl(url);
+        } catch (const std::invalid_argument& error) {
+            throw HttpError(error.what());
+        }
+        LastUrl = url;
     }
+    const EndpointAddress& address = LastAddress;
     CURL* handle = Curl(Handle);
 
     Slist headers;
@@ -340,7 +346,6 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
 
     // The engine holds no cookies while the request is sent, so libcurl writes
     // no Cookie header of its own; it only collects the reply's Set-Cookie.
-    curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
     SetOption(handle, CURLOPT_URL, url.c_str());
     SetOption(handle, CURLOPT_HTTPHEADER, headers.get());
     SetOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));

@@ -2,6 +2,7 @@
 
 // The HTTP client of the translation exchange, on one libcurl easy handle.
 
+#include "translate/Endpoints.h"
 #include "translate/HttpClient.h"
 
 #include <chrono>
@@ -55,6 +56,8 @@ private:
     /// reply's Set-Cookie headers into its own engine, which is emptied before
     /// every request so that the Cookie header can be written last.
     std::vector<std::string> Cookies;
+    std::string LastUrl;
+    EndpointAddress LastAddress;
 };
 
 } // namespace velantro::translate
