@@ -344,8 +344,9 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     exchange.HostHeader = address.HostHeader;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    // The engine holds no cookies while the request is sent, so libcurl writes
-    // no Cookie header of its own; it only collects the reply's Set-Cookie.
+    // libcurl's cookie engine is empty between exchanges (TakeNewCookies moves
+    // what a reply set into Cookies), so it writes no Cookie header of its
+    // own; it only parses the reply's Set-Cookie headers for the asked host.
     SetOption(handle, CURLOPT_URL, url.c_str());
     SetOption(handle, CURLOPT_HTTPHEADER, headers.get());
     SetOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));

@@ -53,8 +53,8 @@ private:
     void* Handle; // CURL*
     HttpTimeouts Timeouts;
     /// The cookie store, as libcurl's Netscape-format lines. libcurl parses each
-    /// reply's Set-Cookie headers into its own engine, which is emptied before
-    /// every request so that the Cookie header can be written last.
+    /// reply's Set-Cookie headers into its own engine, whose cookies move here
+    /// after every exchange, so that the Cookie header can be written last.
     std::vector<std::string> Cookies;
     std::string LastUrl;
     EndpointAddress LastAddress;
