@@ -71,7 +71,7 @@ wait "$odd" 2>/dev/null
 "$bin/translator" --local --log "$work/local.log" 2>/dev/null &
 pids+=($!)
 wait_for_port 4357
-sleep 0.2 # the window reaches the bus after the port opens
+sleep 1 # the window reaches the bus just after the port opens
 before=$(requests "$work/web.log")
 out=$("$bin/velantro-cli" translate --web-endpoint "$web" 6 "Good morning")
 check "local program translates" "Bon matin" "$out"
