@@ -185,7 +185,9 @@ constexpr TSupportTable<E> SupportByValue(const std::array<std::uint8_t, N>& pro
 template <typename E, std::size_t N>
 constexpr E LookupWord(const TWordTable<E, N>& table, std::string_view word) {
     for (std::size_t ordinal = 0; ordinal < N; ++ordinal) {
-        if (table.Words[ordinal] == word) {
+        const std::string_view entry = table.Words[ordinal];
+        // Table words are never empty; the first byte rules most of them out cheaply.
+        if (entry.size() == word.size() && entry[0] == word[0] && entry == word) {
             return static_cast<E>(ordinal);
         }
     }

@@ -4,20 +4,7 @@
 
 namespace velantro::skype {
 
-std::string_view NextToken(std::string_view& text, std::string_view delimiters) {
-    const auto start = text.find_first_not_of(delimiters);
-    if (start == std::string_view::npos) {
-        text = {};
-        return {};
-    }
-    auto end = text.find_first_of(delimiters, start);
-    const auto word = text.substr(start, end == std::string_view::npos ? end : end - start);
-    const auto rest = end == std::string_view::npos ? end : text.find_first_not_of(delimiters, end);
-    text = rest == std::string_view::npos ? std::string_view{} : text.substr(rest);
-    return word;
-}
-
-std::string NextToken(std::string& text, std::string_view delimiters) {
+std::string NextToken(std::string& text, TDelimiters delimiters) {
     std::string_view rest = text;
     std::string word{NextToken(rest, delimiters)};
     text.erase(0, text.size() - rest.size());
@@ -39,13 +26,14 @@ int DigitValue(char c, int base) {
 }
 
 int BaseAfterPrefix(std::string_view& digits) {
-    for (std::string_view prefix : {"0x", "0X", "$", "x", "X"}) {
-        if (digits.starts_with(prefix)) {
-            digits.remove_prefix(prefix.size());
-            return 16;
-        }
+    std::size_t prefix = 0;
+    if (!digits.empty() && (digits[0] == '$' || digits[0] == 'x' || digits[0] == 'X')) {
+        prefix = 1;
+    } else if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        prefix = 2;
     }
-    return 10;
+    digits.remove_prefix(prefix);
+    return prefix == 0 ? 10 : 16;
 }
 
 } // namespace
@@ -61,21 +49,20 @@ std::optional<std::int32_t> ReadInteger(std::string_view word) {
         return std::nullopt;
     }
     // The magnitude of INT32_MIN is the largest a negative value may reach.
-    const std::int64_t limit =
-        negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
-                 : std::numeric_limits<std::int32_t>::max();
-    std::int64_t magnitude = 0;
-    for (char c : word) {
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
+    std::uint64_t magnitude = 0;
+    for (const char c : word) {
         const int digit = DigitValue(c, base);
         if (digit < 0) {
             return std::nullopt;
         }
-        magnitude = magnitude * base + digit;
+        magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
         if (magnitude > limit) {
             return std::nullopt;
         }
     }
-    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    const auto value = static_cast<std::int64_t>(magnitude);
+    return static_cast<std::int32_t>(negative ? -value : value);
 }
 
 } // namespace velantro::skype

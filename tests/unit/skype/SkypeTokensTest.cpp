@@ -21,16 +21,20 @@ std::ostream& operator<<(std::ostream& out, const TokenCase& c) {
 
 class NextTokenTest : public testing::TestWithParam<TokenCase> {};
 
+TDelimiters DelimitersOf(const std::string& bytes) {
+    return bytes.size() == 1 ? TDelimiters(bytes[0]) : TDelimiters(bytes[0], bytes[1]);
+}
+
 } // namespace
 
 TEST_P(NextTokenTest, CutsTheFirstWord) {
     const auto& c = GetParam();
     std::string text = c.Text;
-    EXPECT_EQ(NextToken(text, c.Delimiters), c.Word);
+    EXPECT_EQ(NextToken(text, DelimitersOf(c.Delimiters)), c.Word);
     EXPECT_EQ(text, c.Rest);
 
     std::string_view view = c.Text;
-    EXPECT_EQ(NextToken(view, c.Delimiters), c.Word);
+    EXPECT_EQ(NextToken(view, DelimitersOf(c.Delimiters)), c.Word);
     EXPECT_EQ(view, c.Rest);
 }
 
