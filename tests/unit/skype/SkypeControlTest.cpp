@@ -340,13 +340,16 @@ TEST_F(SkypeControlTest, IncomingBlockIsReadUpToItsFirstNulAndNeverPastCbData) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "cbData " << c.CbData << " of " << c.Bytes.size());
-        Events.clear();
-        // Exactly cbData bytes on the heap, so a read past them is caught by ASan.
-        const std::vector<char> block(c.Bytes.begin(), c.Bytes.begin() + c.CbData);
-        EXPECT_EQ(Fake.DeliverBlock(ClientWindow, {block.data(), block.size()}, c.CbData),
-                  HandledWith1);
-        ASSERT_FALSE(Events.empty());
-        EXPECT_EQ(Events[0], "OnCopyData " + c.Line);
+        // Once inside longer readable bytes, once as exactly cbData bytes on
+        // the heap, so that a read past them is also caught by ASan.
+        const std::vector<char> exact(c.Bytes.begin(), c.Bytes.begin() + c.CbData);
+        for (const std::string_view block :
+             {std::string_view(c.Bytes), std::string_view(exact.data(), exact.size())}) {
+            Events.clear();
+            EXPECT_EQ(Fake.DeliverBlock(ClientWindow, block, c.CbData), HandledWith1);
+            ASSERT_FALSE(Events.empty());
+            EXPECT_EQ(Events[0], "OnCopyData " + c.Line);
+        }
     }
 }
 
