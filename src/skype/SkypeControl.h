@@ -59,9 +59,11 @@ public:
     /// The longest command line the transport carries (one more byte for the NUL).
     static constexpr std::size_t MaxCommandLength = 1023;
 
-    /// Sees every message reaching the application window. Takes attach
-    /// statuses and the client's copy-data lines, sets their Result to 1 and
-    /// gives true; gives false, leaving Result alone, for anything else.
+    /// Sees every message reaching the application window. Takes the five
+    /// known attach statuses and the copy-data lines of the attached client's
+    /// window: sets their Result to 1 and gives true. Gives false, leaving
+    /// Result alone, for anything else (other statuses, copy-data from any
+    /// other window or without a record).
     bool AppWindowHook(platform::WindowMessage& message);
 
     /// Sends "SEARCH <type word> <target>" when the protocol in force supports
@@ -94,7 +96,8 @@ private:
     bool Attached = false;
 
 public:
-    /// The protocol in force: set by Attach, replaced by the client's PROTOCOL line.
+    /// The protocol in force: set by Attach, replaced by the client's PROTOCOL
+    /// line. Public so that tools and tests can parse under a chosen protocol.
     std::int32_t Protocol = -1;
 
     /// Routes one received line, whose first word has already been cut off,
