@@ -180,14 +180,24 @@ constexpr TSupportTable<E> SupportByValue(const std::array<std::uint8_t, N>& pro
     return table;
 }
 
+/// Byte-wise equality of two strings of the same length. The protocol's words
+/// are short, so an inline loop beats a call to memcmp.
+constexpr bool SameBytes(std::string_view a, std::string_view b) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 /// The ordinal of the first entry equal to word (exact bytes); ordinal 0 when
 /// no entry is equal.
 template <typename E, std::size_t N>
 constexpr E LookupWord(const TWordTable<E, N>& table, std::string_view word) {
     for (std::size_t ordinal = 0; ordinal < N; ++ordinal) {
         const std::string_view entry = table.Words[ordinal];
-        // Table words are never empty; the first byte rules most of them out cheaply.
-        if (entry.size() == word.size() && entry[0] == word[0] && entry == word) {
+        if (entry.size() == word.size() && SameBytes(entry, word)) {
             return static_cast<E>(ordinal);
         }
     }

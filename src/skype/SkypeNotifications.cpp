@@ -103,7 +103,7 @@ void TSkypeControl::DispatchNotification(std::string_view firstWord, std::string
         return;
     }
     for (const Route* route : routesByLength[firstWord.size()]) {
-        if (route->Word == firstWord) {
+        if (SameBytes(route->Word, firstWord)) {
             route->Handle(*this, rest);
             return;
         }

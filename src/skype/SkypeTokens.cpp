@@ -52,11 +52,15 @@ std::optional<std::int32_t> ReadInteger(std::string_view word) {
     const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
     std::uint64_t magnitude = 0;
     for (const char c : word) {
-        const int digit = DigitValue(c, base);
-        if (digit < 0) {
-            return std::nullopt;
+        unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+        if (digit > 9) {
+            const int hex = base == 16 ? DigitValue(c, base) : -1;
+            if (hex < 0) {
+                return std::nullopt;
+            }
+            digit = static_cast<unsigned>(hex);
         }
-        magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+        magnitude = magnitude * static_cast<unsigned>(base) + digit;
         if (magnitude > limit) {
             return std::nullopt;
         }

@@ -3,6 +3,7 @@
 // Word cutting and integer reading for the chat client's text lines.
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +21,8 @@ public:
         , Second(second) {}
 
     constexpr bool Contains(char c) const { return c == First || c == Second; }
+    constexpr bool IsSingle() const { return First == Second; }
 
-private:
     char First;
     char Second;
 };
@@ -39,8 +40,14 @@ inline std::string_view NextToken(std::string_view& text, TDelimiters delimiters
         ++p;
     }
     const char* const wordStart = p;
-    while (p != end && !delimiters.Contains(*p)) {
-        ++p;
+    if (delimiters.IsSingle()) {
+        // One delimiter: let the library's vectorised search find the word's end.
+        const void* found = std::memchr(p, delimiters.First, static_cast<std::size_t>(end - p));
+        p = found ? static_cast<const char*>(found) : end;
+    } else {
+        while (p != end && !delimiters.Contains(*p)) {
+            ++p;
+        }
     }
     const std::string_view word(wordStart, static_cast<std::size_t>(p - wordStart));
     while (p != end && delimiters.Contains(*p)) {
