@@ -1,6 +1,7 @@
 #include "skype/SkypeTokens.h"
 
-#include <limits>
+#include <algorithm>
+#include <array>
 
 namespace velantro::skype {
 
@@ -13,57 +14,55 @@ std::string NextToken(std::string& text, TDelimiters delimiters) {
 
 namespace {
 
-int DigitValue(char c, int base) {
-    int value = -1;
-    if (c >= '0' && c <= '9') {
-        value = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-        value = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-        value = c - 'A' + 10;
+// The value of every byte as a hexadecimal digit; 0xFF for non-digits.
+constexpr auto DigitValues = [] {
+    std::array<std::uint8_t, 256> values{};
+    values.fill(0xFF);
+    for (int c = '0'; c <= '9'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
     }
-    return value < base ? value : -1;
-}
-
-int BaseAfterPrefix(std::string_view& digits) {
-    std::size_t prefix = 0;
-    if (!digits.empty() && (digits[0] == '$' || digits[0] == 'x' || digits[0] == 'X')) {
-        prefix = 1;
-    } else if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        prefix = 2;
+    for (int c = 'a'; c <= 'f'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
+        values[static_cast<std::size_t>(c - 'a' + 'A')] = static_cast<std::uint8_t>(c - 'a' + 10);
     }
-    digits.remove_prefix(prefix);
-    return prefix == 0 ? 10 : 16;
-}
+    return values;
+}();
 
 } // namespace
 
 std::optional<std::int32_t> ReadInteger(std::string_view word) {
+    const char* p = word.data();
+    const char* const end = p + word.size();
     bool negative = false;
-    if (!word.empty() && (word.front() == '+' || word.front() == '-')) {
-        negative = word.front() == '-';
-        word.remove_prefix(1);
+    if (p != end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
     }
-    const int base = BaseAfterPrefix(word);
-    if (word.empty()) {
+    unsigned base = 10;
+    if (p != end && (*p == '$' || *p == 'x' || *p == 'X')) {
+        base = 16;
+        ++p;
+    } else if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+    }
+    if (p == end) {
         return std::nullopt;
     }
     // The magnitude of INT32_MIN is the largest a negative value may reach.
     const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
     std::uint64_t magnitude = 0;
-    for (const char c : word) {
-        unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
-        if (digit > 9) {
-            const int hex = base == 16 ? DigitValue(c, base) : -1;
-            if (hex < 0) {
-                return std::nullopt;
-            }
-            digit = static_cast<unsigned>(hex);
-        }
-        magnitude = magnitude * static_cast<unsigned>(base) + digit;
-        if (magnitude > limit) {
+    for (; p != end; ++p) {
+        const unsigned digit = DigitValues[static_cast<unsigned char>(*p)];
+        if (digit >= base) {
             return std::nullopt;
         }
+        // Once past the limit, stay just past it: more digits cannot bring the
+        // value back, and 64 bits never overflow this way.
+        magnitude = std::min(magnitude * base + digit, limit + 1);
+    }
+    if (magnitude > limit) {
+        return std::nullopt;
     }
     const auto value = static_cast<std::int64_t>(magnitude);
     return static_cast<std::int32_t>(negative ? -value : value);

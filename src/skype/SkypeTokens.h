@@ -41,9 +41,9 @@ inline std::string_view NextToken(std::string_view& text, TDelimiters delimiters
     }
     const char* const wordStart = p;
     if (delimiters.IsSingle()) {
-        // One delimiter: let the library's vectorised search find the word's end.
+        // One delimiter: the library's vectorised search finds the word's end.
         const void* found = std::memchr(p, delimiters.First, static_cast<std::size_t>(end - p));
-        p = found ? static_cast<const char*>(found) : end;
+        p = found != nullptr ? static_cast<const char*>(found) : end;
     } else {
         while (p != end && !delimiters.Contains(*p)) {
             ++p;
