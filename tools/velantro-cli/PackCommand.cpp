@@ -109,7 +109,8 @@ std::string SourceToText(std::string_view source) {
         source.remove_prefix(3); // a byte order mark some editors write
     }
     if (const auto zero = source.find('\0'); zero != std::string_view::npos) {
-        throw SourceError{SplitLines(source.substr(0, zero)).size() + 1,
+        // The zero byte's line is the last line of what precedes it plus one byte.
+        throw SourceError{SplitLines(std::string(source.substr(0, zero)) + "x").size(),
                           "a zero byte would end the text there"};
     }
     std::string text;
