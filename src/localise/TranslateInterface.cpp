@@ -58,9 +58,9 @@ std::string ReadInterfaceText(const std::string& path) {
     }
     const auto wanted = static_cast<std::size_t>(count);
     constexpr std::size_t Step = std::size_t{1} << 20;
-    // Count is trusted for the first 64 MiB only; beyond that the text grows
-    // as bytes actually arrive.
-    text.reserve(std::min(wanted, std::size_t{64} << 20));
+    // Count is trusted for the first step only; beyond that the text grows as
+    // bytes actually arrive, so a bogus Count costs no memory.
+    text.reserve(std::min(wanted, Step));
     while (text.size() < wanted) {
         const std::size_t before = text.size();
         const std::size_t chunk = std::min(Step, wanted - before);
