@@ -210,12 +210,6 @@ TEST_F(LoadTranslationsTest, FindTranslation) {
     }
 }
 
-TEST_F(LoadTranslationsTest, EmptyTableFindsNothing) {
-    ASSERT_EQ(LoadText(""), "");
-    EXPECT_EQ(FindTranslation("MainForm.btnSend", 1), -1);
-    EXPECT_EQ(FindTranslation("", 0), -1);
-}
-
 TEST(CyrillicToWide, OneCodeUnitPerByte) {
     struct Case {
         std::string Bytes;
