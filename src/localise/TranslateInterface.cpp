@@ -129,6 +129,10 @@ std::u16string CyrillicToWide(std::string_view text) {
     return wide;
 }
 
+std::filesystem::path InstalledDataFolder() {
+    return VELANTRO_INSTALLED_DATA_DIR;
+}
+
 std::string LocateInterfaceFile(const std::filesystem::path& programDir,
                                 const std::filesystem::path& dataDir) {
     const std::filesystem::path name{std::string(InterfaceFileName)};

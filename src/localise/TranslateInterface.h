@@ -47,6 +47,9 @@ std::int32_t FindTranslation(std::string_view key, std::int32_t lang);
 /// their value.
 std::u16string CyrillicToWide(std::string_view text);
 
+/// The folder the install puts the interface file in.
+std::filesystem::path InstalledDataFolder();
+
 /// Where the program finds its interface file: "vlintf.dat" in the working
 /// directory when it is there, else the one in programDir, else the one in
 /// dataDir. When none exists it gives the bare name, which loads an empty table.
