@@ -170,6 +170,10 @@ BENCHMARK(BM_LoadTranslations)->Unit(benchmark::kMillisecond);
 /// time per iteration (the median when repetitions are asked for).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal.
+    RatioReporter()
+        : ConsoleReporter(::isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
