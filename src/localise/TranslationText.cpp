@@ -44,9 +44,11 @@ public:
         SkipBlanks();
     }
 
-    /// Takes the next field into field; false when the line has no more.
-    bool Next(std::string& field) {
-        field.clear();
+    /// Takes the next field; false when the line has no more. The field is a
+    /// view of the line, or of Unquoted when doubled quotes had to be undone;
+    /// it stays valid until the next call.
+    bool Next(std::string_view& field) {
+        field = {};
         if (EmptyFieldPending) {
             EmptyFieldPending = false;
             return true;
@@ -55,13 +57,13 @@ public:
             return false;
         }
         if (Line[Pos] == '"') {
-            TakeQuoted(field);
+            field = TakeQuoted();
         } else {
             const std::size_t start = Pos;
             while (Pos < Line.size() && Line[Pos] != ';' && !IsBlank(Line[Pos])) {
                 ++Pos;
             }
-            field.assign(Line.substr(start, Pos - start));
+            field = Line.substr(start, Pos - start);
         }
         SkipBlanks();
         if (Pos < Line.size() && Line[Pos] == ';') {
@@ -84,22 +86,30 @@ private:
     /// A quoted field runs to the next quote that is not doubled; a doubled
     /// quote stands for one. Without its closing quote it runs to the end of
     /// the line.
-    void TakeQuoted(std::string& field) {
+    std::string_view TakeQuoted() {
         ++Pos;
+        const std::size_t start = Pos;
+        std::size_t quote = Line.find('"', Pos);
+        if (quote == std::string_view::npos || quote + 1 >= Line.size() || Line[quote + 1] != '"') {
+            // No doubled quote: the value is a plain slice of the line.
+            Pos = quote == std::string_view::npos ? Line.size() : quote + 1;
+            return Line.substr(start, std::min(quote, Line.size()) - start);
+        }
+        Unquoted.clear();
         for (;;) {
-            const std::size_t quote = Line.find('"', Pos);
             if (quote == std::string_view::npos) {
-                field.append(Line.substr(Pos));
+                Unquoted.append(Line.substr(Pos));
                 Pos = Line.size();
-                return;
+                return Unquoted;
             }
-            field.append(Line.substr(Pos, quote - Pos));
+            Unquoted.append(Line.substr(Pos, quote - Pos));
             if (quote + 1 < Line.size() && Line[quote + 1] == '"') {
-                field += '"';
+                Unquoted += '"';
                 Pos = quote + 2;
+                quote = Line.find('"', Pos);
             } else {
                 Pos = quote + 1;
-                return;
+                return Unquoted;
             }
         }
     }
@@ -107,6 +117,7 @@ private:
     std::string_view Line;
     std::size_t Pos = 0;
     bool EmptyFieldPending = false;
+    std::string Unquoted;
 };
 
 int DigitValue(char c) {
@@ -163,7 +174,7 @@ std::optional<std::int32_t> ReadLanguageNumber(std::string_view field) {
 
 void ReadTranslationLine(std::string_view line, TTranslation& entry) {
     FieldReader fields(line);
-    std::string field;
+    std::string_view field;
     if (!fields.Next(field)) {
         ThrowMissingField(0);
     }
@@ -173,7 +184,7 @@ void ReadTranslationLine(std::string_view line, TTranslation& entry) {
     }
     const auto lang = ReadLanguageNumber(field);
     if (!lang) {
-        throw std::runtime_error("'" + field + "' is not a valid integer value");
+        throw std::runtime_error("'" + std::string(field) + "' is not a valid integer value");
     }
     entry.Lang = *lang;
     if (!fields.Next(field)) {

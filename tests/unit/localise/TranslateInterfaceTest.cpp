@@ -57,6 +57,8 @@ TEST_F(LoadTranslationsTest, LineGrammar) {
         {R"("Quoted.Key";2;x)", {"Quoted.Key", 2, u"x"}},
         {R"("A;B"  ;2;x)", {"A;B", 2, u"x"}},
         {R"(K;1;"no closing quote; runs on)", {"K", 1, u"no closing quote; runs on"}},
+        {R"(K;1;"no ""closing"" quote)", {"K", 1, u"no \"closing\" quote"}},
+        {R"(K;1;"""")", {"K", 1, u"\""}},
         {"K;$5;a", {"K", 5, u"a"}},
         {"K;0x1F;a", {"K", 31, u"a"}},
         {"K;X1f;a", {"K", 31, u"a"}},
