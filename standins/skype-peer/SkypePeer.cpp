@@ -77,14 +77,21 @@ bool SkypePeer::Hook(WindowMessage& message) {
 }
 
 void SkypePeer::AnswerDiscover(WindowHandle program) {
-    const WindowHandle self = Windows.ApplicationWindow();
-    Windows.SendMessage(program, AttachMessage, self, AttachPending);
+    SendStatus(program, AttachPending);
     // Attached before the success message goes out: the program starts its
     // handshake while that message is still being delivered.
     if (!IsAttached(program)) {
         Attached.push_back(program);
     }
-    Windows.SendMessage(program, AttachMessage, self, AttachSuccess);
+    SendStatus(program, AttachSuccess);
+}
+
+void SkypePeer::SendStatus(WindowHandle program, std::intptr_t status) {
+    const bool accepted =
+        Windows.SendMessage(program, AttachMessage, Windows.ApplicationWindow(), status) != 0;
+    if (OnAttachStatus) {
+        OnAttachStatus(program, status, accepted);
+    }
 }
 
 void SkypePeer::AnswerCommand(WindowHandle program, std::string_view line) {

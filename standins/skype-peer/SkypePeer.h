@@ -31,6 +31,9 @@ public:
     std::function<void(platform::WindowHandle from, std::string_view line)> OnCommand;
     /// Every line sent, with whether the receiver accepted it.
     std::function<void(platform::WindowHandle to, std::string_view line, bool accepted)> OnSent;
+    /// An attach status sent, with whether the receiver accepted it.
+    std::function<void(platform::WindowHandle to, std::intptr_t status, bool accepted)>
+        OnAttachStatus;
     /// A program finished its handshake.
     std::function<void(platform::WindowHandle program)> OnHandshake;
 
@@ -46,6 +49,7 @@ public:
 private:
     bool Hook(platform::WindowMessage& message);
     void AnswerDiscover(platform::WindowHandle program);
+    void SendStatus(platform::WindowHandle program, std::intptr_t status);
     void AnswerCommand(platform::WindowHandle program, std::string_view line);
     bool SendLine(platform::WindowHandle program, const std::string& line);
     bool IsAttached(platform::WindowHandle program) const;

@@ -256,10 +256,26 @@ int main(int argc, char** argv) {
                       << (accepted ? "" : "   (not accepted)") << std::endl;
         }
     };
+    peer->OnAttachStatus = [&](WindowHandle to, std::intptr_t status, bool accepted) {
+        if (!settings.Quiet) {
+            std::cout << "-> " << to << ": attach status " << status
+                      << (accepted ? "" : "   (not accepted)") << std::endl;
+        }
+    };
     peer->OnHandshake = [&](WindowHandle) {
         player.Start();
     };
     Console console(*peer);
+
+    // Without its bus the peer can reach no one: it ends instead of lingering.
+    QTimer busWatch;
+    QObject::connect(&busWatch, &QTimer::timeout, [&] {
+        if (!windows.Connected()) {
+            std::cerr << "skype-peer: the session bus has gone away\n";
+            QCoreApplication::exit(1);
+        }
+    });
+    busWatch.start(500);
 
     if (!settings.Quiet) {
         std::cout << "skype-peer: window " << windows.ApplicationWindow()

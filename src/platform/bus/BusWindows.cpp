@@ -316,7 +316,7 @@ void BusWindows::SetTitle(const std::string& title) {
 }
 
 bool BusWindows::Connected() const {
-    return d->Connected();
+    return d->Connected() && d->Bus.isConnected();
 }
 
 const std::string& BusWindows::ErrorText() const {
