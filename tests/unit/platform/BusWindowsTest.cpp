@@ -21,6 +21,7 @@
 #include <iomanip>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -304,6 +305,18 @@ TEST_F(TwoWindows, UnhandledMessagesGiveZero) {
     EXPECT_EQ(A.SendMessage(b, 0xC001, 0, 0), 3);
     EXPECT_EQ(A.SendMessage(b, 0xC001, 0, 0), 0);
     EXPECT_EQ(calls, 1);
+}
+
+TEST_F(TwoWindows, AnErrorInTheReceiversHookIsContainedThere) {
+    B.HookMainWindow([](WindowMessage& message) -> bool {
+        if (message.LParam == 1) {
+            throw std::runtime_error("handler failed");
+        }
+        message.Result = 7;
+        return true;
+    });
+    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), 0xC001, 0, 1), 0);
+    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), 0xC001, 0, 2), 7) << "B carries on";
 }
 
 TEST_F(TwoWindows, BroadcastReachesEveryWindowIncludingTheSenders) {
