@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -154,12 +155,21 @@ public:
 
 private:
     void Read() {
+        if (InBackground()) {
+            Pause();
+            return;
+        }
         char chunk[4096];
         const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+            return;
+        }
+        if (count < 0 && errno == EIO) {
+            Pause(); // moved to the background between the check and the read
+            return;
+        }
         if (count <= 0) {
-            if (count == 0 || errno != EINTR) {
-                Notifier.setEnabled(false); // end of input: the peer keeps running
-            }
+            Notifier.setEnabled(false); // end of input: the peer keeps running
             return;
         }
         Pending.append(chunk, static_cast<std::size_t>(count));
@@ -168,6 +178,18 @@ private:
             Pending.erase(0, end + 1);
             Play(line);
         }
+    }
+
+    /// Started in the background of a terminal (skype-peer &), the peer
+    /// leaves the terminal's input to the foreground until it is brought
+    /// to the foreground itself.
+    static bool InBackground() {
+        return ::isatty(STDIN_FILENO) != 0 && ::tcgetpgrp(STDIN_FILENO) != ::getpgrp();
+    }
+
+    void Pause() {
+        Notifier.setEnabled(false);
+        QTimer::singleShot(300, &Notifier, [this] { Notifier.setEnabled(true); });
     }
 
     void Play(const std::string& line) {
@@ -181,6 +203,9 @@ private:
                 return;
             }
             if (step->What == ScriptStep::Kind::Message) {
+                if (Peer.AttachedPrograms().empty()) {
+                    std::cerr << "skype-peer: no program attached yet; the message waits for one\n";
+                }
                 Peer.PlayIncoming(step->Message);
             } else if (step->What == ScriptStep::Kind::Raw) {
                 Peer.SendToAll(step->Line);
@@ -200,6 +225,9 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    // Reading the terminal from the background gives an error instead of
+    // stopping the peer while programs wait for its answers.
+    std::signal(SIGTTIN, SIG_IGN);
     QCoreApplication app(argc, argv);
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (!args.empty() && (args.front() == "--help" || args.front() == "-h")) {
