@@ -431,9 +431,17 @@ TEST_F(PeerProcess, TitleAndResultsCrossTheProcessBoundary) {
 TEST_F(PeerProcess, PeerThatSendsWhileBeingSentToGetsThrough) {
     // The peer sends the line back from inside its hook, while this window
     // still waits for the result of its own send.
+    // Inside that answer this window reads the title of the peer, which is
+    // itself still waiting for its send to return.
+    std::string titleDuringEcho;
+    SeenBySelf.Answer = [&](const WindowMessage&) {
+        titleDuringEcho = TitleOf(Self, PeerWindow);
+        return 1;
+    };
     const std::string line = "echo \xF0\x9F\x98\x80 with a\nline break";
     EXPECT_EQ(SendCopyData(Self, PeerWindow, line), static_cast<std::intptr_t>(line.size()));
     EXPECT_THAT(SeenBySelf.Messages, ElementsAre(Seen{WM_COPYDATA, PeerWindow, 0, 0, line}));
+    EXPECT_EQ(titleDuringEcho, "bus test peer");
 }
 
 TEST_F(PeerProcess, CrossingSendsNeitherDeadlockNorLoseNorReorderLines) {
