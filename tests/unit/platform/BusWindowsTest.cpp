@@ -15,6 +15,7 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTimer>
+#include <csignal>
 #include <cstdint>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -487,6 +488,20 @@ TEST_F(PeerProcess, AWindowWhoseProgramEndedGivesZeroAtOnce) {
     EXPECT_EQ(SendCopyData(Self, PeerWindow, "late"), 0);
     EXPECT_EQ(TitleOf(Self, PeerWindow), "");
     EXPECT_LT(clock.elapsed(), 1000);
+}
+
+TEST_F(PeerProcess, AStuckProgramDelaysASendOnlyUntilTheTimeOut) {
+    ASSERT_EQ(::kill(static_cast<pid_t>(Peer->processId()), SIGSTOP), 0);
+    Self.SetSendTimeout(300ms);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 1), 0);
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 3000);
+    ASSERT_EQ(::kill(static_cast<pid_t>(Peer->processId()), SIGCONT), 0);
+    // The message was delivered late; the next one is answered as usual.
+    Self.SetSendTimeout(10s);
+    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 2), 3);
 }
 
 TEST(BusWindowsOffline, WithoutABusNothingIsPretended) {
