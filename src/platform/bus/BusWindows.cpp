@@ -1,0 +1,406 @@
+#include "platform/bus/BusWindows.h"
+
+#include "platform/bus/BusWindowObject.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantMap>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace velantro::platform {
+
+using bus::BusWindowObject;
+
+namespace {
+
+// Title reads and questions to the bus daemon: a window answers these at
+// once unless its program is stuck.
+constexpr int QueryTimeoutMs = 2000;
+// A broadcast waits this long for each window, so one stuck program delays
+// it but never stops it.
+constexpr int BroadcastTimeoutMs = 5000;
+constexpr int DefaultSendTimeoutMs = 25000;
+// How many window names are tried before giving up on joining the bus.
+constexpr int MaxHandleTries = 1000;
+
+constexpr std::uint32_t RequestNameDoNotQueue = 4;
+constexpr std::uint32_t RequestNamePrimaryOwner = 1;
+
+const QString DaemonService = QStringLiteral("org.freedesktop.DBus");
+const QString DaemonPath = QStringLiteral("/org/freedesktop/DBus");
+const QString DaemonInterface = QStringLiteral("org.freedesktop.DBus");
+
+// The windows of this process by handle. A window that lives in the calling
+// thread could only answer a title read once that thread's event loop runs,
+// so titles of this process's windows are read here directly. Also guards
+// every window's title.
+std::mutex RegistryMutex;
+std::map<WindowHandle, BusWindows::Impl*> Registry;
+
+std::atomic<unsigned> ConnectionCounter{0};
+
+QString ServiceName(WindowHandle window) {
+    return QLatin1String(bus::ServicePrefix) + QString::number(window);
+}
+
+QString ObjectPath(WindowHandle window) {
+    return QLatin1String(bus::PathPrefix) + QString::number(window);
+}
+
+/// The decimal number that ends text after prefix; 0 unless the rest is one
+/// to twenty digits without a leading zero that fit a handle.
+WindowHandle NumberAfter(const QString& text, QLatin1String prefix) {
+    if (!text.startsWith(prefix)) {
+        return 0;
+    }
+    const QStringView digits = QStringView(text).mid(prefix.size());
+    if (digits.isEmpty() || digits.size() > 20 || digits.front() == u'0') {
+        return 0;
+    }
+    WindowHandle value = 0;
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9') {
+            return 0;
+        }
+        const auto digit = static_cast<WindowHandle>(c.unicode() - u'0');
+        if (value > (std::numeric_limits<WindowHandle>::max() - digit) / 10) {
+            return 0;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+QDBusMessage DaemonCall(const QString& method) {
+    return QDBusMessage::createMethodCall(DaemonService, DaemonPath, DaemonInterface, method);
+}
+
+} // namespace
+
+std::uint32_t BusMessageId(std::string_view name) {
+    if (name.empty()) {
+        return 0;
+    }
+    std::uint32_t hash = 2166136261u;
+    for (const char c : name) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 'A' && byte <= 'Z') {
+            byte = static_cast<unsigned char>(byte - 'A' + 'a');
+        }
+        hash = (hash ^ byte) * 16777619u;
+    }
+    return 0xC000u + hash % 0x4000u;
+}
+
+struct BusWindows::Impl {
+    QString ConnectionName;
+    QDBusConnection Bus{QString()};
+    WindowHandle Handle = 0;
+    std::string Title; // guarded by RegistryMutex
+    WindowHook Hook;
+    std::unique_ptr<BusWindowObject> Object;
+    std::string Error;
+    int SendTimeoutMs = DefaultSendTimeoutMs;
+
+    bool Connected() const { return Handle != 0; }
+
+    /// The application window's processing of one message: the hook, and a
+    /// result of 0 when the hook lets it pass.
+    std::intptr_t Deliver(WindowMessage& message) {
+        if (!Hook) {
+            return 0;
+        }
+        // The hook may remove or replace itself while it runs.
+        const WindowHook hook = Hook;
+        return hook(message) ? message.Result : 0;
+    }
+
+    QString CurrentTitle() {
+        const std::lock_guard lock(RegistryMutex);
+        return QString::fromUtf8(Title.data(), static_cast<qsizetype>(Title.size()));
+    }
+
+    /// Claims the bus name of a window handle, trying the number of this
+    /// connection's unique name (42 for ":1.42") first, then the next ones.
+    void ClaimHandle() {
+        WindowHandle candidate = NumberAfter(Bus.baseService(), QLatin1String(":1."));
+        for (int attempt = 0; attempt < MaxHandleTries; ++attempt, ++candidate) {
+            if (candidate == 0) {
+                candidate = 1;
+            }
+            // The object goes up first so that a peer that sees the name can
+            // already reach the window.
+            if (!Bus.registerObject(ObjectPath(candidate), Object.get(),
+                                    QDBusConnection::ExportAllSlots |
+                                        QDBusConnection::ExportAllProperties)) {
+                continue;
+            }
+            QDBusMessage request = DaemonCall(QStringLiteral("RequestName"));
+            request << ServiceName(candidate) << RequestNameDoNotQueue;
+            const QDBusMessage reply = Bus.call(request, QDBus::Block, QueryTimeoutMs);
+            if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1 &&
+                reply.arguments().front().toUInt() == RequestNamePrimaryOwner) {
+                Handle = candidate;
+                return;
+            }
+            Bus.unregisterObject(ObjectPath(candidate));
+            if (reply.type() != QDBusMessage::ReplyMessage) {
+                Error = "Cannot claim a window name on the D-Bus session bus: " +
+                        reply.errorMessage().toStdString();
+                return;
+            }
+        }
+        Error = "Cannot claim a window name on the D-Bus session bus: every name tried is taken";
+    }
+
+    /// Every window on the bus, in ascending order of handles.
+    bool ListWindows(std::vector<WindowHandle>& windows) {
+        if (!Connected()) {
+            return false;
+        }
+        const QDBusMessage reply =
+            Bus.call(DaemonCall(QStringLiteral("ListNames")), QDBus::Block, QueryTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+            return false;
+        }
+        for (const QString& name : reply.arguments().front().toStringList()) {
+            if (const WindowHandle window = NumberAfter(name, QLatin1String(bus::ServicePrefix))) {
+                windows.push_back(window);
+            }
+        }
+        std::sort(windows.begin(), windows.end());
+        windows.erase(std::unique(windows.begin(), windows.end()), windows.end());
+        return true;
+    }
+
+    /// Sends one message to a window of another connection and waits at most
+    /// timeoutMs for its result; messages to this thread's windows are
+    /// delivered meanwhile.
+    std::intptr_t SendOverBus(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                              std::intptr_t lParam, int timeoutMs) {
+        if (!Connected()) {
+            return 0;
+        }
+        QDBusMessage call;
+        if (msg == WM_COPYDATA) {
+            const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
+            if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
+                return 0;
+            }
+            call = QDBusMessage::createMethodCall(ServiceName(window), ObjectPath(window),
+                                                  QLatin1String(bus::WindowInterface),
+                                                  QStringLiteral("CopyData"));
+            call << qulonglong{wParam} << qulonglong{record->dwData}
+                 << QByteArray(static_cast<const char*>(record->lpData),
+                               static_cast<qsizetype>(record->cbData));
+        } else if (msg < bus::WM_USER) {
+            // The system's own messages may carry addresses that mean
+            // nothing in another process.
+            return 0;
+        } else {
+            call = QDBusMessage::createMethodCall(ServiceName(window), ObjectPath(window),
+                                                  QLatin1String(bus::WindowInterface),
+                                                  QStringLiteral("Send"));
+            call << uint{msg} << qulonglong{wParam} << qlonglong{lParam};
+        }
+        // A window that is gone must not start anything; the send just fails.
+        call.setAutoStartService(false);
+        const QDBusMessage reply = Bus.call(call, QDBus::BlockWithGui, timeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("x")) {
+            return 0;
+        }
+        return static_cast<std::intptr_t>(reply.arguments().front().toLongLong());
+    }
+
+    /// The title of any window on the bus; false when it cannot be read.
+    bool ReadTitle(WindowHandle window, std::string& title) {
+        if (window == 0) {
+            return false;
+        }
+        {
+            const std::lock_guard lock(RegistryMutex);
+            if (const auto found = Registry.find(window); found != Registry.end()) {
+                title = found->second->Title;
+                return true;
+            }
+        }
+        if (!Connected()) {
+            return false;
+        }
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            ServiceName(window), ObjectPath(window),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QLatin1String(bus::WindowInterface) << QStringLiteral("Title");
+        get.setAutoStartService(false);
+        const QDBusMessage reply = Bus.call(get, QDBus::Block, QueryTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+            return false;
+        }
+        const QVariant value = reply.arguments().front().value<QDBusVariant>().variant();
+        if (value.metaType() != QMetaType::fromType<QString>()) {
+            return false;
+        }
+        title = value.toString().toStdString();
+        return true;
+    }
+};
+
+BusWindows::BusWindows(const std::string& title)
+    : d(std::make_unique<Impl>()) {
+    d->Title = title;
+    if (QCoreApplication::instance() == nullptr) {
+        d->Error = "The bus windows need a QCoreApplication";
+        return;
+    }
+    d->ConnectionName = QStringLiteral("velantro-bus-windows-%1").arg(++ConnectionCounter);
+    d->Bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, d->ConnectionName);
+    if (!d->Bus.isConnected()) {
+        d->Error = "Cannot connect to the D-Bus session bus: " +
+                   d->Bus.lastError().message().toStdString();
+        QDBusConnection::disconnectFromBus(d->ConnectionName);
+        return;
+    }
+    Impl* impl = d.get();
+    d->Object = std::make_unique<BusWindowObject>(
+        [impl](WindowMessage& message) { return impl->Deliver(message); },
+        [impl] { return impl->CurrentTitle(); });
+    d->ClaimHandle();
+    if (!d->Connected()) {
+        d->Object.reset();
+        QDBusConnection::disconnectFromBus(d->ConnectionName);
+        return;
+    }
+    const std::lock_guard lock(RegistryMutex);
+    Registry[d->Handle] = impl;
+}
+
+BusWindows::~BusWindows() {
+    if (d->Connected()) {
+        {
+            const std::lock_guard lock(RegistryMutex);
+            Registry.erase(d->Handle);
+        }
+        d->Bus.unregisterObject(ObjectPath(d->Handle));
+        d->Bus = QDBusConnection(QString());
+        // Closing the connection releases the window's name, so senders that
+        // still hold the handle fail at once.
+        QDBusConnection::disconnectFromBus(d->ConnectionName);
+    }
+}
+
+void BusWindows::SetTitle(const std::string& title) {
+    {
+        const std::lock_guard lock(RegistryMutex);
+        d->Title = title;
+    }
+    if (d->Connected()) {
+        QDBusMessage changed = QDBusMessage::createSignal(
+            ObjectPath(d->Handle), QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"));
+        changed << QLatin1String(bus::WindowInterface)
+                << QVariantMap{{QStringLiteral("Title"), d->CurrentTitle()}} << QStringList();
+        d->Bus.send(changed);
+    }
+}
+
+bool BusWindows::Connected() const {
+    return d->Connected() && d->Bus.isConnected();
+}
+
+const std::string& BusWindows::ErrorText() const {
+    return d->Error;
+}
+
+void BusWindows::SetSendTimeout(std::chrono::milliseconds timeout) {
+    d->SendTimeoutMs = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
+        timeout.count(), 1, std::numeric_limits<int>::max()));
+}
+
+std::uint32_t BusWindows::RegisterWindowMessage(const std::string& name) {
+    return d->Connected() ? BusMessageId(name) : 0;
+}
+
+std::intptr_t BusWindows::Broadcast(std::uint32_t msg, std::uintptr_t wParam,
+                                    std::intptr_t lParam) {
+    std::vector<WindowHandle> windows;
+    if (!d->ListWindows(windows)) {
+        return 0;
+    }
+    for (const WindowHandle window : windows) {
+        if (window == d->Handle) {
+            WindowMessage message{msg, wParam, lParam, 0};
+            d->Deliver(message);
+        } else {
+            d->SendOverBus(window, msg, wParam, lParam, BroadcastTimeoutMs);
+        }
+    }
+    return 1;
+}
+
+std::intptr_t BusWindows::SendMessage(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                                      std::intptr_t lParam) {
+    if (window == 0) {
+        return 0;
+    }
+    if (window == d->Handle) {
+        // A window of this connection is called directly, as the desktop
+        // does for a window of the sending thread.
+        WindowMessage message{msg, wParam, lParam, 0};
+        return d->Deliver(message);
+    }
+    return d->SendOverBus(window, msg, wParam, lParam, d->SendTimeoutMs);
+}
+
+WindowHandle BusWindows::ApplicationWindow() {
+    return d->Handle;
+}
+
+void BusWindows::HookMainWindow(WindowHook hook) {
+    d->Hook = std::move(hook);
+}
+
+void BusWindows::UnhookMainWindow() {
+    d->Hook = nullptr;
+}
+
+bool BusWindows::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
+    std::vector<WindowHandle> windows;
+    if (!d->ListWindows(windows)) {
+        return false;
+    }
+    for (const WindowHandle window : windows) {
+        if (!visit(window)) {
+            break;
+        }
+    }
+    return true;
+}
+
+int BusWindows::GetWindowText(WindowHandle window, char* buffer, int maxCount) {
+    if (buffer == nullptr || maxCount <= 0) {
+        return 0;
+    }
+    std::string title;
+    if (!d->ReadTitle(window, title)) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    const std::size_t count = std::min(title.size(), static_cast<std::size_t>(maxCount - 1));
+    std::memcpy(buffer, title.data(), count);
+    buffer[count] = '\0';
+    return static_cast<int>(count);
+}
+
+} // namespace velantro::platform
