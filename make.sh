@@ -65,7 +65,8 @@ fuzz)
     install_packages "${PACKAGES[@]}" clang libclang-rt-14-dev
     seconds=${1:-60}
     CC=clang CXX=clang++ cmake -S . -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined
+        -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined \
+        -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
     cmake --build "$FUZZ_DIR" --parallel "$(nproc)"
     for f in "$FUZZ_DIR"/bin/*_fuzz; do
         echo "== $f for ${seconds}s"

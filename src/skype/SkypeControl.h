@@ -1,22 +1,103 @@
 #pragma once
 
+#include "platform/WindowMessages.h"
 #include "skype/SkypeEvents.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace velantro::skype {
 
-/// The component through which the program talks to the chat client. It turns
-/// every line the client sends into a typed event.
+/// The component through which the program talks to the chat client. It finds
+/// the client by a broadcast, attaches, announces its name and protocol, sends
+/// command lines and turns every line the client sends into a typed event.
+///
+/// Everything runs on the thread of the application window. Sends are
+/// synchronous, so the client's answers (and the events they fire) may arrive
+/// re-entrantly while a command is being sent.
 class TSkypeControl : public TSkypeEvents {
 public:
+    /// A component without a window-message service: it never hears from the
+    /// client and sends nothing, but its parser works (tools, parser tests).
     TSkypeControl() = default;
+
+    /// Registers the two messages of the client's desktop API and, when both
+    /// registrations succeed, hooks the application window of messages.
+    /// messages must outlive the component.
+    explicit TSkypeControl(platform::WindowMessages* messages);
+
+    /// Removes the hook when it was installed; sends nothing.
+    ~TSkypeControl();
+
+    // The hook captures this component, so it can be neither copied nor moved.
     TSkypeControl(const TSkypeControl&) = delete;
     TSkypeControl& operator=(const TSkypeControl&) = delete;
+    TSkypeControl(TSkypeControl&&) = delete;
+    TSkypeControl& operator=(TSkypeControl&&) = delete;
 
-    /// The protocol in force: set by Attach, replaced by the client's PROTOCOL line.
+    /// The name announced to the client in the handshake.
+    std::string IdentName = "SkypeControl";
+
+    /// When true, attaches again with protocol 4 as soon as the client reports
+    /// that its API has become available.
+    bool AutoReAttach = false;
+
+    /// Stores ProtocolNumber as the protocol in force and broadcasts the
+    /// discover message; the client answers later with attach statuses. Gives
+    /// the broadcast's result (0 when nothing was broadcast: the component is
+    /// not hooked and could never hear the answer).
+    std::intptr_t Attach(std::int32_t ProtocolNumber);
+
+    /// Sends one command line (without terminator) to the client's API window.
+    /// An empty line, or any line before the attach succeeded, is dropped and
+    /// gives true. A line longer than MaxCommandLength is never sent, not even
+    /// in part, and gives false; so does a send the client did not accept.
+    bool SendCommand(std::string_view command);
+
+    /// The longest command line the transport carries (one more byte for the NUL).
+    static constexpr std::size_t MaxCommandLength = 1023;
+
+    /// Sees every message reaching the application window. Takes the five
+    /// known attach statuses and the copy-data lines of the attached client's
+    /// window: sets their Result to 1 and gives true. Gives false, leaving
+    /// Result alone, for anything else (other statuses, copy-data from any
+    /// other window or without a record).
+    bool AppWindowHook(platform::WindowMessage& message);
+
+    /// Sends "SEARCH <type word> <target>" when the protocol in force supports
+    /// the search type, and otherwise reports it through OnNotSupportedError.
+    void Search(TSkypeSearchType SearchType, std::string_view target);
+
+    /// Sends "GET CHATMESSAGE <id> <property word>" when the protocol in force
+    /// supports the property, and otherwise reports it through OnNotSupportedError.
+    void GetChatMsgProperty(std::int32_t ChatMsgID, TSkypeChatMsgProperty ChatMsgProperty);
+
+    /// Sends "MESSAGE <handle> <text>"; text is inserted unchanged (UTF-8 bytes
+    /// in this program, line breaks and all).
+    void SendMessageTo(std::string_view userHandle, std::string_view text);
+
+    bool IsHooked() const { return Hooked; }
+    std::uint32_t AttachMessageId() const { return AttachMessage; }
+    std::uint32_t DiscoverMessageId() const { return DiscoverMessage; }
+    /// The client's API window, learnt from the latest attach success; 0 before.
+    platform::WindowHandle SkypeWindowHandle() const { return SkypeWindow; }
+    bool IsAttached() const { return Attached; }
+
+private:
+    platform::WindowMessages* Messages = nullptr;
+    bool Hooked = false;
+    std::uint32_t AttachMessage = 0;
+    std::uint32_t DiscoverMessage = 0;
+    platform::WindowHandle SkypeWindow = 0;
+    /// Never cleared once set: a later refusal or absence of the client keeps
+    /// sending to the old window, whose sends then fail.
+    bool Attached = false;
+
+public:
+    /// The protocol in force: set by Attach, replaced by the client's PROTOCOL
+    /// line. Public so that tools and tests can parse under a chosen protocol.
     std::int32_t Protocol = -1;
 
     /// Routes one received line, whose first word has already been cut off,
@@ -49,6 +130,10 @@ private:
     void HandleVersion(std::string_view rest);
     void HandleChat(std::string_view rest);
     void HandleChatMessage(std::string_view rest);
+
+    bool HandleAttachStatus(platform::WindowMessage& message);
+    void HandleCopyData(platform::WindowMessage& message);
+    void Handshake();
 
     /// Reports a received word that the protocol in force should not carry.
     void ReportReceived(std::string_view prefix, std::string_view word);

@@ -4,7 +4,8 @@
 #include "skype/SkypeControl.h"
 #include "skype/SkypeTokens.h"
 
-#include <iterator>
+#include <array>
+#include <vector>
 
 namespace velantro::skype {
 
@@ -24,10 +25,12 @@ std::string DecimalText(std::int32_t value) {
     return std::to_string(value);
 }
 
+constexpr std::size_t MaxRouteWordLength = 18; // "CALLHISTORYCHANGED"
+
 } // namespace
 
-// Compared in this order; the first equal word selects the handler. The
-// search types of the last few words of SearchTypeWords are not reply words.
+// The first word of a line selects its handler. Six search-type words
+// (ACTIVECALLS, ACTIVECHATS, ...) are no reply words and are not listed.
 const TSkypeControl::Route TSkypeControl::Routes[] = {
     {"ERROR", &Call<&TSkypeControl::HandleError>},
     {"USERSTATUS", &Call<&TSkypeControl::HandleUserStatus>},
@@ -87,9 +90,21 @@ void TSkypeControl::DispatchNotification(std::string_view firstWord, std::string
     if (firstWord.empty()) {
         return;
     }
-    for (const Route& route : Routes) {
-        if (route.Word == firstWord) {
-            route.Handle(*this, rest);
+    // The routing words are distinct, so the first equal one is the only one;
+    // bucketing them by length keeps the comparisons few.
+    static const auto routesByLength = [] {
+        std::array<std::vector<const Route*>, MaxRouteWordLength + 1> buckets;
+        for (const Route& route : Routes) {
+            buckets.at(route.Word.size()).push_back(&route);
+        }
+        return buckets;
+    }();
+    if (firstWord.size() > MaxRouteWordLength) {
+        return;
+    }
+    for (const Route* route : routesByLength[firstWord.size()]) {
+        if (SameBytes(route->Word, firstWord)) {
+            route->Handle(*this, rest);
             return;
         }
     }

@@ -1,23 +1,11 @@
 #include "skype/SkypeTokens.h"
 
-#include <limits>
+#include <algorithm>
+#include <array>
 
 namespace velantro::skype {
 
-std::string_view NextToken(std::string_view& text, std::string_view delimiters) {
-    const auto start = text.find_first_not_of(delimiters);
-    if (start == std::string_view::npos) {
-        text = {};
-        return {};
-    }
-    auto end = text.find_first_of(delimiters, start);
-    const auto word = text.substr(start, end == std::string_view::npos ? end : end - start);
-    const auto rest = end == std::string_view::npos ? end : text.find_first_not_of(delimiters, end);
-    text = rest == std::string_view::npos ? std::string_view{} : text.substr(rest);
-    return word;
-}
-
-std::string NextToken(std::string& text, std::string_view delimiters) {
+std::string NextToken(std::string& text, TDelimiters delimiters) {
     std::string_view rest = text;
     std::string word{NextToken(rest, delimiters)};
     text.erase(0, text.size() - rest.size());
@@ -26,56 +14,58 @@ std::string NextToken(std::string& text, std::string_view delimiters) {
 
 namespace {
 
-int DigitValue(char c, int base) {
-    int value = -1;
-    if (c >= '0' && c <= '9') {
-        value = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-        value = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-        value = c - 'A' + 10;
+// The value of every byte as a hexadecimal digit; 0xFF for non-digits.
+constexpr auto DigitValues = [] {
+    std::array<std::uint8_t, 256> values{};
+    values.fill(0xFF);
+    for (int c = '0'; c <= '9'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
     }
-    return value < base ? value : -1;
-}
-
-int BaseAfterPrefix(std::string_view& digits) {
-    for (std::string_view prefix : {"0x", "0X", "$", "x", "X"}) {
-        if (digits.starts_with(prefix)) {
-            digits.remove_prefix(prefix.size());
-            return 16;
-        }
+    for (int c = 'a'; c <= 'f'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
+        values[static_cast<std::size_t>(c - 'a' + 'A')] = static_cast<std::uint8_t>(c - 'a' + 10);
     }
-    return 10;
-}
+    return values;
+}();
 
 } // namespace
 
 std::optional<std::int32_t> ReadInteger(std::string_view word) {
+    const char* p = word.data();
+    const char* const end = p + word.size();
     bool negative = false;
-    if (!word.empty() && (word.front() == '+' || word.front() == '-')) {
-        negative = word.front() == '-';
-        word.remove_prefix(1);
+    if (p != end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
     }
-    const int base = BaseAfterPrefix(word);
-    if (word.empty()) {
+    unsigned base = 10;
+    if (p != end && (*p == '$' || *p == 'x' || *p == 'X')) {
+        base = 16;
+        ++p;
+    } else if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+    }
+    if (p == end) {
         return std::nullopt;
     }
     // The magnitude of INT32_MIN is the largest a negative value may reach.
-    const std::int64_t limit =
-        negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
-                 : std::numeric_limits<std::int32_t>::max();
-    std::int64_t magnitude = 0;
-    for (char c : word) {
-        const int digit = DigitValue(c, base);
-        if (digit < 0) {
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
+    std::uint64_t magnitude = 0;
+    for (; p != end; ++p) {
+        const unsigned digit = DigitValues[static_cast<unsigned char>(*p)];
+        if (digit >= base) {
             return std::nullopt;
         }
-        magnitude = magnitude * base + digit;
-        if (magnitude > limit) {
-            return std::nullopt;
-        }
+        // Once past the limit, stay just past it: more digits cannot bring the
+        // value back, and 64 bits never overflow this way.
+        magnitude = std::min(magnitude * base + digit, limit + 1);
     }
-    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    if (magnitude > limit) {
+        return std::nullopt;
+    }
+    const auto value = static_cast<std::int64_t>(magnitude);
+    return static_cast<std::int32_t>(negative ? -value : value);
 }
 
 } // namespace velantro::skype

@@ -17,6 +17,8 @@ struct Command {
 
 constexpr Command Commands[] = {
     {"parse", "parse [--protocol N] LINE...", &velantro::tools::RunParse},
+    {"pack", "pack [--stored] [--members N] SOURCE OUTPUT", &velantro::tools::RunPack},
+    {"dump", "dump FILE", &velantro::tools::RunDump},
     {"translate", "translate [--web-endpoint URL] CODE TEXT", &velantro::tools::RunTranslate},
 };
 

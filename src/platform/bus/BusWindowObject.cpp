@@ -1,10 +1,27 @@
 #include "platform/bus/BusWindowObject.h"
 
 #include <QDBusError>
+#include <QtGlobal>
+#include <exception>
 #include <limits>
 #include <utility>
 
 namespace velantro::platform::bus {
+
+std::intptr_t BusWindowObject::DeliverGuarded(WindowMessage& message) {
+    // An exception must not unwind through Qt's event dispatch; the sender
+    // sees the message as not handled and this program carries on.
+    try {
+        return Deliver(message);
+    } catch (const std::exception& error) {
+        qWarning("Error while handling window message %u: %s", message.Msg, error.what());
+        sendErrorReply(QDBusError::Failed, QString::fromUtf8(error.what()));
+    } catch (...) {
+        qWarning("Unknown error while handling window message %u", message.Msg);
+        sendErrorReply(QDBusError::Failed, QStringLiteral("Unknown error"));
+    }
+    return 0;
+}
 
 BusWindowObject::BusWindowObject(DeliverFunction deliver, TitleFunction title)
     : Deliver(std::move(deliver))
@@ -28,7 +45,7 @@ qlonglong BusWindowObject::Send(uint msg, qulonglong wParam, qlonglong lParam) {
     message.Msg = msg;
     message.WParam = static_cast<std::uintptr_t>(wParam);
     message.LParam = static_cast<std::intptr_t>(lParam);
-    return Deliver(message);
+    return DeliverGuarded(message);
 }
 
 qlonglong BusWindowObject::CopyData(qulonglong wParam, qulonglong dwData, const QByteArray& data) {
@@ -44,7 +61,7 @@ qlonglong BusWindowObject::CopyData(qulonglong wParam, qulonglong dwData, const 
     message.Msg = WM_COPYDATA;
     message.WParam = static_cast<std::uintptr_t>(wParam);
     message.LParam = reinterpret_cast<std::intptr_t>(&record);
-    return Deliver(message);
+    return DeliverGuarded(message);
 }
 
 } // namespace velantro::platform::bus

@@ -46,6 +46,8 @@ public Q_SLOTS:
     qlonglong CopyData(qulonglong wParam, qulonglong dwData, const QByteArray& data);
 
 private:
+    std::intptr_t DeliverGuarded(WindowMessage& message);
+
     DeliverFunction Deliver;
     TitleFunction TitleOf;
 };

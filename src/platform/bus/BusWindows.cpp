@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVariantMap>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -300,12 +301,22 @@ BusWindows::~BusWindows() {
 }
 
 void BusWindows::SetTitle(const std::string& title) {
-    const std::lock_guard lock(RegistryMutex);
-    d->Title = title;
+    {
+        const std::lock_guard lock(RegistryMutex);
+        d->Title = title;
+    }
+    if (d->Connected()) {
+        QDBusMessage changed = QDBusMessage::createSignal(
+            ObjectPath(d->Handle), QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"));
+        changed << QLatin1String(bus::WindowInterface)
+                << QVariantMap{{QStringLiteral("Title"), d->CurrentTitle()}} << QStringList();
+        d->Bus.send(changed);
+    }
 }
 
 bool BusWindows::Connected() const {
-    return d->Connected();
+    return d->Connected() && d->Bus.isConnected();
 }
 
 const std::string& BusWindows::ErrorText() const {

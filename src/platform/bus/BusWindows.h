@@ -33,7 +33,7 @@ public:
     /// Changes the application window's title.
     void SetTitle(const std::string& title);
 
-    /// True when the application window is on the bus.
+    /// True while the application window is on the bus.
     bool Connected() const;
 
     /// Why the window is not on the bus; empty when it is.

@@ -15,12 +15,14 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTimer>
+#include <csignal>
 #include <cstdint>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iomanip>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -306,6 +308,18 @@ TEST_F(TwoWindows, UnhandledMessagesGiveZero) {
     EXPECT_EQ(calls, 1);
 }
 
+TEST_F(TwoWindows, AnErrorInTheReceiversHookIsContainedThere) {
+    B.HookMainWindow([](WindowMessage& message) -> bool {
+        if (message.LParam == 1) {
+            throw std::runtime_error("handler failed");
+        }
+        message.Result = 7;
+        return true;
+    });
+    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), 0xC001, 0, 1), 0);
+    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), 0xC001, 0, 2), 7) << "B carries on";
+}
+
 TEST_F(TwoWindows, BroadcastReachesEveryWindowIncludingTheSenders) {
     const std::uint32_t discover = A.RegisterWindowMessage("SkypeControlAPIDiscover");
     EXPECT_EQ(A.Broadcast(discover, A.ApplicationWindow(), 0), 1);
@@ -418,9 +432,17 @@ TEST_F(PeerProcess, TitleAndResultsCrossTheProcessBoundary) {
 TEST_F(PeerProcess, PeerThatSendsWhileBeingSentToGetsThrough) {
     // The peer sends the line back from inside its hook, while this window
     // still waits for the result of its own send.
+    // Inside that answer this window reads the title of the peer, which is
+    // itself still waiting for its send to return.
+    std::string titleDuringEcho;
+    SeenBySelf.Answer = [&](const WindowMessage&) {
+        titleDuringEcho = TitleOf(Self, PeerWindow);
+        return 1;
+    };
     const std::string line = "echo \xF0\x9F\x98\x80 with a\nline break";
     EXPECT_EQ(SendCopyData(Self, PeerWindow, line), static_cast<std::intptr_t>(line.size()));
     EXPECT_THAT(SeenBySelf.Messages, ElementsAre(Seen{WM_COPYDATA, PeerWindow, 0, 0, line}));
+    EXPECT_EQ(titleDuringEcho, "bus test peer");
 }
 
 TEST_F(PeerProcess, CrossingSendsNeitherDeadlockNorLoseNorReorderLines) {
@@ -466,6 +488,20 @@ TEST_F(PeerProcess, AWindowWhoseProgramEndedGivesZeroAtOnce) {
     EXPECT_EQ(SendCopyData(Self, PeerWindow, "late"), 0);
     EXPECT_EQ(TitleOf(Self, PeerWindow), "");
     EXPECT_LT(clock.elapsed(), 1000);
+}
+
+TEST_F(PeerProcess, AStuckProgramDelaysASendOnlyUntilTheTimeOut) {
+    ASSERT_EQ(::kill(static_cast<pid_t>(Peer->processId()), SIGSTOP), 0);
+    Self.SetSendTimeout(300ms);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 1), 0);
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 3000);
+    ASSERT_EQ(::kill(static_cast<pid_t>(Peer->processId()), SIGCONT), 0);
+    // The message was delivered late; the next one is answered as usual.
+    Self.SetSendTimeout(10s);
+    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 2), 3);
 }
 
 TEST(BusWindowsOffline, WithoutABusNothingIsPretended) {

@@ -1,0 +1,59 @@
+#pragma once
+
+// The interface translation table: loaded once from the interface file, then
+// looked up by component path and language number.
+
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velantro::localise {
+
+/// The interface file's name, as the program opens it.
+inline constexpr std::string_view InterfaceFileName = "vlintf.dat";
+
+/// One entry of the table: the text that relabels the component at Key for
+/// language Lang.
+struct TTranslation {
+    std::string Key; // component path, compared byte for byte
+    std::int32_t Lang = 0;
+    std::u16string Text;
+
+    friend bool operator==(const TTranslation&, const TTranslation&) = default;
+};
+
+/// Prints an entry as {Key, Lang, "Text"} with non-ASCII code units as \uXXXX.
+std::ostream& operator<<(std::ostream& out, const TTranslation& entry);
+
+/// The process-wide table, in file order; empty until LoadTranslations runs.
+const std::vector<TTranslation>& Translations();
+
+/// Replaces the table with the entries of the interface file at path, one per
+/// line of its text. A file that is missing or cannot be opened leaves the
+/// table empty without an error. On a bad line it throws std::runtime_error
+/// with "LoadTranslations:" followed by the reason, and the table keeps one
+/// entry per line: complete ones before the bad line, what was set of the bad
+/// line, empty ones after it.
+void LoadTranslations(const std::string& path);
+
+/// The index of the first entry with exactly this key and language, or -1.
+std::int32_t FindTranslation(std::string_view key, std::int32_t lang);
+
+/// Turns the file's 8-bit text into UTF-16, one code unit per byte: bytes
+/// 0xC0..0xFF become the Cyrillic letters U+0410..U+044F, all others keep
+/// their value.
+std::u16string CyrillicToWide(std::string_view text);
+
+/// The folder the install puts the interface file in.
+std::filesystem::path InstalledDataFolder();
+
+/// Where the program finds its interface file: "vlintf.dat" in the working
+/// directory when it is there, else the one in programDir, else the one in
+/// dataDir. When none exists it gives the bare name, which loads an empty table.
+std::string LocateInterfaceFile(const std::filesystem::path& programDir,
+                                const std::filesystem::path& dataDir);
+
+} // namespace velantro::localise

@@ -1,0 +1,160 @@
+// The component's transport: finding and attaching to the chat client over
+// window messages, the handshake, sending command lines and taking the
+// client's attach statuses and lines from the application window.
+
+#include "skype/SkypeControl.h"
+
+#include "skype/SkypeTokens.h"
+
+#include <array>
+#include <cstring>
+
+namespace velantro::skype {
+
+namespace {
+
+constexpr std::string_view AttachMessageName = "SkypeControlAPIAttach";
+constexpr std::string_view DiscoverMessageName = "SkypeControlAPIDiscover";
+
+// Attach statuses the client sends in the lParam of the attach message.
+constexpr std::intptr_t AttachSuccess = 0;
+constexpr std::intptr_t AttachPending = 1;
+constexpr std::intptr_t AttachRefused = 2;
+constexpr std::intptr_t AttachNotAvailable = 3;
+constexpr std::intptr_t AttachAPIAvailable = 32769;
+
+/// The line in a copy-data block: its bytes up to the first NUL, and never
+/// past cbData (a block without a NUL gives all its cbData bytes).
+std::string_view LineOf(const platform::CopyDataRecord& record) {
+    if (record.lpData == nullptr) {
+        return {};
+    }
+    const auto* bytes = static_cast<const char*>(record.lpData);
+    const void* nul = std::memchr(bytes, '\0', record.cbData);
+    const std::size_t length =
+        nul == nullptr ? record.cbData
+                       : static_cast<std::size_t>(static_cast<const char*>(nul) - bytes);
+    return {bytes, length};
+}
+
+} // namespace
+
+TSkypeControl::TSkypeControl(platform::WindowMessages* messages)
+    : Messages(messages) {
+    if (Messages == nullptr) {
+        return;
+    }
+    AttachMessage = Messages->RegisterWindowMessage(std::string(AttachMessageName));
+    DiscoverMessage = Messages->RegisterWindowMessage(std::string(DiscoverMessageName));
+    if (AttachMessage != 0 && DiscoverMessage != 0) {
+        Messages->HookMainWindow(
+            [this](platform::WindowMessage& message) { return AppWindowHook(message); });
+        Hooked = true;
+    }
+}
+
+TSkypeControl::~TSkypeControl() {
+    if (Hooked) {
+        Messages->UnhookMainWindow();
+    }
+}
+
+std::intptr_t TSkypeControl::Attach(std::int32_t ProtocolNumber) {
+    Protocol = ProtocolNumber;
+    // Without the hook the client's answer could never be heard; asking would
+    // only make the client prompt its user for nothing.
+    if (!Hooked) {
+        return 0;
+    }
+    return Messages->Broadcast(DiscoverMessage, Messages->ApplicationWindow(), 0);
+}
+
+bool TSkypeControl::SendCommand(std::string_view command) {
+    if (command.empty() || !Attached) {
+        return true;
+    }
+    // Refused whole rather than cut: a truncated command could do something
+    // other than what the caller asked for.
+    if (command.size() > MaxCommandLength) {
+        return false;
+    }
+    std::array<char, MaxCommandLength + 1> buffer{};
+    std::memcpy(buffer.data(), command.data(), command.size());
+    buffer[command.size()] = '\0';
+
+    platform::CopyDataRecord record;
+    record.dwData = 0;
+    record.cbData = static_cast<std::uint32_t>(command.size() + 1);
+    record.lpData = buffer.data();
+    const std::intptr_t result =
+        Messages->SendMessage(SkypeWindow, platform::WM_COPYDATA, Messages->ApplicationWindow(),
+                              reinterpret_cast<std::intptr_t>(&record));
+    return result != 0;
+}
+
+bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {
+    // Before the first attach success there is no client window, and a
+    // copy-data message claiming to come from window 0 is no client's line.
+    if (message.Msg == platform::WM_COPYDATA && Attached && message.WParam == SkypeWindow) {
+        if (message.LParam == 0) {
+            return false;
+        }
+        HandleCopyData(message);
+        return true;
+    }
+    if (message.Msg == AttachMessage && AttachMessage != 0) {
+        return HandleAttachStatus(message);
+    }
+    return false;
+}
+
+void TSkypeControl::HandleCopyData(platform::WindowMessage& message) {
+    const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(message.LParam);
+    std::string_view line = LineOf(record);
+    Fire(OnCopyData, std::string(line));
+    const std::string_view firstWord = NextToken(line, Blank);
+    DispatchNotification(firstWord, line);
+    message.Result = 1;
+}
+
+bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
+    switch (message.LParam) {
+    case AttachSuccess:
+        SkypeWindow = message.WParam;
+        message.Result = 1;
+        Attached = true;
+        // Both lines go out before the owner hears of the success; the
+        // client's answers to them may already have been dispatched.
+        Handshake();
+        Fire(OnAttachSuccess, *this);
+        return true;
+    case AttachPending:
+        message.Result = 1;
+        Fire(OnAttachPending, *this);
+        return true;
+    case AttachRefused:
+        message.Result = 1;
+        Fire(OnAttachRefused, *this);
+        return true;
+    case AttachNotAvailable:
+        message.Result = 1;
+        Fire(OnAPINotAvailable, *this);
+        return true;
+    case AttachAPIAvailable:
+        message.Result = 1;
+        if (AutoReAttach) {
+            Attach(4);
+        }
+        Fire(OnAPIAvailable, *this);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TSkypeControl::Handshake() {
+    SendCommand("NAME " + IdentName);
+    SendCommand("PROTOCOL " + std::to_string(Protocol));
+}
+
+} // namespace velantro::skype

@@ -1,0 +1,201 @@
+#include "ChatClient.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <utility>
+
+namespace velantro::standins {
+
+namespace {
+
+/// Cuts the text up to the first blank off rest, and that blank.
+std::string_view CutWord(std::string_view& rest) {
+    const auto blank = rest.find(' ');
+    const std::string_view word = rest.substr(0, blank);
+    rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    return word;
+}
+
+std::string Upper(std::string_view word) {
+    std::string upper(word);
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return upper;
+}
+
+std::optional<std::int32_t> ParseInt(std::string_view text) {
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool ValidHandle(std::string_view handle) {
+    return !handle.empty() && std::none_of(handle.begin(), handle.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= ' ';
+    });
+}
+
+Answer Lines(std::vector<std::string> lines) {
+    Answer answer;
+    answer.Lines = std::move(lines);
+    return answer;
+}
+
+Answer Error(std::string_view line) {
+    return Lines({std::string(line)});
+}
+
+std::string UsersLine(const std::vector<std::string>& handles) {
+    std::string line = "USERS";
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        line += i == 0 ? " " : ", ";
+        line += handles[i];
+    }
+    return line;
+}
+
+} // namespace
+
+ChatClient::ChatClient(Options options)
+    : Clock([] {
+        return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count());
+    })
+    , Config(std::move(options)) {}
+
+Answer ChatClient::Command(std::string_view line) {
+    std::string_view rest = line;
+    const std::string word = Upper(CutWord(rest));
+    if (word == "NAME") {
+        return Lines({"OK"});
+    }
+    if (word == "PROTOCOL") {
+        return Protocol(rest);
+    }
+    if (word == "PING") {
+        return Lines({"PONG"});
+    }
+    if (word == "SEARCH") {
+        return Search(rest);
+    }
+    if (word == "GET") {
+        return Get(rest);
+    }
+    if (word == "MESSAGE") {
+        return Message(rest);
+    }
+    return Error(errors::UnknownCommand);
+}
+
+std::string ChatClient::Receive(const IncomingMessage& message) {
+    const std::int32_t id =
+        Store({message.From, message.From, message.Body, "RECEIVED", Clock ? Clock() : 0});
+    return "CHATMESSAGE " + std::to_string(id) + " STATUS RECEIVED";
+}
+
+Answer ChatClient::Protocol(std::string_view rest) {
+    const auto asked = ParseInt(rest);
+    if (!asked) {
+        return Error(errors::InvalidProtocol);
+    }
+    // The client speaks protocols 1 to 4 and offers the highest one it shares.
+    const std::int32_t offered = std::clamp(*asked, 1, 4);
+    Answer answer =
+        Lines({"PROTOCOL " + std::to_string(offered), "CURRENTUSERHANDLE " + Config.UserHandle});
+    answer.HandshakeDone = true;
+    return answer;
+}
+
+Answer ChatClient::Search(std::string_view rest) {
+    const std::string type = Upper(CutWord(rest));
+    if (type == "FRIENDS") {
+        return Lines({UsersLine(Config.Friends)});
+    }
+    if (type == "USERS") {
+        // The friends whose handle contains the target, ignoring ASCII case.
+        const std::string target = Upper(rest);
+        std::vector<std::string> found;
+        for (const std::string& handle : Config.Friends) {
+            if (Upper(handle).find(target) != std::string::npos) {
+                found.push_back(handle);
+            }
+        }
+        return Lines({UsersLine(found)});
+    }
+    return Error(errors::SearchNotSupported);
+}
+
+Answer ChatClient::Get(std::string_view rest) {
+    const std::string what = Upper(CutWord(rest));
+    if (what == "CHATMESSAGE") {
+        return GetChatMessage(rest);
+    }
+    if (what == "CURRENTUSERHANDLE") {
+        return Lines({"CURRENTUSERHANDLE " + Config.UserHandle});
+    }
+    return Error(errors::UnknownCommand);
+}
+
+Answer ChatClient::GetChatMessage(std::string_view rest) {
+    const std::string_view idText = CutWord(rest);
+    const std::string property = Upper(CutWord(rest));
+    const auto id = ParseInt(idText);
+    const auto found = id ? Messages.find(*id) : Messages.end();
+    if (found == Messages.end()) {
+        return Error(errors::InvalidMessageId);
+    }
+    const ChatMessage& message = found->second;
+    std::string value;
+    if (property == "CHATNAME") {
+        value = Config.UserHandle + "/" + message.Partner;
+    } else if (property == "TIMESTAMP") {
+        value = std::to_string(message.Timestamp);
+    } else if (property == "FROM_HANDLE" || property == "FROM_DISPNAME") {
+        value = message.From;
+    } else if (property == "TYPE") {
+        value = "SAID";
+    } else if (property == "USERS") {
+        value = message.Partner;
+    } else if (property == "LEAVEREASON") {
+        value = "";
+    } else if (property == "BODY") {
+        value = message.Body;
+    } else if (property == "STATUS") {
+        value = message.Status;
+    } else {
+        return Error(errors::UnknownProperty);
+    }
+    return Lines({"CHATMESSAGE " + std::to_string(*id) + " " + property + " " + value});
+}
+
+Answer ChatClient::Message(std::string_view rest) {
+    const std::string_view handle = CutWord(rest);
+    if (!ValidHandle(handle)) {
+        return Error(errors::InvalidUserHandle);
+    }
+    // The text is the rest of the line as it is: blanks, line breaks and all.
+    const std::int32_t id = Store(
+        {Config.UserHandle, std::string(handle), std::string(rest), "SENT", Clock ? Clock() : 0});
+    const std::string prefix = "CHATMESSAGE " + std::to_string(id) + " STATUS ";
+    Answer answer = Lines({prefix + "SENDING", prefix + "SENT"});
+    if (!Config.EchoContact.empty() && handle == Config.EchoContact) {
+        answer.Echo = IncomingMessage{std::string(handle), std::string(rest)};
+    }
+    return answer;
+}
+
+std::int32_t ChatClient::Store(ChatMessage message) {
+    const std::int32_t id = NextId++;
+    Messages.emplace(id, std::move(message));
+    return id;
+}
+
+} // namespace velantro::standins

@@ -1,0 +1,452 @@
+// The component's transport and commands, against a window-message service
+// that plays the chat client in-process.
+
+#include "skype/SkypeControl.h"
+
+#include "doubles/FakeWindowMessages.h"
+#include "skype/SkypeValueNames.h"
+
+#include <functional>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace velantro::skype {
+namespace {
+
+using namespace std::string_literals;
+using doubles::FakeWindowMessages;
+using platform::WindowHandle;
+using platform::WM_COPYDATA;
+using Delivery = FakeWindowMessages::Delivery;
+using SendRecord = FakeWindowMessages::SendRecord;
+using Trace = std::vector<std::string>;
+
+constexpr WindowHandle ClientWindow = 0x2002;
+constexpr WindowHandle OtherWindow = 0x3003;
+constexpr std::intptr_t Untouched = 77;
+constexpr Delivery HandledWith1{true, 1};
+constexpr Delivery PassedOn{false, Untouched};
+
+/// Appends every event the tests look at to trace, in the order they fire.
+void TraceEvents(TSkypeControl& control, Trace& trace) {
+    auto sender = [&trace](std::string name) {
+        return [&trace, name](TSkypeControl&) {
+            trace.push_back(name);
+        };
+    };
+    control.OnAttachSuccess = sender("OnAttachSuccess");
+    control.OnAttachPending = sender("OnAttachPending");
+    control.OnAttachRefused = sender("OnAttachRefused");
+    control.OnAPINotAvailable = sender("OnAPINotAvailable");
+    control.OnAPIAvailable = sender("OnAPIAvailable");
+    control.OnPong = sender("OnPong");
+    control.OnCopyData = [&trace](std::string raw) {
+        trace.push_back("OnCopyData " + raw);
+    };
+    control.OnProtocol = [&trace](std::int32_t n) {
+        trace.push_back("OnProtocol " + std::to_string(n));
+    };
+    control.OnNotSupportedError = [&trace](std::string text) {
+        trace.push_back("OnNotSupportedError " + text);
+    };
+    control.OnChatMsgInfo = [&trace](std::int32_t id, TSkypeChatMsgProperty property,
+                                     std::string data) {
+        trace.push_back("OnChatMsgInfo " + std::to_string(id) + " " +
+                        std::string(ValueName(property)) + " " + data);
+    };
+    control.OnSearchResult = [&trace](TSkypeSearchType type, TStringList list) {
+        std::string text = "OnSearchResult " + std::string(ValueName(type));
+        for (const auto& item : list) {
+            text += " " + item;
+        }
+        trace.push_back(text);
+    };
+}
+
+class SkypeControlTest : public ::testing::Test {
+protected:
+    SkypeControlTest() {
+        Fake.Answer = [this](const SendRecord& send) {
+            Events.push_back("sent " + send.Line());
+            const auto found = Replies.find(send.Line());
+            return found == Replies.end() ? Trace{} : found->second;
+        };
+        Control = std::make_unique<TSkypeControl>(&Fake);
+        TraceEvents(*Control, Events);
+    }
+
+    /// Attaches with protocol to window, then forgets what that took.
+    void AttachTo(WindowHandle window, std::int32_t protocol = 4) {
+        Control->Attach(protocol);
+        ASSERT_EQ(Fake.DeliverAttachStatus(window, 0), HandledWith1);
+        Events.clear();
+        Fake.Sends.clear();
+        Fake.Broadcasts.clear();
+    }
+
+    FakeWindowMessages Fake;
+    std::unique_ptr<TSkypeControl> Control;
+    /// Lines sent ("sent ...") and events fired, in order.
+    Trace Events;
+    /// The client's answer lines to a command line, delivered during its send.
+    std::map<std::string, Trace> Replies;
+};
+
+TEST(SkypeControlCreation, RegistersAttachThenDiscoverAndHooksUntilDestroyed) {
+    FakeWindowMessages fake;
+    {
+        TSkypeControl control(&fake);
+        ASSERT_EQ(fake.Registrations.size(), 2U);
+        EXPECT_EQ(fake.Registrations[0].first, "SkypeControlAPIAttach");
+        EXPECT_EQ(fake.Registrations[1].first, "SkypeControlAPIDiscover");
+        EXPECT_EQ(control.AttachMessageId(), fake.Registrations[0].second);
+        EXPECT_EQ(control.DiscoverMessageId(), fake.Registrations[1].second);
+        EXPECT_TRUE(control.IsHooked());
+        EXPECT_TRUE(fake.IsHooked());
+        EXPECT_FALSE(control.IsAttached());
+        EXPECT_EQ(control.SkypeWindowHandle(), 0U);
+        EXPECT_EQ(control.Protocol, -1);
+        EXPECT_FALSE(control.AutoReAttach);
+        EXPECT_FALSE(control.IdentName.empty());
+    }
+    EXPECT_FALSE(fake.IsHooked());
+    EXPECT_EQ(fake.UnhookCount, 1);
+}
+
+TEST(SkypeControlCreation, FailedRegistrationLeavesAnInertComponent) {
+    const std::vector<std::set<std::string>> failures = {
+        {"SkypeControlAPIAttach"},
+        {"SkypeControlAPIDiscover"},
+        {"SkypeControlAPIAttach", "SkypeControlAPIDiscover"},
+    };
+    for (const auto& failing : failures) {
+        SCOPED_TRACE(*failing.begin() + (failing.size() > 1 ? " and more" : ""));
+        FakeWindowMessages fake;
+        fake.FailingNames = failing;
+        {
+            TSkypeControl control(&fake);
+            EXPECT_EQ(fake.Registrations.size(), 2U);
+            EXPECT_FALSE(control.IsHooked());
+            EXPECT_EQ(fake.HookCount, 0);
+            EXPECT_EQ(control.Attach(4), 0);
+            EXPECT_EQ(control.Protocol, 4);
+            EXPECT_TRUE(fake.Broadcasts.empty());
+            EXPECT_TRUE(control.SendCommand("SEARCH FRIENDS "));
+            EXPECT_TRUE(fake.Sends.empty());
+        }
+        EXPECT_EQ(fake.UnhookCount, 0);
+    }
+}
+
+TEST(SkypeControlCreation, WithoutServiceOnlyTheParserWorks) {
+    TSkypeControl control;
+    Trace events;
+    TraceEvents(control, events);
+    EXPECT_FALSE(control.IsHooked());
+    EXPECT_EQ(control.Attach(4), 0);
+    // Message id 0 is not the attach message of an unregistered component.
+    platform::WindowMessage status{0, ClientWindow, 0, Untouched};
+    EXPECT_FALSE(control.AppWindowHook(status));
+    EXPECT_FALSE(control.IsAttached());
+    EXPECT_TRUE(control.SendCommand("PING"));
+    control.DispatchNotification("PROTOCOL", "3");
+    EXPECT_EQ(control.Protocol, 3);
+    EXPECT_EQ(events, Trace{"OnProtocol 3"});
+}
+
+TEST_F(SkypeControlTest, AttachBroadcastsDiscoverWithTheApplicationWindow) {
+    Fake.BroadcastResult = 5;
+    EXPECT_EQ(Control->Attach(2), 5);
+    EXPECT_EQ(Control->Protocol, 2);
+    ASSERT_EQ(Fake.Broadcasts.size(), 1U);
+    EXPECT_EQ(Fake.Broadcasts[0], (FakeWindowMessages::BroadcastRecord{Control->DiscoverMessageId(),
+                                                                       Fake.AppWindow, 0}));
+}
+
+TEST_F(SkypeControlTest, SuccessStoresWindowAndSendsBothHandshakeLinesBeforeTheEvent) {
+    struct Case {
+        std::string IdentName;
+        std::int32_t Protocol;
+        std::string NameBytes;
+        std::string ProtocolBytes;
+    };
+    const Case cases[] = {
+        {"Velantro", 4, "NAME Velantro\0"s, "PROTOCOL 4\0"s},
+        {"", -12, "NAME \0"s, "PROTOCOL -12\0"s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.NameBytes);
+        Events.clear();
+        Fake.Sends.clear();
+        Control->IdentName = c.IdentName;
+        Control->Attach(c.Protocol);
+        EXPECT_EQ(Fake.DeliverAttachStatus(ClientWindow, 0), HandledWith1);
+        EXPECT_TRUE(Control->IsAttached());
+        EXPECT_EQ(Control->SkypeWindowHandle(), ClientWindow);
+        EXPECT_EQ(Events, (Trace{"sent " + c.NameBytes.substr(0, c.NameBytes.size() - 1),
+                                 "sent " + c.ProtocolBytes.substr(0, c.ProtocolBytes.size() - 1),
+                                 "OnAttachSuccess"}));
+        auto record = [&](const std::string& bytes) {
+            return SendRecord{ClientWindow,
+                              WM_COPYDATA,
+                              Fake.AppWindow,
+                              0,
+                              static_cast<std::uint32_t>(bytes.size()),
+                              bytes};
+        };
+        EXPECT_THAT(Fake.Sends,
+                    ::testing::ElementsAre(record(c.NameBytes), record(c.ProtocolBytes)));
+    }
+}
+
+TEST_F(SkypeControlTest, ClientPlaysDiscoveryAndAnswersDuringTheHandshake) {
+    Fake.OnBroadcast = [this](const FakeWindowMessages::BroadcastRecord&) {
+        Fake.DeliverAttachStatus(ClientWindow, 1);
+        Fake.DeliverAttachStatus(ClientWindow, 0);
+    };
+    Replies["NAME Velantro"] = {"OK"};
+    Replies["PROTOCOL 4"] = {"PROTOCOL 3", "CURRENTUSERHANDLE me"};
+    Control->IdentName = "Velantro";
+    Control->Attach(4);
+    EXPECT_EQ(Events, (Trace{"OnAttachPending", "sent NAME Velantro", "OnCopyData OK",
+                             "sent PROTOCOL 4", "OnCopyData PROTOCOL 3", "OnProtocol 3",
+                             "OnCopyData CURRENTUSERHANDLE me", "OnAttachSuccess"}));
+    EXPECT_EQ(Control->Protocol, 3);
+}
+
+TEST_F(SkypeControlTest, AnswerToACommandSentFromAnEventIsDispatchedInsideIt) {
+    AttachTo(ClientWindow);
+    Replies["GET CHATMESSAGE 1234 FROM_HANDLE"] = {"CHATMESSAGE 1234 FROM_HANDLE alice"};
+    auto traced = Control->OnChatMsgInfo;
+    Control->OnChatMsgInfo = [&](std::int32_t id, TSkypeChatMsgProperty property,
+                                 std::string data) {
+        traced(id, property, data);
+        if (property == cmStatus) {
+            Control->GetChatMsgProperty(id, cmFromHandle);
+            Events.push_back("returned");
+        }
+    };
+    EXPECT_EQ(Fake.DeliverLine(ClientWindow, "CHATMESSAGE 1234 STATUS RECEIVED"), HandledWith1);
+    EXPECT_EQ(Events, (Trace{"OnCopyData CHATMESSAGE 1234 STATUS RECEIVED",
+                             "OnChatMsgInfo 1234 cmStatus RECEIVED",
+                             "sent GET CHATMESSAGE 1234 FROM_HANDLE",
+                             "OnCopyData CHATMESSAGE 1234 FROM_HANDLE alice",
+                             "OnChatMsgInfo 1234 cmFromHandle alice", "returned"}));
+}
+
+TEST_F(SkypeControlTest, StatusesAfterSuccessOnlyFireTheirEvent) {
+    AttachTo(ClientWindow);
+    const std::pair<std::intptr_t, std::string> cases[] = {
+        {1, "OnAttachPending"}, {2, "OnAttachRefused"}, {3, "OnAPINotAvailable"}};
+    for (const auto& [status, event] : cases) {
+        SCOPED_TRACE(event);
+        Events.clear();
+        EXPECT_EQ(Fake.DeliverAttachStatus(OtherWindow, status), HandledWith1);
+        EXPECT_EQ(Events, Trace{event});
+        EXPECT_TRUE(Control->IsAttached());
+        EXPECT_EQ(Control->SkypeWindowHandle(), ClientWindow);
+    }
+    EXPECT_TRUE(Fake.Sends.empty());
+    EXPECT_TRUE(Control->SendCommand("PING"));
+    EXPECT_EQ(Fake.Sends.at(0).Window, ClientWindow);
+}
+
+TEST_F(SkypeControlTest, FurtherSuccessReplacesTheWindowAndRepeatsTheHandshake) {
+    AttachTo(ClientWindow);
+    Control->IdentName = "Velantro";
+    EXPECT_EQ(Fake.DeliverAttachStatus(OtherWindow, 0), HandledWith1);
+    EXPECT_EQ(Control->SkypeWindowHandle(), OtherWindow);
+    EXPECT_EQ(Fake.SentLines(), (Trace{"NAME Velantro", "PROTOCOL 4"}));
+    EXPECT_EQ(Fake.Sends.at(0).Window, OtherWindow);
+}
+
+TEST_F(SkypeControlTest, UnlistedStatusesAreLeftUnhandledWithResultUntouched) {
+    for (const std::intptr_t status : {-1, 4, 5, 32768, 32770, 65536}) {
+        SCOPED_TRACE(status);
+        EXPECT_EQ(Fake.DeliverAttachStatus(ClientWindow, status, Untouched), PassedOn);
+    }
+    EXPECT_TRUE(Events.empty());
+    EXPECT_FALSE(Control->IsAttached());
+    EXPECT_EQ(Control->SkypeWindowHandle(), 0U);
+}
+
+TEST_F(SkypeControlTest, ApiAvailableReAttachesWithProtocol4BeforeTheEventOnlyWhenAsked) {
+    for (const bool autoReAttach : {true, false}) {
+        SCOPED_TRACE(autoReAttach);
+        Control->Attach(2);
+        Fake.Broadcasts.clear();
+        Control->AutoReAttach = autoReAttach;
+        std::optional<std::pair<std::size_t, std::int32_t>> atEvent;
+        Control->OnAPIAvailable = [&](TSkypeControl&) {
+            atEvent.emplace(Fake.Broadcasts.size(), Control->Protocol);
+        };
+        EXPECT_EQ(Fake.DeliverAttachStatus(ClientWindow, 32769), HandledWith1);
+        ASSERT_TRUE(atEvent);
+        EXPECT_EQ(atEvent->first, autoReAttach ? 1U : 0U);
+        EXPECT_EQ(atEvent->second, autoReAttach ? 4 : 2);
+        if (autoReAttach) {
+            EXPECT_EQ(Fake.Broadcasts[0].Msg, Control->DiscoverMessageId());
+        }
+        EXPECT_EQ(Fake.Broadcasts.size(), atEvent->first);
+    }
+}
+
+TEST_F(SkypeControlTest, CopyDataOnlyFromTheAttachedClientWindowIsTaken) {
+    const std::pair<bool, WindowHandle> ignored[] = {
+        {false, 0}, {false, ClientWindow}, {true, 0}, {true, OtherWindow}};
+    for (const auto& [attached, from] : ignored) {
+        SCOPED_TRACE(::testing::Message() << "attached " << attached << ", from " << from);
+        if (attached) {
+            AttachTo(ClientWindow);
+        }
+        EXPECT_EQ(Fake.DeliverLine(from, "CHATMESSAGE 1 STATUS RECEIVED", Untouched), PassedOn);
+        EXPECT_TRUE(Events.empty());
+    }
+    // A copy-data message without a record is passed on, not read.
+    EXPECT_EQ(Fake.Deliver({WM_COPYDATA, ClientWindow, 0, Untouched}), PassedOn);
+}
+
+TEST_F(SkypeControlTest, RawLineComesBeforeTheParsedEventAndEveryLineIsTaken) {
+    AttachTo(ClientWindow);
+    const std::pair<std::string, Trace> cases[] = {
+        {"CHATMESSAGE 1234 STATUS RECEIVED",
+         {"OnCopyData CHATMESSAGE 1234 STATUS RECEIVED", "OnChatMsgInfo 1234 cmStatus RECEIVED"}},
+        {"USERS alice, bob", {"OnCopyData USERS alice, bob", "OnSearchResult stUsers alice bob"}},
+        {"chatmessage 1 STATUS RECEIVED", {"OnCopyData chatmessage 1 STATUS RECEIVED"}},
+        {"", {"OnCopyData "}},
+    };
+    for (const auto& [line, expected] : cases) {
+        SCOPED_TRACE(line);
+        Events.clear();
+        EXPECT_EQ(Fake.DeliverLine(ClientWindow, line), HandledWith1);
+        EXPECT_EQ(Events, expected);
+    }
+}
+
+TEST_F(SkypeControlTest, IncomingBlockIsReadUpToItsFirstNulAndNeverPastCbData) {
+    AttachTo(ClientWindow);
+    struct Case {
+        std::string Bytes;
+        std::uint32_t CbData;
+        std::string Line;
+    };
+    const Case cases[] = {
+        {"PONG\0"s, 5, "PONG"}, {"PONG\0junk\0"s, 10, "PONG"}, {"NAME a\0b\0"s, 9, "NAME a"},
+        {"PONG"s, 4, "PONG"},   {"PONGPONG\0"s, 4, "PONG"},    {"\0PONG\0"s, 6, ""},
+        {"PONG\0"s, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "cbData " << c.CbData << " of " << c.Bytes.size());
+        // Once inside longer readable bytes, once as exactly cbData bytes on
+        // the heap, so that a read past them is also caught by ASan.
+        const std::vector<char> exact(c.Bytes.begin(), c.Bytes.begin() + c.CbData);
+        for (const std::string_view block :
+             {std::string_view(c.Bytes), std::string_view(exact.data(), exact.size())}) {
+            Events.clear();
+            EXPECT_EQ(Fake.DeliverBlock(ClientWindow, block, c.CbData), HandledWith1);
+            ASSERT_FALSE(Events.empty());
+            EXPECT_EQ(Events[0], "OnCopyData " + c.Line);
+        }
+    }
+}
+
+TEST_F(SkypeControlTest, SendCommandDropsEmptyLinesAndLinesBeforeAttach) {
+    EXPECT_TRUE(Control->SendCommand("SEARCH FRIENDS "));
+    AttachTo(ClientWindow);
+    EXPECT_TRUE(Control->SendCommand(""));
+    EXPECT_TRUE(Fake.Sends.empty());
+}
+
+TEST_F(SkypeControlTest, SendCommandSendsUpTo1023BytesAndNeverCutsALine) {
+    AttachTo(ClientWindow);
+    for (const std::size_t length : {1U, 1022U, 1023U, 1024U, 5000U}) {
+        SCOPED_TRACE(length);
+        Fake.Sends.clear();
+        const std::string command(length, 'x');
+        const bool fits = length <= 1023;
+        EXPECT_EQ(Control->SendCommand(command), fits);
+        if (fits) {
+            ASSERT_EQ(Fake.Sends.size(), 1U);
+            EXPECT_EQ(Fake.Sends[0].CbData, length + 1);
+            EXPECT_EQ(Fake.Sends[0].Bytes, command + '\0');
+            EXPECT_EQ(Fake.Sends[0].DwData, 0U);
+        } else {
+            EXPECT_TRUE(Fake.Sends.empty());
+        }
+    }
+}
+
+TEST_F(SkypeControlTest, SendCommandGivesFalseWhenTheClientDoesNotAccept) {
+    AttachTo(ClientWindow);
+    Fake.SendResult = 0;
+    EXPECT_FALSE(Control->SendCommand("PING"));
+    EXPECT_EQ(Fake.Sends.size(), 1U);
+}
+
+TEST_F(SkypeControlTest, CommandsAreSentOrReportedByTheProtocolInForce) {
+    struct Case {
+        std::int32_t Protocol; // the client's PROTOCOL line when not the one asked for
+        std::function<void(TSkypeControl&)> Command;
+        std::string Expected; // "sent <line>" or "OnNotSupportedError <text>"
+    };
+    const auto search = [](TSkypeSearchType type, std::string target = "") {
+        return [=](TSkypeControl& c) {
+            c.Search(type, target);
+        };
+    };
+    const auto get = [](std::int32_t id, TSkypeChatMsgProperty property) {
+        return [=](TSkypeControl& c) {
+            c.GetChatMsgProperty(id, property);
+        };
+    };
+    const auto message = [](std::string handle, std::string text) {
+        return [=](TSkypeControl& c) {
+            c.SendMessageTo(handle, text);
+        };
+    };
+    const std::string searchtype = "OnNotSupportedError Searchtype \"";
+    const std::string property = "OnNotSupportedError Chatmessage property \"";
+    std::vector<Case> cases;
+    for (std::int32_t p = 1; p <= 4; ++p) {
+        const std::string n = std::to_string(p);
+        cases.push_back({p, search(stFriends), "sent SEARCH FRIENDS "});
+        cases.push_back(
+            {p, get(1, cmSeen), property + "SEEN\" not supported (Protocol " + n + ")"});
+        cases.push_back({p, message("alice", "hola\nqué tal"), "sent MESSAGE alice hola\nqué tal"});
+    }
+    cases.insert(
+        cases.end(),
+        {
+            {4, search(stUsers, "ali ce"), "sent SEARCH USERS ali ce"},
+            {1, search(stMessages), "sent SEARCH MESSAGES "},
+            {3, search(stMessages), searchtype + "MESSAGES\" not supported (Protocol 3)"},
+            {4, search(stMessages), searchtype + "MESSAGES\" not supported (Protocol 4)"},
+            {2, search(stChats), searchtype + "CHATS\" not supported (Protocol 2)"},
+            {3, search(stChats), "sent SEARCH CHATS "},
+            {4, get(1234, cmFromHandle), "sent GET CHATMESSAGE 1234 FROM_HANDLE"},
+            {3, get(1234, cmBody), "sent GET CHATMESSAGE 1234 BODY"},
+            {4, get(-5, cmStatus), "sent GET CHATMESSAGE -5 STATUS"},
+            {1, get(1234, cmBody), property + "BODY\" not supported (Protocol 1)"},
+            {2, get(1234, cmFromHandle), property + "FROM_HANDLE\" not supported (Protocol 2)"},
+            {4, message("", "x"), "sent MESSAGE  x"},
+        });
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "protocol " << c.Protocol << ": " << c.Expected);
+        for (const bool confirmed : {false, true}) {
+            // Either asked for with Attach, or asked for 4 and confirmed lower by the client.
+            AttachTo(ClientWindow, confirmed ? 4 : c.Protocol);
+            if (confirmed) {
+                Fake.DeliverLine(ClientWindow, "PROTOCOL " + std::to_string(c.Protocol));
+                Events.clear();
+            }
+            c.Command(*Control);
+            EXPECT_EQ(Events, Trace{c.Expected});
+        }
+    }
+}
+
+} // namespace
+} // namespace velantro::skype

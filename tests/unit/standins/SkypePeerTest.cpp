@@ -1,0 +1,420 @@
+// skype-peer's chat client, its script lines and its side of the transport,
+// driven through the in-process window-message double.
+
+#include "SkypePeer.h"
+
+#include "ChatClient.h"
+#include "PeerScript.h"
+#include "doubles/FakeWindowMessages.h"
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace velantro::standins;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using velantro::doubles::FakeWindowMessages;
+
+namespace velantro::standins {
+std::ostream& operator<<(std::ostream& out, const IncomingMessage& message) {
+    return out << "{" << ::testing::PrintToString(message.From) << ": "
+               << ::testing::PrintToString(message.Body) << "}";
+}
+std::ostream& operator<<(std::ostream& out, const ScriptStep& step) {
+    switch (step.What) {
+    case ScriptStep::Kind::Message:
+        return out << "message " << step.Message;
+    case ScriptStep::Kind::Wait:
+        return out << "wait " << step.Pause.count() << " ms";
+    case ScriptStep::Kind::Raw:
+        return out << "raw " << ::testing::PrintToString(step.Line);
+    }
+    return out;
+}
+} // namespace velantro::standins
+
+namespace {
+
+ChatClient MakeClient() {
+    ChatClient client(ChatClient::Options{});
+    client.Clock = [] {
+        return std::int64_t{1700000000};
+    };
+    return client;
+}
+
+// ---------------------------------------------------------------------------
+// The chat client's answers
+
+struct Exchange {
+    std::string Command;
+    std::vector<std::string> Lines;
+};
+
+/// Runs the commands one after another on one client, so later rows see the
+/// messages earlier rows created.
+void RunConversation(ChatClient& client, const std::vector<Exchange>& conversation) {
+    for (const Exchange& exchange : conversation) {
+        EXPECT_EQ(client.Command(exchange.Command).Lines, exchange.Lines)
+            << ::testing::PrintToString(exchange.Command);
+    }
+}
+
+TEST(ChatClient, AnswersTheHandshakeAndSearches) {
+    ChatClient client = MakeClient();
+    RunConversation(client, {
+                                {"NAME Velantro", {"OK"}},
+                                {"PROTOCOL 4", {"PROTOCOL 4", "CURRENTUSERHANDLE me"}},
+                                {"PROTOCOL 9", {"PROTOCOL 4", "CURRENTUSERHANDLE me"}},
+                                {"PROTOCOL 3", {"PROTOCOL 3", "CURRENTUSERHANDLE me"}},
+                                {"PROTOCOL 0", {"PROTOCOL 1", "CURRENTUSERHANDLE me"}},
+                                {"PROTOCOL four", {"ERROR 6 Invalid protocol number"}},
+                                {"PROTOCOL 99999999999", {"ERROR 6 Invalid protocol number"}},
+                                {"PROTOCOL", {"ERROR 6 Invalid protocol number"}},
+                                {"PING", {"PONG"}},
+                                {"SEARCH FRIENDS ", {"USERS alice, bob, echo"}},
+                                {"SEARCH FRIENDS", {"USERS alice, bob, echo"}},
+                                {"search friends", {"USERS alice, bob, echo"}},
+                                {"SEARCH USERS Al", {"USERS alice"}},
+                                {"SEARCH USERS nobody", {"USERS"}},
+                                {"SEARCH CHATS", {"ERROR 5 Search type not supported"}},
+                                {"GET CURRENTUSERHANDLE", {"CURRENTUSERHANDLE me"}},
+                                {"GET USER alice FULLNAME", {"ERROR 1 Unknown command"}},
+                                {"HELLO", {"ERROR 1 Unknown command"}},
+                                {"", {"ERROR 1 Unknown command"}},
+                            });
+    EXPECT_TRUE(client.Command("PROTOCOL 4").HandshakeDone);
+    EXPECT_FALSE(client.Command("NAME x").HandshakeDone);
+    EXPECT_FALSE(client.Command("PROTOCOL x").HandshakeDone);
+}
+
+TEST(ChatClient, SendsMessagesAndAnswersTheirProperties) {
+    ChatClient client = MakeClient();
+    RunConversation(
+        client,
+        {
+            {"MESSAGE bob hi  there\nsecond line",
+             {"CHATMESSAGE 1 STATUS SENDING", "CHATMESSAGE 1 STATUS SENT"}},
+            {"GET CHATMESSAGE 1 BODY", {"CHATMESSAGE 1 BODY hi  there\nsecond line"}},
+            {"get chatmessage 1 body", {"CHATMESSAGE 1 BODY hi  there\nsecond line"}},
+            {"GET CHATMESSAGE 1 FROM_HANDLE", {"CHATMESSAGE 1 FROM_HANDLE me"}},
+            {"GET CHATMESSAGE 1 FROM_DISPNAME", {"CHATMESSAGE 1 FROM_DISPNAME me"}},
+            {"GET CHATMESSAGE 1 STATUS", {"CHATMESSAGE 1 STATUS SENT"}},
+            {"GET CHATMESSAGE 1 TIMESTAMP", {"CHATMESSAGE 1 TIMESTAMP 1700000000"}},
+            {"GET CHATMESSAGE 1 CHATNAME", {"CHATMESSAGE 1 CHATNAME me/bob"}},
+            {"GET CHATMESSAGE 1 TYPE", {"CHATMESSAGE 1 TYPE SAID"}},
+            {"GET CHATMESSAGE 1 USERS", {"CHATMESSAGE 1 USERS bob"}},
+            {"GET CHATMESSAGE 1 LEAVEREASON", {"CHATMESSAGE 1 LEAVEREASON "}},
+            {"GET CHATMESSAGE 1 SEEN", {"ERROR 3 Unknown chat message property"}},
+            {"GET CHATMESSAGE 2 BODY", {"ERROR 2 Invalid chat message id"}},
+            {"GET CHATMESSAGE one BODY", {"ERROR 2 Invalid chat message id"}},
+            {"MESSAGE ", {"ERROR 4 Invalid user handle"}},
+            {"MESSAGE  two blanks", {"ERROR 4 Invalid user handle"}},
+            {"MESSAGE bob\nx text", {"ERROR 4 Invalid user handle"}},
+            {"MESSAGE alice", {"CHATMESSAGE 2 STATUS SENDING", "CHATMESSAGE 2 STATUS SENT"}},
+            {"GET CHATMESSAGE 2 BODY", {"CHATMESSAGE 2 BODY "}},
+        });
+}
+
+TEST(ChatClient, ReceivedMessagesGetTheNextIdAndTheirSender) {
+    ChatClient client = MakeClient();
+    client.Command("MESSAGE bob first");
+    EXPECT_EQ(client.Receive({"alice", "hola\nqu\xC3\xA9 tal"}), "CHATMESSAGE 2 STATUS RECEIVED");
+    RunConversation(client,
+                    {
+                        {"GET CHATMESSAGE 2 FROM_HANDLE", {"CHATMESSAGE 2 FROM_HANDLE alice"}},
+                        {"GET CHATMESSAGE 2 BODY", {"CHATMESSAGE 2 BODY hola\nqu\xC3\xA9 tal"}},
+                        {"GET CHATMESSAGE 2 STATUS", {"CHATMESSAGE 2 STATUS RECEIVED"}},
+                        {"GET CHATMESSAGE 2 CHATNAME", {"CHATMESSAGE 2 CHATNAME me/alice"}},
+                    });
+}
+
+TEST(ChatClient, OnlyTheEchoContactEchoes) {
+    ChatClient client = MakeClient();
+    EXPECT_EQ(client.Command("MESSAGE echo say it again").Echo,
+              (IncomingMessage{"echo", "say it again"}));
+    EXPECT_EQ(client.Command("MESSAGE bob say it again").Echo, std::nullopt);
+
+    ChatClient::Options options;
+    options.UserHandle = "tester";
+    options.Friends = {};
+    options.EchoContact = "";
+    ChatClient plain(options);
+    EXPECT_EQ(plain.Command("MESSAGE echo hi").Echo, std::nullopt);
+    EXPECT_EQ(plain.Command("SEARCH FRIENDS").Lines, std::vector<std::string>{"USERS"});
+    EXPECT_EQ(plain.Command("PROTOCOL 2").Lines.back(), "CURRENTUSERHANDLE tester");
+}
+
+// ---------------------------------------------------------------------------
+// Script and console lines
+
+ScriptStep MessageStep(std::string from, std::string body) {
+    ScriptStep step;
+    step.Message = {std::move(from), std::move(body)};
+    return step;
+}
+
+ScriptStep WaitStep(int ms) {
+    ScriptStep step;
+    step.What = ScriptStep::Kind::Wait;
+    step.Pause = std::chrono::milliseconds(ms);
+    return step;
+}
+
+ScriptStep RawStep(std::string line) {
+    ScriptStep step;
+    step.What = ScriptStep::Kind::Raw;
+    step.Line = std::move(line);
+    return step;
+}
+
+TEST(PeerScript, ReadsMessagesPausesAndRawLines) {
+    struct Case {
+        std::string Line;
+        std::optional<ScriptStep> Step;
+    };
+    const std::vector<Case> cases = {
+        {"", std::nullopt},
+        {"   ", std::nullopt},
+        {"# a comment", std::nullopt},
+        {"  # indented comment", std::nullopt},
+        {"alice: hola", MessageStep("alice", "hola")},
+        {"alice:hola", MessageStep("alice", "hola")},
+        {"alice:  two blanks", MessageStep("alice", " two blanks")},
+        {"alice: hola\r", MessageStep("alice", "hola")},
+        {"alice: time: 10:30", MessageStep("alice", "time: 10:30")},
+        {"alice:", MessageStep("alice", "")},
+        {"bob: a\\nb\\tc\\\\d\\x41\\xc3\\xa9\\r", MessageStep("bob", "a\nb\tc\\dA\xC3\xA9\r")},
+        {"wait: not a pause", MessageStep("wait", "not a pause")},
+        {"wait 250", WaitStep(250)},
+        {"wait  0 ", WaitStep(0)},
+        {"wait 600000", WaitStep(600000)},
+        {"raw USERSTATUS ONLINE", RawStep("USERSTATUS ONLINE")},
+        {"raw CHATMESSAGE 7 BODY x\\ny", RawStep("CHATMESSAGE 7 BODY x\ny")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseScriptLine(c.Line), c.Step) << ::testing::PrintToString(c.Line);
+    }
+}
+
+TEST(PeerScript, RefusesLinesItCannotRead) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"wait", "expected \"HANDLE: TEXT\""},
+        {"wait x", "milliseconds"},
+        {"wait -1", "milliseconds"},
+        {"wait 600001", "milliseconds"},
+        {"wait 10 ms", "milliseconds"},
+        {"raw ", "raw needs a line"},
+        {"no colon here", "expected \"HANDLE: TEXT\""},
+        {"al ice: x", "expected \"HANDLE: TEXT\""},
+        {": x", "expected \"HANDLE: TEXT\""},
+        {"alice: bad \\q escape", "unknown escape"},
+        {"alice: cut \\x4", "two hexadecimal digits"},
+        {"alice: trailing \\", "unknown escape"},
+    };
+    for (const auto& [line, message] : cases) {
+        try {
+            ParseScriptLine(line);
+            ADD_FAILURE() << "accepted " << ::testing::PrintToString(line);
+        } catch (const std::invalid_argument& error) {
+            EXPECT_THAT(error.what(), HasSubstr(message)) << ::testing::PrintToString(line);
+        }
+    }
+}
+
+TEST(PeerScript, AFileErrorNamesTheFileAndLine) {
+    const std::string path = ::testing::TempDir() + "skype-peer-test-script.txt";
+    std::ofstream(path) << "# greeting\nalice: hola\nwait 100\n\nbob: hi\r\n";
+    EXPECT_THAT(ReadScript(path),
+                ElementsAre(MessageStep("alice", "hola"), WaitStep(100), MessageStep("bob", "hi")));
+
+    std::ofstream(path) << "alice: hola\n\nwait soon\n";
+    try {
+        ReadScript(path);
+        ADD_FAILURE() << "accepted a bad script";
+    } catch (const std::runtime_error& error) {
+        EXPECT_THAT(error.what(), HasSubstr(path + ":3: wait needs"));
+    }
+    std::remove(path.c_str());
+    EXPECT_THROW(ReadScript(path), std::runtime_error);
+}
+
+// ---------------------------------------------------------------------------
+// The transport side, with the double playing Velantro's window
+
+constexpr FakeWindowMessages::WindowHandle Program = 0x2002;
+
+/// Passes everything to the double and keeps the lParam of every send,
+/// which the double records only for copy-data.
+class LParamSpy : public velantro::platform::WindowMessages {
+public:
+    explicit LParamSpy(FakeWindowMessages& inner)
+        : Inner(inner) {}
+
+    std::vector<std::intptr_t> LParams;
+
+    std::uint32_t RegisterWindowMessage(const std::string& name) override {
+        return Inner.RegisterWindowMessage(name);
+    }
+    std::intptr_t Broadcast(std::uint32_t msg, std::uintptr_t wParam,
+                            std::intptr_t lParam) override {
+        return Inner.Broadcast(msg, wParam, lParam);
+    }
+    std::intptr_t SendMessage(velantro::platform::WindowHandle window, std::uint32_t msg,
+                              std::uintptr_t wParam, std::intptr_t lParam) override {
+        LParams.push_back(lParam);
+        return Inner.SendMessage(window, msg, wParam, lParam);
+    }
+    velantro::platform::WindowHandle ApplicationWindow() override {
+        return Inner.ApplicationWindow();
+    }
+    void HookMainWindow(velantro::platform::WindowHook hook) override {
+        Inner.HookMainWindow(std::move(hook));
+    }
+    void UnhookMainWindow() override { Inner.UnhookMainWindow(); }
+
+private:
+    FakeWindowMessages& Inner;
+};
+
+class PeerOverWindows : public ::testing::Test {
+protected:
+    FakeWindowMessages Windows;
+    LParamSpy Spy{Windows};
+    ChatClient Client = MakeClient();
+    std::vector<std::function<void()>> Scheduled;
+    SkypePeer Peer{Spy, Client, [this](std::function<void()> work) {
+                       Scheduled.push_back(std::move(work));
+                   }};
+    std::vector<std::string> Commands;
+    std::vector<std::string> Handshakes;
+
+    void SetUp() override {
+        Peer.OnCommand = [this](auto, std::string_view line) {
+            Commands.emplace_back(line);
+        };
+        Peer.OnHandshake = [this](auto program) {
+            Handshakes.push_back(std::to_string(program) + " after " +
+                                 std::to_string(Windows.Sends.size()) + " sends");
+        };
+    }
+
+    void RunScheduled() {
+        while (!Scheduled.empty()) {
+            auto work = std::move(Scheduled.front());
+            Scheduled.erase(Scheduled.begin());
+            work();
+        }
+    }
+
+    std::uint32_t Attach() const { return Windows.IdOf("SkypeControlAPIAttach"); }
+    std::uint32_t Discover() const { return Windows.IdOf("SkypeControlAPIDiscover"); }
+
+    void AttachProgram() {
+        Windows.Deliver({Discover(), Program, 0, 0});
+        RunScheduled();
+        Windows.Sends.clear();
+    }
+
+    /// A copy-data line as the double records a send of it.
+    FakeWindowMessages::SendRecord LineTo(std::string line) const {
+        const auto size = static_cast<std::uint32_t>(line.size() + 1);
+        return {Program, velantro::platform::WM_COPYDATA, Windows.AppWindow, 0,
+                size,    line + std::string(1, '\0')};
+    }
+};
+
+TEST_F(PeerOverWindows, AnswersDiscoveryWithPendingThenSuccessOnceTheBroadcastIsOver) {
+    std::vector<bool> attachedWhenSent;
+    Windows.Answer = [&](const FakeWindowMessages::SendRecord&) {
+        attachedWhenSent.push_back(!Peer.AttachedPrograms().empty());
+        return std::vector<std::string>{};
+    };
+    EXPECT_EQ(Windows.Deliver({Discover(), Program, 0, 0}),
+              (FakeWindowMessages::Delivery{true, 1}));
+    EXPECT_THAT(Windows.Sends, IsEmpty()) << "nothing is sent during the broadcast";
+
+    RunScheduled();
+    const FakeWindowMessages::SendRecord status{Program, Attach(), Windows.AppWindow, 0, 0, {}};
+    EXPECT_THAT(Windows.Sends, ElementsAre(status, status));
+    EXPECT_THAT(Spy.LParams, ElementsAre(1, 0)) << "pending, then success";
+    EXPECT_THAT(attachedWhenSent, ElementsAre(false, true))
+        << "the program counts as attached before the success message reaches it";
+    EXPECT_THAT(Peer.AttachedPrograms(), ElementsAre(Program));
+
+    // Its own broadcast, or one without a sender, is not answered.
+    Windows.Deliver({Discover(), Windows.AppWindow, 0, 0});
+    Windows.Deliver({Discover(), 0, 0, 0});
+    EXPECT_THAT(Scheduled, IsEmpty());
+}
+
+TEST_F(PeerOverWindows, AnswersCommandsOfAttachedProgramsOnly) {
+    EXPECT_EQ(Windows.DeliverLine(Program, "NAME early"), (FakeWindowMessages::Delivery{false, 0}));
+    EXPECT_THAT(Windows.Sends, IsEmpty());
+
+    AttachProgram();
+    EXPECT_EQ(Windows.DeliverLine(Program, "NAME Velantro"),
+              (FakeWindowMessages::Delivery{true, 1}));
+    EXPECT_EQ(Windows.DeliverLine(Program, "PROTOCOL 4"), (FakeWindowMessages::Delivery{true, 1}));
+    EXPECT_THAT(Windows.Sends,
+                ElementsAre(LineTo("OK"), LineTo("PROTOCOL 4"), LineTo("CURRENTUSERHANDLE me")));
+    EXPECT_THAT(Handshakes, ElementsAre("8194 after 3 sends"));
+    EXPECT_THAT(Commands, ElementsAre("NAME early", "NAME Velantro", "PROTOCOL 4"))
+        << "every line received is reported, accepted or not";
+}
+
+TEST_F(PeerOverWindows, ReadsABlockUpToItsFirstNulAndNeverPastCbData) {
+    AttachProgram();
+    const std::string bytes("PING\0tail", 9);
+    Windows.DeliverBlock(Program, bytes, 9);
+    Windows.DeliverBlock(Program, "PINGPONG", 4);
+    Windows.DeliverBlock(Program, "PING", 0);
+    EXPECT_THAT(Commands, ElementsAre("PING", "PING", ""));
+    EXPECT_THAT(Windows.Sends,
+                ElementsAre(LineTo("PONG"), LineTo("PONG"), LineTo("ERROR 1 Unknown command")));
+}
+
+TEST_F(PeerOverWindows, MessagesWaitForAProgramAndTheEchoComesAfterTheAnswer) {
+    Peer.PlayIncoming({"alice", "early bird"});
+    EXPECT_THAT(Windows.Sends, IsEmpty());
+
+    AttachProgram();
+    Windows.DeliverLine(Program, "PROTOCOL 4");
+    EXPECT_THAT(Windows.Sends, ElementsAre(LineTo("PROTOCOL 4"), LineTo("CURRENTUSERHANDLE me"),
+                                           LineTo("CHATMESSAGE 1 STATUS RECEIVED")));
+
+    Windows.Sends.clear();
+    Windows.DeliverLine(Program, "MESSAGE echo again");
+    EXPECT_THAT(Windows.Sends, ElementsAre(LineTo("CHATMESSAGE 2 STATUS SENDING"),
+                                           LineTo("CHATMESSAGE 2 STATUS SENT")));
+    RunScheduled();
+    EXPECT_EQ(Windows.Sends.back(), LineTo("CHATMESSAGE 3 STATUS RECEIVED"));
+    Windows.DeliverLine(Program, "GET CHATMESSAGE 3 BODY");
+    EXPECT_EQ(Windows.Sends.back(), LineTo("CHATMESSAGE 3 BODY again"));
+}
+
+TEST_F(PeerOverWindows, CommandsArrivingWhileAnAnswerIsSentAreAnsweredInTurn) {
+    AttachProgram();
+    // The program asks again while the first answer is being delivered.
+    bool askedAgain = false;
+    Windows.Answer = [&](const FakeWindowMessages::SendRecord& send) {
+        if (!askedAgain && send.Line() == "PONG") {
+            askedAgain = true;
+            Windows.DeliverLine(Program, "GET CURRENTUSERHANDLE");
+        }
+        return std::vector<std::string>{};
+    };
+    Windows.DeliverLine(Program, "PING");
+    EXPECT_THAT(Windows.SentLines(), ElementsAre("PONG", "CURRENTUSERHANDLE me"));
+    EXPECT_THAT(Commands, ElementsAre("PING", "GET CURRENTUSERHANDLE"));
+}
+
+} // namespace
