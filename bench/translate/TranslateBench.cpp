@@ -6,6 +6,10 @@
 // CPU and the runs interleaved:
 //   taskset -c 1 translate_bench --benchmark_repetitions=10
 //       --benchmark_enable_random_interleaving=true --benchmark_min_time=0.5
+// or, for the ratio of exchanges per second:
+//   taskset -c 1 bench/compare.py build/bin/translate_bench
+//       BareCurl/real_time:TranslateExchange/real_time
+//       -- --benchmark_enable_random_interleaving=true
 
 #include "translate/CurlHttpClient.h"
 #include "translate/Translate.h"
@@ -60,6 +64,7 @@ void BareCurl(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(received);
     }
+    state.SetItemsProcessed(state.iterations());
     curl_easy_cleanup(curl);
 }
 BENCHMARK(BareCurl)->UseRealTime();
@@ -81,6 +86,7 @@ void TranslateExchange(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(translation);
     }
+    state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(TranslateExchange)->UseRealTime();
 
@@ -93,6 +99,7 @@ void CurlHttpClientPost(benchmark::State& state) {
         std::string r = http.PostForm(url, body);
         benchmark::DoNotOptimize(r);
     }
+    state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(CurlHttpClientPost)->UseRealTime();
 
