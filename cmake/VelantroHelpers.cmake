@@ -32,17 +32,23 @@ function(velantro_program name)
   velantro_target_settings(${name})
 endfunction()
 
-# velantro_add_test(name SOURCES ... [DEPS ...] [LABELS ...]) - one GoogleTest
-# program registered with ctest, run from build/bin so it finds the programs
-# and the data file beside it.
+# velantro_add_test(name SOURCES ... [DEPS ...] [LABELS ...] [ON_PRIVATE_BUS]) -
+# one GoogleTest program registered with ctest, run from build/bin so it finds
+# the programs and the data file beside it. With ON_PRIVATE_BUS it runs on a
+# private D-Bus session bus of its own (dbus-run-session), never on the user's.
 function(velantro_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "ON_PRIVATE_BUS" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock
                                         GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   velantro_target_settings(${name})
-  add_test(NAME ${name} COMMAND ${name}
+  set(command ${name})
+  if(ARG_ON_PRIVATE_BUS)
+    find_program(VELANTRO_DBUS_RUN_SESSION dbus-run-session REQUIRED)
+    set(command ${VELANTRO_DBUS_RUN_SESSION} -- $<TARGET_FILE:${name}>)
+  endif()
+  add_test(NAME ${name} COMMAND ${command}
            WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
 endfunction()
@@ -58,19 +64,3 @@ macro(velantro_add_subfolders)
   endforeach()
 endmacro()
 
-# velantro_add_bus_test(name SOURCES ... [DEPS ...] [LABELS ...]) - like
-# velantro_add_test, but the program runs on a private D-Bus session bus of
-# its own (dbus-run-session), never on the user's.
-function(velantro_add_bus_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
-  find_program(VELANTRO_DBUS_RUN_SESSION dbus-run-session REQUIRED)
-  add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock
-                                        GTest::gtest_main)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  velantro_target_settings(${name})
-  add_test(NAME ${name}
-           COMMAND ${VELANTRO_DBUS_RUN_SESSION} -- $<TARGET_FILE:${name}>
-           WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
-endfunction()
