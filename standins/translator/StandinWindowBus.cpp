@@ -24,12 +24,7 @@ int ShowWindowUntilStopped(const std::optional<std::string>& title, int argc, ch
         }
     }
     std::thread stopper([&application] {
-        sigset_t stopSignals;
-        sigemptyset(&stopSignals);
-        sigaddset(&stopSignals, SIGINT);
-        sigaddset(&stopSignals, SIGTERM);
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        WaitForStopSignal();
         QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     const int status = application.exec();

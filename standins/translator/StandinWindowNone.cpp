@@ -12,12 +12,7 @@ int ShowWindowUntilStopped(const std::optional<std::string>& title, int, char**)
         std::cerr << "translator: no desktop window service in this build; \"" << *title
                   << "\" is not shown\n";
     }
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    WaitForStopSignal();
     return 0;
 }
 

@@ -94,10 +94,7 @@ int main(int argc, char** argv) {
     const std::string target = options->Web ? "/vl.asp" : "/";
 
     // Every thread inherits this mask; the window loop alone takes the signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    const sigset_t stopSignals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     httplib::Server server;
