@@ -2,6 +2,7 @@
 
 // Word cutting and integer reading for the chat client's text lines.
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -21,7 +22,6 @@ public:
         , Second(second) {}
 
     constexpr bool Contains(char c) const { return c == First || c == Second; }
-    constexpr bool IsSingle() const { return First == Second; }
 
     char First;
     char Second;
@@ -29,6 +29,32 @@ public:
 
 inline constexpr TDelimiters Blank{' '};
 inline constexpr TDelimiters BlankAndComma{' ', ','};
+
+/// The first byte in [p, end) that is in delimiters, or end. Words are
+/// short, so eight bytes are tested at a time inline rather than calling a
+/// library search.
+inline const char* FindDelimiter(const char* p, const char* const end, TDelimiters delimiters) {
+    constexpr std::uint64_t Ones = 0x0101010101010101;
+    constexpr std::uint64_t Highs = 0x8080808080808080;
+    const std::uint64_t first = Ones * static_cast<unsigned char>(delimiters.First);
+    const std::uint64_t second = Ones * static_cast<unsigned char>(delimiters.Second);
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, p, 8);
+        // A zero byte in bytes ^ pattern marks a match; this classic test
+        // flags it in the byte's high bit and never misses the first one.
+        const std::uint64_t x = bytes ^ first;
+        const std::uint64_t y = bytes ^ second;
+        const std::uint64_t hits = ((x - Ones) & ~x & Highs) | ((y - Ones) & ~y & Highs);
+        if (hits != 0) {
+            return p + std::countr_zero(hits) / 8;
+        }
+    }
+    while (p != end && !delimiters.Contains(*p)) {
+        ++p;
+    }
+    return p;
+}
 
 /// Cuts the first word off text: skips leading delimiters, takes the bytes up
 /// to the next delimiter, then skips the delimiters after the word. text
@@ -40,15 +66,7 @@ inline std::string_view NextToken(std::string_view& text, TDelimiters delimiters
         ++p;
     }
     const char* const wordStart = p;
-    if (delimiters.IsSingle()) {
-        // One delimiter: the library's vectorised search finds the word's end.
-        const void* found = std::memchr(p, delimiters.First, static_cast<std::size_t>(end - p));
-        p = found != nullptr ? static_cast<const char*>(found) : end;
-    } else {
-        while (p != end && !delimiters.Contains(*p)) {
-            ++p;
-        }
-    }
+    p = FindDelimiter(p, end, delimiters);
     const std::string_view word(wordStart, static_cast<std::size_t>(p - wordStart));
     while (p != end && delimiters.Contains(*p)) {
         ++p;

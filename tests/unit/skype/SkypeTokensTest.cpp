@@ -88,3 +88,59 @@ INSTANTIATE_TEST_SUITE_P(
                     IntegerCase{"-2147483649", std::nullopt},
                     IntegerCase{"$80000000", std::nullopt},
                     IntegerCase{"99999999999999999999", std::nullopt}));
+
+namespace {
+
+/// The word cutting rule, written as plainly as possible.
+std::string_view ReferenceNextToken(std::string_view& text, std::string_view delimiters) {
+    const auto isDelimiter = [&](char c) {
+        return delimiters.find(c) != std::string_view::npos;
+    };
+    std::size_t i = 0;
+    while (i < text.size() && isDelimiter(text[i])) {
+        ++i;
+    }
+    const std::size_t start = i;
+    while (i < text.size() && !isDelimiter(text[i])) {
+        ++i;
+    }
+    const auto word = text.substr(start, i - start);
+    while (i < text.size() && isDelimiter(text[i])) {
+        ++i;
+    }
+    text.remove_prefix(i);
+    return word;
+}
+
+} // namespace
+
+TEST(NextToken, AgreesWithThePlainRuleAcrossEightByteBlocks) {
+    // Words are searched eight bytes at a time: put delimiters at every offset
+    // of texts up to 40 bytes, among bytes with the high bit set, NULs and
+    // commas, so each block position and the tail are exercised.
+    const std::string fillers[] = {"a", "\xff", std::string(1, '\0'), "\x80", ",", "\x7f"};
+    for (const std::string delimiters : {" ", " ,"}) {
+        for (const auto& filler : fillers) {
+            for (std::size_t length = 0; length <= 40; ++length) {
+                for (std::size_t blank = 0; blank <= length; ++blank) {
+                    std::string text;
+                    for (std::size_t i = 0; i < length; ++i) {
+                        const bool isBlank = i == blank || i == length - blank / 3;
+                        text += isBlank ? std::string(" ") : i % 3 == 1 ? filler : "w";
+                    }
+                    std::string_view expected = text;
+                    std::string_view actual = text;
+                    while (!expected.empty() || !actual.empty()) {
+                        const auto word = NextToken(actual, DelimitersOf(delimiters));
+                        ASSERT_EQ(word, ReferenceNextToken(expected, delimiters))
+                            << "length " << length << " blank at " << blank;
+                        ASSERT_EQ(actual, expected);
+                        if (word.empty()) {
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
