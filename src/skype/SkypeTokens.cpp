@@ -49,6 +49,19 @@ std::optional<std::int32_t> ReadInteger(std::string_view word) {
     if (p == end) {
         return std::nullopt;
     }
+    if (base == 10 && end - p <= 9) {
+        // The common case, an id of a few decimal digits: nine digits always
+        // fit, so no range check is needed.
+        std::int32_t value = 0;
+        for (; p != end; ++p) {
+            const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+            if (digit > 9) {
+                return std::nullopt;
+            }
+            value = value * 10 + static_cast<std::int32_t>(digit);
+        }
+        return negative ? -value : value;
+    }
     // The magnitude of INT32_MIN is the largest a negative value may reach.
     const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
     std::uint64_t magnitude = 0;

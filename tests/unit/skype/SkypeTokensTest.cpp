@@ -66,25 +66,26 @@ TEST_P(ReadIntegerTest, ReadsTheForms) {
     EXPECT_EQ(ReadInteger(GetParam().Word), GetParam().Value);
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, ReadIntegerTest,
-                         testing::Values(IntegerCase{"1234", 1234}, IntegerCase{"0", 0},
-                                         IntegerCase{"007", 7}, IntegerCase{"-5", -5},
-                                         IntegerCase{"+7", 7}, IntegerCase{"$1F", 31},
-                                         IntegerCase{"x1F", 31}, IntegerCase{"X1f", 31},
-                                         IntegerCase{"0x1F", 31}, IntegerCase{"0X1F", 31},
-                                         IntegerCase{"-$10", -16},
-                                         IntegerCase{"2147483647", 2147483647},
-                                         IntegerCase{"-2147483648", -2147483647 - 1},
-                                         IntegerCase{"$7FFFFFFF", 2147483647}));
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ReadIntegerTest,
+    testing::Values(IntegerCase{"1234", 1234}, IntegerCase{"0", 0}, IntegerCase{"007", 7},
+                    IntegerCase{"-5", -5}, IntegerCase{"+7", 7}, IntegerCase{"$1F", 31},
+                    IntegerCase{"x1F", 31}, IntegerCase{"X1f", 31}, IntegerCase{"0x1F", 31},
+                    IntegerCase{"0X1F", 31}, IntegerCase{"-$10", -16},
+                    IntegerCase{"2147483647", 2147483647},
+                    IntegerCase{"-2147483648", -2147483647 - 1},
+                    IntegerCase{"$7FFFFFFF", 2147483647}, IntegerCase{"999999999", 999999999},
+                    IntegerCase{"-999999999", -999999999}, IntegerCase{"0000000001", 1}));
 
 INSTANTIATE_TEST_SUITE_P(
     NotIntegers, ReadIntegerTest,
     testing::Values(IntegerCase{"", std::nullopt}, IntegerCase{"-", std::nullopt},
                     IntegerCase{"+", std::nullopt}, IntegerCase{"$", std::nullopt},
                     IntegerCase{"0x", std::nullopt}, IntegerCase{"abc", std::nullopt},
-                    IntegerCase{"12a", std::nullopt}, IntegerCase{"1F", std::nullopt},
-                    IntegerCase{" 1", std::nullopt}, IntegerCase{"1 ", std::nullopt},
-                    IntegerCase{"--1", std::nullopt}, IntegerCase{"2147483648", std::nullopt},
+                    IntegerCase{"12a", std::nullopt}, IntegerCase{"12345678a", std::nullopt},
+                    IntegerCase{"1F", std::nullopt}, IntegerCase{" 1", std::nullopt},
+                    IntegerCase{"1 ", std::nullopt}, IntegerCase{"--1", std::nullopt},
+                    IntegerCase{"2147483648", std::nullopt},
                     IntegerCase{"-2147483649", std::nullopt},
                     IntegerCase{"$80000000", std::nullopt},
                     IntegerCase{"99999999999999999999", std::nullopt}));
