@@ -23,6 +23,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
+wait_for_window() { # stderr file of a translator started as the local program
+    for _ in $(seq 100); do
+        grep -q 'is on the session bus' "$1" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "the local program's window did not appear" >&2
+    exit 1
+}
 wait_for_port() {
     for _ in $(seq 100); do
         (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
@@ -51,10 +59,10 @@ translate 2 "Hello friend"
 translate 1 "Здравей, приятел"
 
 section "The local translation program starts: its window is now on the desktop"
-"$bin/translator" --local --log "$work/local.log" 2>/dev/null &
+"$bin/translator" --local --log "$work/local.log" 2>"$work/local.err" &
 pids+=($!)
 wait_for_port 4357
-sleep 1 # the window reaches the bus just after the port opens
+wait_for_window "$work/local.err"
 translate 5 "Very well, thanks"
 translate 2 "The cat and the dog"
 requests() { grep -ao 'POST /[^ ]* HTTP/1.0' "$1" | wc -l; }

@@ -18,7 +18,10 @@ int ShowWindowUntilStopped(const std::optional<std::string>& title, int argc, ch
     std::unique_ptr<platform::BusWindows> window;
     if (title) {
         window = std::make_unique<platform::BusWindows>(*title);
-        if (!window->Connected()) {
+        if (window->Connected()) {
+            // Scripts wait for this line to know the window can be found.
+            std::cerr << "translator: the window \"" << *title << "\" is on the session bus\n";
+        } else {
             std::cerr << "translator: the window \"" << *title
                       << "\" is not shown: " << window->ErrorText() << "\n";
         }

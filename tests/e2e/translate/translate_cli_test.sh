@@ -34,6 +34,14 @@ wait_for_port() {
     echo "FAILED: nothing listens on port $1"
     exit 1
 }
+wait_for_window() { # stderr file of a translator started as the local program
+    for _ in $(seq 100); do
+        grep -q 'is on the session bus' "$1" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "FAILED: the local program's window did not appear" >&2
+    exit 1
+}
 requests() { cat "$1" 2>/dev/null | grep -ao 'POST /[^ ]* HTTP/1.0' | wc -l; }
 
 "$bin/translator" --web --port "$web_port" --log "$work/web.log" 2>/dev/null &
@@ -57,10 +65,11 @@ check "error status: exit 1" "1" "$?"
 check "error status: the status line" "HTTP/1.1 404 Not Found" "$err"
 
 # A window whose title holds parentheses is not the local program.
-"$bin/translator" --local --title "Tolvane Verbatrix 3.9 (copy)" --log "$work/odd.log" 2>/dev/null &
+"$bin/translator" --local --title "Tolvane Verbatrix 3.9 (copy)" --log "$work/odd.log" 2>"$work/odd.err" &
 odd=$!
 pids+=($odd)
 wait_for_port 4357
+wait_for_window "$work/odd.err"
 before=$(requests "$work/web.log")
 out=$("$bin/velantro-cli" translate --web-endpoint "$web" 5 "Hello")
 check "parenthesised title: translated" "Hola" "$out"
@@ -68,10 +77,10 @@ check "parenthesised title: web endpoint" "$((before + 1)) 0" "$(requests "$work
 kill "$odd"
 wait "$odd" 2>/dev/null
 
-"$bin/translator" --local --log "$work/local.log" 2>/dev/null &
+"$bin/translator" --local --log "$work/local.log" 2>"$work/local.err" &
 pids+=($!)
 wait_for_port 4357
-sleep 1 # the window reaches the bus just after the port opens
+wait_for_window "$work/local.err"
 before=$(requests "$work/web.log")
 out=$("$bin/velantro-cli" translate --web-endpoint "$web" 6 "Good morning")
 check "local program translates" "Bon matin" "$out"
