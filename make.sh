@@ -4,7 +4,7 @@
 #   ./make.sh demo     build and run the demo
 #   ./make.sh test     build and run every test through ctest
 #   ./make.sh build    configure and build only
-#   ./make.sh bench    build and run the benchmarks
+#   ./make.sh bench    build and run the benchmarks, each beside its baseline
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
 #   ./make.sh format   apply clang-format to every C++ file
 set -euo pipefail
@@ -55,11 +55,17 @@ demo)
     exec bash scripts/demo.sh "$BUILD_DIR" "$@"
     ;;
 bench)
-    configure_and_build -DCMAKE_BUILD_TYPE=Release
-    for b in "$BUILD_DIR"/bin/*_bench; do
-        echo "== $b"
-        "$b" "$@"
-    done
+    # A Release build of its own, so the test build is not reconfigured.
+    BUILD_DIR=${BENCH_DIR:-build-bench}
+    install_packages python3
+    configure_and_build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+    bin="$BUILD_DIR/bin"
+    echo "== parsing the chat client's lines, beside copying each line"
+    python3 bench/compare.py "$bin/skype_notifications_bench" CopyBaseline:ParseAndDispatch
+    echo "== Translate, beside bare libcurl posting the same body"
+    python3 bench/compare.py "$bin/translate_bench" BareCurl/real_time:TranslateExchange/real_time
+    echo "== the interface file, beside zlib's gzread of the same data"
+    "$bin/localise_bench" "$@"
     ;;
 fuzz)
     install_packages "${PACKAGES[@]}" clang libclang-rt-14-dev
