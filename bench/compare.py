@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs a Google Benchmark program once and prints, for each pair of benchmark
 names, candidate throughput / baseline throughput (items or bytes per second),
-both measured in the same run.
+both measured in the same run: the median of several repetitions, run in
+random interleaved order so that a slow moment of the machine does not fall on
+one side only.
 
-usage: bench/compare.py BENCH_BINARY BASELINE:CANDIDATE [BASELINE:CANDIDATE ...]
-       [-- extra benchmark arguments]
+usage: bench/compare.py [--repetitions N] BENCH_BINARY BASELINE:CANDIDATE
+       [BASELINE:CANDIDATE ...] [-- extra benchmark arguments]
 """
 import json
 import subprocess
@@ -17,11 +19,17 @@ def main() -> int:
     if "--" in args:
         extra = args[args.index("--") + 1:]
         args = args[: args.index("--")]
+    repetitions = 5
+    if len(args) >= 2 and args[0] == "--repetitions":
+        repetitions = int(args[1])
+        args = args[2:]
     if len(args) < 2:
         print(__doc__, file=sys.stderr)
         return 2
     binary, pairs = args[0], args[1:]
-    out = subprocess.run([binary, "--benchmark_format=json", "--benchmark_repetitions=3",
+    out = subprocess.run([binary, "--benchmark_format=json",
+                          f"--benchmark_repetitions={repetitions}",
+                          "--benchmark_enable_random_interleaving=true",
                           "--benchmark_report_aggregates_only=true", *extra],
                          check=True, capture_output=True, text=True).stdout
     rates = {}
@@ -38,7 +46,8 @@ def main() -> int:
             status = 1
             continue
         print(f"{cand} / {base}: {rates[cand] / rates[base]:.2f} "
-              f"({rates[cand]:.4g} vs {rates[base]:.4g} per second, medians of 3)")
+              f"({rates[cand]:.4g} vs {rates[base]:.4g} per second, "
+              f"medians of {repetitions} interleaved runs)")
     return status
 
 

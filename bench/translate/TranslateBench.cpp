@@ -7,9 +7,9 @@
 //   taskset -c 1 translate_bench --benchmark_repetitions=10
 //       --benchmark_enable_random_interleaving=true --benchmark_min_time=0.5
 // or, for the ratio of exchanges per second:
-//   taskset -c 1 bench/compare.py build/bin/translate_bench
+//   taskset -c 1 bench/compare.py --repetitions 10 build/bin/translate_bench
 //       BareCurl/real_time:TranslateExchange/real_time
-//       -- --benchmark_enable_random_interleaving=true
+//   (which interleaves the runs itself)
 
 #include "translate/CurlHttpClient.h"
 #include "translate/Translate.h"
