@@ -23,22 +23,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for_window() { # stderr file of a translator started as the local program
-    for _ in $(seq 100); do
-        grep -q 'is on the session bus' "$1" 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "the local program's window did not appear" >&2
-    exit 1
-}
-wait_for_port() {
-    for _ in $(seq 100); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "nothing listens on port $1" >&2
-    return 1
-}
+# shellcheck source=standin-waits.sh
+source "$(dirname "$0")/standin-waits.sh"
 
 web_port=18357
 export VELANTRO_WEB_ENDPOINT="http://127.0.0.1:$web_port/vl.asp"
@@ -65,9 +51,8 @@ wait_for_port 4357
 wait_for_window "$work/local.err"
 translate 5 "Very well, thanks"
 translate 2 "The cat and the dog"
-requests() { grep -ao 'POST /[^ ]* HTTP/1.0' "$1" | wc -l; }
 printf '  requests so far: %s to the web endpoint, %s to the local program\n' \
-    "$(requests "$work/web.log")" "$(requests "$work/local.log")"
+    "$(logged_requests "$work/web.log")" "$(logged_requests "$work/local.log")"
 
 section "The chat client's lines, as events (velantro-cli parse)"
 lines=(

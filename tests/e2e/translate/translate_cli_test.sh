@@ -26,23 +26,8 @@ check() { # name expected actual
         failures=$((failures + 1))
     fi
 }
-wait_for_port() {
-    for _ in $(seq 100); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "FAILED: nothing listens on port $1"
-    exit 1
-}
-wait_for_window() { # stderr file of a translator started as the local program
-    for _ in $(seq 100); do
-        grep -q 'is on the session bus' "$1" 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "FAILED: the local program's window did not appear" >&2
-    exit 1
-}
-requests() { cat "$1" 2>/dev/null | grep -ao 'POST /[^ ]* HTTP/1.0' | wc -l; }
+# shellcheck source=../../../scripts/standin-waits.sh
+source "$(dirname "$0")/../../../scripts/standin-waits.sh"
 
 "$bin/translator" --web --port "$web_port" --log "$work/web.log" 2>/dev/null &
 pids+=($!)
@@ -70,10 +55,10 @@ odd=$!
 pids+=($odd)
 wait_for_port 4357
 wait_for_window "$work/odd.err"
-before=$(requests "$work/web.log")
+before=$(logged_requests "$work/web.log")
 out=$("$bin/velantro-cli" translate --web-endpoint "$web" 5 "Hello")
 check "parenthesised title: translated" "Hola" "$out"
-check "parenthesised title: web endpoint" "$((before + 1)) 0" "$(requests "$work/web.log") $(requests "$work/odd.log")"
+check "parenthesised title: web endpoint" "$((before + 1)) 0" "$(logged_requests "$work/web.log") $(logged_requests "$work/odd.log")"
 kill "$odd"
 wait "$odd" 2>/dev/null
 
@@ -81,10 +66,10 @@ wait "$odd" 2>/dev/null
 pids+=($!)
 wait_for_port 4357
 wait_for_window "$work/local.err"
-before=$(requests "$work/web.log")
+before=$(logged_requests "$work/web.log")
 out=$("$bin/velantro-cli" translate --web-endpoint "$web" 6 "Good morning")
 check "local program translates" "Bon matin" "$out"
-check "local program preferred" "$before 1" "$(requests "$work/web.log") $(requests "$work/local.log")"
+check "local program preferred" "$before 1" "$(logged_requests "$work/web.log") $(logged_requests "$work/local.log")"
 check "local request line and host" "POST / HTTP/1.0|Host: 127.0.0.1:4357" \
     "$(head -1 "$work/local.log" | tr -d '\r')|$(grep '^Host:' "$work/local.log" | tr -d '\r')"
 
