@@ -2,6 +2,7 @@
 // the same gzip data without the mask, in the same run. After the run it
 // prints each reader's throughput as a fraction of gzread's.
 
+#include "common/GzipMember.h"
 #include "localise/TranslateInterface.h"
 #include "localise/gzIO.h"
 
@@ -51,26 +52,6 @@ std::string MakeText() {
     return text;
 }
 
-/// One gzip member holding data.
-std::string Gzip(const std::string& data) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, MAX_WBITS + 16, 9,
-                     Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw std::runtime_error("deflateInit2 failed");
-    }
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) {
-        throw std::runtime_error("deflate failed");
-    }
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
 struct Files {
     std::filesystem::path Folder;
     std::string Plain;  // gzip, unmasked: for gzread
@@ -88,7 +69,7 @@ struct Files {
             payload += static_cast<char>(text.size() >> shift & 0xFF);
         }
         payload += text;
-        std::string gzip = Gzip(payload);
+        std::string gzip = velantro::tools::GzipMember(payload);
         Plain = (Folder / "plain.gz").string();
         Masked = (Folder / "vlintf.dat").string();
         std::ofstream(Plain, std::ios::binary) << gzip;

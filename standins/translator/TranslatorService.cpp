@@ -1,10 +1,10 @@
 #include "TranslatorService.h"
 
 #include "PhraseBook.h"
+#include "common/DecimalText.h"
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
 
-#include <charconv>
 #include <optional>
 
 namespace velantro::standins {
@@ -27,22 +27,14 @@ std::optional<std::string_view> FieldValue(std::string_view body, std::string_vi
     return std::nullopt;
 }
 
-std::optional<std::int32_t> ReadCode(std::string_view text) {
-    std::int32_t code = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return code;
-}
-
 } // namespace
 
 std::string AnswerRequestBody(std::string_view body) {
     using namespace velantro::translate;
     const std::string l1 = FormDecode(FieldValue(body, "l1").value_or(""));
     const std::u16string text = WebDecode(Utf8Decode(l1));
-    const auto code = ReadCode(FormDecode(FieldValue(body, "TargetLang").value_or("")));
+    const auto code =
+        velantro::tools::ReadDecimal(FormDecode(FieldValue(body, "TargetLang").value_or("")));
 
     Language target{};
     std::u16string translation =

@@ -2,6 +2,7 @@
 // masked, gzip-compressed interface file, and checks that it loads back.
 
 #include "Commands.h"
+#include "common/GzipMember.h"
 #include "localise/TranslateInterface.h"
 #include "localise/TranslationText.h"
 #include "localise/gzIO.h"
@@ -16,7 +17,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <zlib.h>
 
 namespace velantro::tools {
 
@@ -127,28 +127,6 @@ std::string SourceToText(std::string_view source) {
         text += '\n';
     }
     return text;
-}
-
-/// One gzip member holding data, compressed at the best level. The header has
-/// no time stamp, so the same source always packs to the same bytes.
-std::string GzipMember(std::string_view data) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, MAX_WBITS + 16, 9,
-                     Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw std::runtime_error("cannot set up the compressor");
-    }
-    std::string member(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(member.data());
-    stream.avail_out = static_cast<uInt>(member.size());
-    const int result = deflate(&stream, Z_FINISH);
-    member.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END) {
-        throw std::runtime_error("compression failed");
-    }
-    return member;
 }
 
 struct PackOptions {

@@ -3,13 +3,13 @@
 
 #include "Commands.h"
 #include "DesktopWindows.h"
+#include "common/DecimalText.h"
 #include "translate/CurlHttpClient.h"
 #include "translate/Endpoints.h"
 #include "translate/Translate.h"
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
 
-#include <charconv>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -26,15 +26,6 @@ int UsageError(std::string_view message) {
     std::cerr << "velantro-cli translate: " << message << "\n"
               << "usage: velantro-cli translate [--web-endpoint URL] CODE TEXT\n";
     return 2;
-}
-
-std::optional<std::int32_t> ReadCode(std::string_view word) {
-    std::int32_t code = 0;
-    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), code);
-    if (error != std::errc() || end != word.data() + word.size()) {
-        return std::nullopt;
-    }
-    return code;
 }
 
 } // namespace
@@ -57,7 +48,7 @@ int RunTranslate(CommandArgs args) {
     if (operands.size() != 2) {
         return UsageError("expected a language CODE and a TEXT");
     }
-    const auto code = ReadCode(operands[0]);
+    const auto code = ReadDecimal(operands[0]);
     if (!code) {
         return UsageError("CODE must be an integer (1 English, 2 Bulgarian, 5 Spanish, 6 French), "
                           "not \"" +
