@@ -10,7 +10,7 @@ namespace velantro::platform {
 using WindowHandle = std::uintptr_t;
 
 /// Message number of a copy-data message.
-inline constexpr std::uint32_t WM_COPYDATA = 74;
+inline constexpr std::uint32_t CopyDataMessage = 74;
 
 /// The record a copy-data message points to in its lParam.
 struct CopyDataRecord {
@@ -38,7 +38,7 @@ public:
     virtual ~WindowMessages() = default;
 
     /// The same non-zero id in every process for the same name; 0 on failure.
-    virtual std::uint32_t RegisterWindowMessage(const std::string& name) = 0;
+    virtual std::uint32_t RegisterMessageName(const std::string& name) = 0;
 
     /// Delivers the message synchronously to every top-level window.
     virtual std::intptr_t Broadcast(std::uint32_t msg, std::uintptr_t wParam,
@@ -46,10 +46,10 @@ public:
 
     /// Delivers the message synchronously to one window and gives back its
     /// result (0 when the window does not exist). While waiting, messages sent
-    /// to the caller's own windows are delivered. For WM_COPYDATA, lParam is
+    /// to the caller's own windows are delivered. For CopyDataMessage, lParam is
     /// the address of a CopyDataRecord.
-    virtual std::intptr_t SendMessage(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
-                                      std::intptr_t lParam) = 0;
+    virtual std::intptr_t SendToWindow(WindowHandle window, std::uint32_t msg,
+                                       std::uintptr_t wParam, std::intptr_t lParam) = 0;
 
     /// The hidden application window that peers address their messages to.
     virtual WindowHandle ApplicationWindow() = 0;

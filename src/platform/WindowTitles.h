@@ -13,12 +13,12 @@ public:
 
     /// Calls visit for every top-level window, visible or not, until it
     /// returns false. Gives false when the enumeration itself failed.
-    virtual bool EnumWindows(const std::function<bool(WindowHandle)>& visit) = 0;
+    virtual bool EnumerateWindows(const std::function<bool(WindowHandle)>& visit) = 0;
 
     /// Copies the window's title into buffer (at most maxCount - 1 bytes and a
     /// NUL) and gives the number of bytes copied; 0 when the window has no
     /// title or no longer exists.
-    virtual int GetWindowText(WindowHandle window, char* buffer, int maxCount) = 0;
+    virtual int ReadWindowTitle(WindowHandle window, char* buffer, int maxCount) = 0;
 };
 
 } // namespace velantro::platform

@@ -44,8 +44,8 @@ TSkypeControl::TSkypeControl(platform::WindowMessages* messages)
     if (Messages == nullptr) {
         return;
     }
-    AttachMessage = Messages->RegisterWindowMessage(std::string(AttachMessageName));
-    DiscoverMessage = Messages->RegisterWindowMessage(std::string(DiscoverMessageName));
+    AttachMessage = Messages->RegisterMessageName(std::string(AttachMessageName));
+    DiscoverMessage = Messages->RegisterMessageName(std::string(DiscoverMessageName));
     if (AttachMessage != 0 && DiscoverMessage != 0) {
         Messages->HookMainWindow(
             [this](platform::WindowMessage& message) { return AppWindowHook(message); });
@@ -87,7 +87,7 @@ bool TSkypeControl::SendCommand(std::string_view command) {
     record.cbData = static_cast<std::uint32_t>(command.size() + 1);
     record.lpData = buffer.data();
     const std::intptr_t result =
-        Messages->SendMessage(SkypeWindow, platform::WM_COPYDATA, Messages->ApplicationWindow(),
+        Messages->SendToWindow(SkypeWindow, platform::CopyDataMessage, Messages->ApplicationWindow(),
                               reinterpret_cast<std::intptr_t>(&record));
     return result != 0;
 }
@@ -95,7 +95,7 @@ bool TSkypeControl::SendCommand(std::string_view command) {
 bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {
     // Before the first attach success there is no client window, and a
     // copy-data message claiming to come from window 0 is no client's line.
-    if (message.Msg == platform::WM_COPYDATA && Attached && message.WParam == SkypeWindow) {
+    if (message.Msg == platform::CopyDataMessage && Attached && message.WParam == SkypeWindow) {
         if (message.LParam == 0) {
             return false;
         }

@@ -23,7 +23,7 @@ bool LocalTranslatorRunning(platform::WindowTitles& windows) noexcept {
         // window's owner, which must not happen inside the enumeration. The list
         // grows as needed, so no window is skipped on a crowded desktop.
         std::vector<platform::WindowHandle> handles;
-        const bool enumerated = windows.EnumWindows([&handles](platform::WindowHandle window) {
+        const bool enumerated = windows.EnumerateWindows([&handles](platform::WindowHandle window) {
             handles.push_back(window);
             return true;
         });
@@ -33,7 +33,7 @@ bool LocalTranslatorRunning(platform::WindowTitles& windows) noexcept {
         char buffer[TitleBufferSize];
         for (const platform::WindowHandle window : handles) {
             buffer[0] = '\0';
-            int length = windows.GetWindowText(window, buffer, TitleBufferSize);
+            int length = windows.ReadWindowTitle(window, buffer, TitleBufferSize);
             if (length < 0) {
                 length = 0;
             } else if (length > TitleBufferSize - 1) {

@@ -34,8 +34,8 @@ SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client, Sche
     : Windows(windows)
     , Client(client)
     , Later(std::move(later)) {
-    AttachMessage = Windows.RegisterWindowMessage("SkypeControlAPIAttach");
-    DiscoverMessage = Windows.RegisterWindowMessage("SkypeControlAPIDiscover");
+    AttachMessage = Windows.RegisterMessageName("SkypeControlAPIAttach");
+    DiscoverMessage = Windows.RegisterMessageName("SkypeControlAPIDiscover");
     if (AttachMessage == 0 || DiscoverMessage == 0) {
         throw std::runtime_error("Cannot register the window messages of the desktop API");
     }
@@ -57,7 +57,7 @@ bool SkypePeer::Hook(WindowMessage& message) {
         message.Result = 1;
         return true;
     }
-    if (message.Msg == platform::WM_COPYDATA && message.LParam != 0) {
+    if (message.Msg == platform::CopyDataMessage && message.LParam != 0) {
         const auto& record = *reinterpret_cast<const CopyDataRecord*>(message.LParam);
         const std::string_view line = CopyDataLine(record);
         const WindowHandle program = message.WParam;
@@ -88,7 +88,7 @@ void SkypePeer::AnswerDiscover(WindowHandle program) {
 
 void SkypePeer::SendStatus(WindowHandle program, std::intptr_t status) {
     const bool accepted =
-        Windows.SendMessage(program, AttachMessage, Windows.ApplicationWindow(), status) != 0;
+        Windows.SendToWindow(program, AttachMessage, Windows.ApplicationWindow(), status) != 0;
     if (OnAttachStatus) {
         OnAttachStatus(program, status, accepted);
     }
@@ -137,7 +137,7 @@ bool SkypePeer::SendLine(WindowHandle program, const std::string& line) {
     record.cbData = static_cast<std::uint32_t>(line.size() + 1);
     record.lpData = line.c_str();
     const bool accepted =
-        Windows.SendMessage(program, platform::WM_COPYDATA, Windows.ApplicationWindow(),
+        Windows.SendToWindow(program, platform::CopyDataMessage, Windows.ApplicationWindow(),
                             reinterpret_cast<std::intptr_t>(&record)) != 0;
     if (OnSent) {
         OnSent(program, line, accepted);

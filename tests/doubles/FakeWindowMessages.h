@@ -29,7 +29,7 @@ public:
         bool operator==(const BroadcastRecord&) const = default;
     };
 
-    /// One SendMessage call. For WM_COPYDATA the record's fields and its
+    /// One SendToWindow call. For CopyDataMessage the record's fields and its
     /// cbData bytes (the NUL included) are copied out while the call runs.
     struct SendRecord {
         WindowHandle Window = 0;
@@ -62,7 +62,7 @@ public:
     /// What a send gives back: the receiver's result (0: not accepted).
     std::intptr_t SendResult = 1;
 
-    /// Called inside every SendMessage, after the send is recorded and before
+    /// Called inside every SendToWindow, after the send is recorded and before
     /// it returns. Gives the lines the receiving window answers with; each is
     /// delivered to the application window from that window before the send
     /// returns, as the chat client's answers arrive during a synchronous send.
@@ -126,7 +126,7 @@ public:
         record.cbData = cbData;
         record.lpData = bytes.data();
         return Deliver(
-            {platform::WM_COPYDATA, from, reinterpret_cast<std::intptr_t>(&record), initialResult});
+            {platform::CopyDataMessage, from, reinterpret_cast<std::intptr_t>(&record), initialResult});
     }
 
     /// One line as the client sends it: its bytes, a NUL, cbData = length + 1.
@@ -139,7 +139,7 @@ public:
 
     // --- platform::WindowMessages --------------------------------------------
 
-    std::uint32_t RegisterWindowMessage(const std::string& name) override {
+    std::uint32_t RegisterMessageName(const std::string& name) override {
         auto [entry, added] = Ids.try_emplace(name, NextId);
         if (added) {
             ++NextId;
@@ -158,10 +158,10 @@ public:
         return BroadcastResult;
     }
 
-    std::intptr_t SendMessage(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+    std::intptr_t SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
                               std::intptr_t lParam) override {
         SendRecord send{window, msg, wParam, 0, 0, {}};
-        if (msg == platform::WM_COPYDATA && lParam != 0) {
+        if (msg == platform::CopyDataMessage && lParam != 0) {
             const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(lParam);
             send.DwData = record.dwData;
             send.CbData = record.cbData;

@@ -139,9 +139,9 @@ protected:
 
     WindowHandle PeerWindow() {
         WindowHandle found = 0;
-        Windows.EnumWindows([&](WindowHandle window) {
+        Windows.EnumerateWindows([&](WindowHandle window) {
             char title[64];
-            if (Windows.GetWindowText(window, title, sizeof title) > 0 &&
+            if (Windows.ReadWindowTitle(window, title, sizeof title) > 0 &&
                 std::string(title) == "skype-peer") {
                 found = window;
             }

@@ -17,11 +17,11 @@ public:
                           : nullptr)
         , Windows("velantro-cli") {}
 
-    bool EnumWindows(const std::function<bool(platform::WindowHandle)>& visit) override {
-        return Windows.EnumWindows(visit);
+    bool EnumerateWindows(const std::function<bool(platform::WindowHandle)>& visit) override {
+        return Windows.EnumerateWindows(visit);
     }
-    int GetWindowText(platform::WindowHandle window, char* buffer, int maxCount) override {
-        return Windows.GetWindowText(window, buffer, maxCount);
+    int ReadWindowTitle(platform::WindowHandle window, char* buffer, int maxCount) override {
+        return Windows.ReadWindowTitle(window, buffer, maxCount);
     }
 
 private:

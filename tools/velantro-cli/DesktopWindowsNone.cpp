@@ -9,8 +9,8 @@ namespace {
 // translation goes to the web endpoint.
 class NoDesktopWindows final : public platform::WindowTitles {
 public:
-    bool EnumWindows(const std::function<bool(platform::WindowHandle)>&) override { return false; }
-    int GetWindowText(platform::WindowHandle, char*, int) override { return 0; }
+    bool EnumerateWindows(const std::function<bool(platform::WindowHandle)>&) override { return false; }
+    int ReadWindowTitle(platform::WindowHandle, char*, int) override { return 0; }
 };
 
 } // namespace

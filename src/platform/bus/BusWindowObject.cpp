@@ -58,7 +58,7 @@ qlonglong BusWindowObject::CopyData(qulonglong wParam, qulonglong dwData, const 
     record.cbData = static_cast<std::uint32_t>(data.size());
     record.lpData = data.constData();
     WindowMessage message;
-    message.Msg = WM_COPYDATA;
+    message.Msg = CopyDataMessage;
     message.WParam = static_cast<std::uintptr_t>(wParam);
     message.LParam = reinterpret_cast<std::intptr_t>(&record);
     return DeliverGuarded(message);

@@ -20,7 +20,7 @@ inline constexpr char ServicePrefix[] = "org.velantro.Window.H";
 inline constexpr char PathPrefix[] = "/org/velantro/Window/";
 
 /// Message numbers below this one are the system's own; they may carry
-/// addresses in lParam, so only WM_COPYDATA of them travels, by CopyData.
+/// addresses in lParam, so only the copy-data message of them travels, by CopyData.
 inline constexpr std::uint32_t WM_USER = 0x0400;
 
 /// One window exported on a bus connection. Every message that reaches it is
@@ -42,7 +42,7 @@ public Q_SLOTS:
     /// An ordinary message (number 0x400 and above); lParam is a plain number.
     qlonglong Send(uint msg, qulonglong wParam, qlonglong lParam);
 
-    /// A WM_COPYDATA message: the record's dwData and its cbData bytes.
+    /// A copy-data message: the record's dwData and its cbData bytes.
     qlonglong CopyData(qulonglong wParam, qulonglong dwData, const QByteArray& data);
 
 private:

@@ -194,7 +194,7 @@ struct BusWindows::Impl {
             return 0;
         }
         QDBusMessage call;
-        if (msg == WM_COPYDATA) {
+        if (msg == CopyDataMessage) {
             const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
             if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
                 return 0;
@@ -319,7 +319,7 @@ bool BusWindows::Connected() const {
     return d->Connected() && d->Bus.isConnected();
 }
 
-const std::string& BusWindows::ErrorText() const {
+std::string BusWindows::ErrorText() const {
     return d->Error;
 }
 
@@ -328,7 +328,7 @@ void BusWindows::SetSendTimeout(std::chrono::milliseconds timeout) {
         timeout.count(), 1, std::numeric_limits<int>::max()));
 }
 
-std::uint32_t BusWindows::RegisterWindowMessage(const std::string& name) {
+std::uint32_t BusWindows::RegisterMessageName(const std::string& name) {
     return d->Connected() ? BusMessageId(name) : 0;
 }
 
@@ -349,8 +349,8 @@ std::intptr_t BusWindows::Broadcast(std::uint32_t msg, std::uintptr_t wParam,
     return 1;
 }
 
-std::intptr_t BusWindows::SendMessage(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
-                                      std::intptr_t lParam) {
+std::intptr_t BusWindows::SendToWindow(WindowHandle window, std::uint32_t msg,
+                                       std::uintptr_t wParam, std::intptr_t lParam) {
     if (window == 0) {
         return 0;
     }
@@ -375,7 +375,7 @@ void BusWindows::UnhookMainWindow() {
     d->Hook = nullptr;
 }
 
-bool BusWindows::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
+bool BusWindows::EnumerateWindows(const std::function<bool(WindowHandle)>& visit) {
     std::vector<WindowHandle> windows;
     if (!d->ListWindows(windows)) {
         return false;
@@ -388,7 +388,7 @@ bool BusWindows::EnumWindows(const std::function<bool(WindowHandle)>& visit) {
     return true;
 }
 
-int BusWindows::GetWindowText(WindowHandle window, char* buffer, int maxCount) {
+int BusWindows::ReadWindowTitle(WindowHandle window, char* buffer, int maxCount) {
     if (buffer == nullptr || maxCount <= 0) {
         return 0;
     }

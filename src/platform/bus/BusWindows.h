@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/WindowMessages.h"
-#include "platform/WindowTitles.h"
+#include "platform/DesktopServices.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,7 +20,7 @@ namespace velantro::platform {
 /// reached the instance still exists but is not Connected(): registrations
 /// give 0, sends give 0, the enumeration fails and there is no application
 /// window.
-class BusWindows final : public WindowMessages, public WindowTitles {
+class BusWindows final : public DesktopWindows {
 public:
     /// Connects to the session bus and opens the application window with
     /// the given title.
@@ -34,26 +33,26 @@ public:
     void SetTitle(const std::string& title);
 
     /// True while the application window is on the bus.
-    bool Connected() const;
+    bool Connected() const override;
 
     /// Why the window is not on the bus; empty when it is.
-    const std::string& ErrorText() const;
+    std::string ErrorText() const override;
 
     /// How long a send to another window waits for that window's result
     /// (25 s unless changed); after it the send gives 0.
     void SetSendTimeout(std::chrono::milliseconds timeout);
 
-    std::uint32_t RegisterWindowMessage(const std::string& name) override;
+    std::uint32_t RegisterMessageName(const std::string& name) override;
     std::intptr_t Broadcast(std::uint32_t msg, std::uintptr_t wParam,
                             std::intptr_t lParam) override;
-    std::intptr_t SendMessage(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
-                              std::intptr_t lParam) override;
+    std::intptr_t SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                               std::intptr_t lParam) override;
     WindowHandle ApplicationWindow() override;
     void HookMainWindow(WindowHook hook) override;
     void UnhookMainWindow() override;
 
-    bool EnumWindows(const std::function<bool(WindowHandle)>& visit) override;
-    int GetWindowText(WindowHandle window, char* buffer, int maxCount) override;
+    bool EnumerateWindows(const std::function<bool(WindowHandle)>& visit) override;
+    int ReadWindowTitle(WindowHandle window, char* buffer, int maxCount) override;
 
     struct Impl;
 

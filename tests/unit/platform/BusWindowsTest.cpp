@@ -61,7 +61,7 @@ struct Seen {
 
 Seen SeenOf(const WindowMessage& message) {
     Seen seen{message.Msg, message.WParam, message.LParam, 0, {}};
-    if (message.Msg == WM_COPYDATA) {
+    if (message.Msg == CopyDataMessage) {
         const auto& record = *reinterpret_cast<const CopyDataRecord*>(message.LParam);
         seen.LParam = 0;
         seen.DwData = record.dwData;
@@ -89,19 +89,19 @@ struct Recorder {
 std::intptr_t SendCopyData(WindowMessages& from, WindowHandle to, std::string_view bytes,
                            std::uintptr_t dwData = 0) {
     CopyDataRecord record{dwData, static_cast<std::uint32_t>(bytes.size()), bytes.data()};
-    return from.SendMessage(to, WM_COPYDATA, from.ApplicationWindow(),
+    return from.SendToWindow(to, CopyDataMessage, from.ApplicationWindow(),
                             reinterpret_cast<std::intptr_t>(&record));
 }
 
 std::string TitleOf(WindowTitles& titles, WindowHandle window, int maxCount = 256) {
     std::vector<char> buffer(static_cast<std::size_t>(std::max(maxCount, 1)), '#');
-    const int count = titles.GetWindowText(window, buffer.data(), maxCount);
+    const int count = titles.ReadWindowTitle(window, buffer.data(), maxCount);
     return std::string(buffer.data(), static_cast<std::size_t>(std::max(count, 0)));
 }
 
 std::vector<WindowHandle> AllWindows(WindowTitles& titles) {
     std::vector<WindowHandle> windows;
-    EXPECT_TRUE(titles.EnumWindows([&](WindowHandle window) {
+    EXPECT_TRUE(titles.EnumerateWindows([&](WindowHandle window) {
         windows.push_back(window);
         return true;
     }));
@@ -177,7 +177,7 @@ TEST_F(TwoWindows, HaveDistinctHandlesAndEnumerableTitles) {
     EXPECT_TRUE(Contains(windows, b));
 
     int visits = 0;
-    EXPECT_TRUE(A.EnumWindows([&](WindowHandle) { return ++visits < 1; }));
+    EXPECT_TRUE(A.EnumerateWindows([&](WindowHandle) { return ++visits < 1; }));
     EXPECT_EQ(visits, 1) << "the enumeration stops when the visitor gives false";
 
     struct TitleCase {
@@ -194,7 +194,7 @@ TEST_F(TwoWindows, HaveDistinctHandlesAndEnumerableTitles) {
             << "window " << c.Window << ", buffer " << c.MaxCount;
     }
     char untouched = '#';
-    EXPECT_EQ(A.GetWindowText(b, &untouched, 0), 0);
+    EXPECT_EQ(A.ReadWindowTitle(b, &untouched, 0), 0);
     EXPECT_EQ(untouched, '#');
 
     B.SetTitle("Renamed \xC3\xA9");
@@ -205,11 +205,11 @@ TEST_F(TwoWindows, SendCarriesTheMessageAndGivesTheReceiversResult) {
     SeenByB.Answer = [](const WindowMessage& message) {
         return message.LParam * 2;
     };
-    const std::uint32_t msg = A.RegisterWindowMessage("SkypeControlAPIAttach");
-    EXPECT_EQ(msg, B.RegisterWindowMessage("SKYPECONTROLAPIATTACH"));
+    const std::uint32_t msg = A.RegisterMessageName("SkypeControlAPIAttach");
+    EXPECT_EQ(msg, B.RegisterMessageName("SKYPECONTROLAPIATTACH"));
 
-    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), msg, 7, -21), -42);
-    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), 0x0400, 0, 0x7FFFFFFFFFFF), 0xFFFFFFFFFFFE);
+    EXPECT_EQ(A.SendToWindow(B.ApplicationWindow(), msg, 7, -21), -42);
+    EXPECT_EQ(A.SendToWindow(B.ApplicationWindow(), 0x0400, 0, 0x7FFFFFFFFFFF), 0xFFFFFFFFFFFE);
     EXPECT_THAT(SeenByB.Messages,
                 ElementsAre(Seen{msg, 7, -21, 0, ""}, Seen{0x0400, 0, 0x7FFFFFFFFFFF, 0, ""}));
     EXPECT_TRUE(SeenByA.Messages.empty());
@@ -243,7 +243,7 @@ TEST_F(TwoWindows, CopyDataTravelsByteForByte) {
                   static_cast<std::intptr_t>(c.Bytes.size()))
             << c.Name;
         EXPECT_THAT(SeenByB.Messages,
-                    ElementsAre(Seen{WM_COPYDATA, A.ApplicationWindow(), 0, c.DwData, c.Bytes}))
+                    ElementsAre(Seen{CopyDataMessage, A.ApplicationWindow(), 0, c.DwData, c.Bytes}))
             << c.Name;
     }
 }
@@ -277,10 +277,10 @@ TEST_F(TwoWindows, SendToTheOwnWindowCallsTheHookDirectly) {
         return 5;
     };
     EXPECT_EQ(SendCopyData(A, A.ApplicationWindow(), "self", 3), 5);
-    EXPECT_EQ(A.SendMessage(A.ApplicationWindow(), 0x10, 1, 2), 5)
+    EXPECT_EQ(A.SendToWindow(A.ApplicationWindow(), 0x10, 1, 2), 5)
         << "within the process even system messages reach the hook";
     EXPECT_THAT(SeenByA.Messages,
-                ElementsAre(Seen{WM_COPYDATA, A.ApplicationWindow(), 0, 3, "self"},
+                ElementsAre(Seen{CopyDataMessage, A.ApplicationWindow(), 0, 3, "self"},
                             Seen{0x10, 1, 2, 0, ""}));
 }
 
@@ -290,10 +290,10 @@ TEST_F(TwoWindows, UnhandledMessagesGiveZero) {
         message.Result = 5;
         return false; // lets the message pass on: the default processing gives 0
     });
-    EXPECT_EQ(A.SendMessage(b, 0xC001, 0, 0), 0);
+    EXPECT_EQ(A.SendToWindow(b, 0xC001, 0, 0), 0);
 
     B.UnhookMainWindow();
-    EXPECT_EQ(A.SendMessage(b, 0xC001, 0, 0), 0);
+    EXPECT_EQ(A.SendToWindow(b, 0xC001, 0, 0), 0);
     EXPECT_EQ(SendCopyData(A, b, "x"), 0);
 
     int calls = 0;
@@ -303,8 +303,8 @@ TEST_F(TwoWindows, UnhandledMessagesGiveZero) {
         message.Result = 3;
         return true;
     });
-    EXPECT_EQ(A.SendMessage(b, 0xC001, 0, 0), 3);
-    EXPECT_EQ(A.SendMessage(b, 0xC001, 0, 0), 0);
+    EXPECT_EQ(A.SendToWindow(b, 0xC001, 0, 0), 3);
+    EXPECT_EQ(A.SendToWindow(b, 0xC001, 0, 0), 0);
     EXPECT_EQ(calls, 1);
 }
 
@@ -316,12 +316,12 @@ TEST_F(TwoWindows, AnErrorInTheReceiversHookIsContainedThere) {
         message.Result = 7;
         return true;
     });
-    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), 0xC001, 0, 1), 0);
-    EXPECT_EQ(A.SendMessage(B.ApplicationWindow(), 0xC001, 0, 2), 7) << "B carries on";
+    EXPECT_EQ(A.SendToWindow(B.ApplicationWindow(), 0xC001, 0, 1), 0);
+    EXPECT_EQ(A.SendToWindow(B.ApplicationWindow(), 0xC001, 0, 2), 7) << "B carries on";
 }
 
 TEST_F(TwoWindows, BroadcastReachesEveryWindowIncludingTheSenders) {
-    const std::uint32_t discover = A.RegisterWindowMessage("SkypeControlAPIDiscover");
+    const std::uint32_t discover = A.RegisterMessageName("SkypeControlAPIDiscover");
     EXPECT_EQ(A.Broadcast(discover, A.ApplicationWindow(), 0), 1);
     const Seen expected{discover, A.ApplicationWindow(), 0, 0, ""};
     EXPECT_THAT(SeenByA.Messages, ElementsAre(expected));
@@ -330,17 +330,17 @@ TEST_F(TwoWindows, BroadcastReachesEveryWindowIncludingTheSenders) {
 
 TEST_F(TwoWindows, SystemMessagesAndBadRecordsAreNotCarried) {
     const WindowHandle b = B.ApplicationWindow();
-    EXPECT_EQ(A.SendMessage(b, 0x000C, 0, 0x1234), 0) << "a system message may carry an address";
+    EXPECT_EQ(A.SendToWindow(b, 0x000C, 0, 0x1234), 0) << "a system message may carry an address";
     CopyDataRecord noData{0, 10, nullptr};
-    EXPECT_EQ(A.SendMessage(b, WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&noData)), 0);
-    EXPECT_EQ(A.SendMessage(b, WM_COPYDATA, 0, 0), 0);
+    EXPECT_EQ(A.SendToWindow(b, CopyDataMessage, 0, reinterpret_cast<std::intptr_t>(&noData)), 0);
+    EXPECT_EQ(A.SendToWindow(b, CopyDataMessage, 0, 0), 0);
 
     // A foreign peer that tries it anyway gets an error back.
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.velantro.Window.H%1").arg(b),
         QStringLiteral("/org/velantro/Window/%1").arg(b), QStringLiteral("org.velantro.Window"),
         QStringLiteral("Send"));
-    call << uint{WM_COPYDATA} << qulonglong{0} << qlonglong{0x1234};
+    call << uint{CopyDataMessage} << qulonglong{0} << qlonglong{0x1234};
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
     EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
     EXPECT_EQ(reply.errorName(), QDBusError::errorString(QDBusError::InvalidArgs));
@@ -355,11 +355,11 @@ TEST_F(TwoWindows, AVanishedWindowGivesZeroAtOnceAndItsHandleIsNotReused) {
         gone = c.ApplicationWindow();
         Recorder seenByC;
         seenByC.Hook(c);
-        EXPECT_EQ(A.SendMessage(gone, 0xC001, 0, 0), 1);
+        EXPECT_EQ(A.SendToWindow(gone, 0xC001, 0, 0), 1);
     }
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(A.SendMessage(gone, 0xC001, 0, 0), 0);
+    EXPECT_EQ(A.SendToWindow(gone, 0xC001, 0, 0), 0);
     EXPECT_EQ(SendCopyData(A, gone, "anyone there?"), 0);
     EXPECT_EQ(TitleOf(A, gone), "");
     EXPECT_LT(clock.elapsed(), 1000);
@@ -413,7 +413,7 @@ protected:
 
     void TearDown() override {
         if (Peer && Peer->state() != QProcess::NotRunning) {
-            Self.SendMessage(PeerWindow, QuitMessage, 0, 0);
+            Self.SendToWindow(PeerWindow, QuitMessage, 0, 0);
             if (!Peer->waitForFinished(5000)) {
                 Peer->kill();
                 Peer->waitForFinished(5000);
@@ -425,7 +425,7 @@ protected:
 TEST_F(PeerProcess, TitleAndResultsCrossTheProcessBoundary) {
     EXPECT_TRUE(Contains(AllWindows(Self), PeerWindow));
     EXPECT_EQ(TitleOf(Self, PeerWindow), "bus test peer");
-    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 41), 42);
+    EXPECT_EQ(Self.SendToWindow(PeerWindow, PingMessage, 0, 41), 42);
     EXPECT_EQ(SendCopyData(Self, PeerWindow, std::string("12345\0", 6)), 6);
 }
 
@@ -441,7 +441,7 @@ TEST_F(PeerProcess, PeerThatSendsWhileBeingSentToGetsThrough) {
     };
     const std::string line = "echo \xF0\x9F\x98\x80 with a\nline break";
     EXPECT_EQ(SendCopyData(Self, PeerWindow, line), static_cast<std::intptr_t>(line.size()));
-    EXPECT_THAT(SeenBySelf.Messages, ElementsAre(Seen{WM_COPYDATA, PeerWindow, 0, 0, line}));
+    EXPECT_THAT(SeenBySelf.Messages, ElementsAre(Seen{CopyDataMessage, PeerWindow, 0, 0, line}));
     EXPECT_EQ(titleDuringEcho, "bus test peer");
 }
 
@@ -450,7 +450,7 @@ TEST_F(PeerProcess, CrossingSendsNeitherDeadlockNorLoseNorReorderLines) {
     int nextFromPeer = 0;
     bool peerInOrder = true;
     SeenBySelf.Answer = [&](const WindowMessage& message) {
-        if (message.Msg == WM_COPYDATA) {
+        if (message.Msg == CopyDataMessage) {
             const std::string line = SeenOf(message).Data;
             peerInOrder = peerInOrder && line == "peer " + std::to_string(nextFromPeer);
             ++nextFromPeer;
@@ -461,7 +461,7 @@ TEST_F(PeerProcess, CrossingSendsNeitherDeadlockNorLoseNorReorderLines) {
     clock.start();
     // The peer starts its own stream of lines to this window as soon as it
     // has answered, so both programs send to each other at the same time.
-    ASSERT_EQ(Self.SendMessage(PeerWindow, FloodMessage, Self.ApplicationWindow(), Count), 1);
+    ASSERT_EQ(Self.SendToWindow(PeerWindow, FloodMessage, Self.ApplicationWindow(), Count), 1);
     std::vector<int> badResults;
     for (int i = 0; i < Count; ++i) {
         const std::intptr_t result = SendCopyData(Self, PeerWindow, "seq " + std::to_string(i));
@@ -480,11 +480,11 @@ TEST_F(PeerProcess, CrossingSendsNeitherDeadlockNorLoseNorReorderLines) {
 }
 
 TEST_F(PeerProcess, AWindowWhoseProgramEndedGivesZeroAtOnce) {
-    EXPECT_EQ(Self.SendMessage(PeerWindow, QuitMessage, 0, 0), 1);
+    EXPECT_EQ(Self.SendToWindow(PeerWindow, QuitMessage, 0, 0), 1);
     ASSERT_TRUE(Peer->waitForFinished(5000));
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 1), 0);
+    EXPECT_EQ(Self.SendToWindow(PeerWindow, PingMessage, 0, 1), 0);
     EXPECT_EQ(SendCopyData(Self, PeerWindow, "late"), 0);
     EXPECT_EQ(TitleOf(Self, PeerWindow), "");
     EXPECT_LT(clock.elapsed(), 1000);
@@ -495,13 +495,13 @@ TEST_F(PeerProcess, AStuckProgramDelaysASendOnlyUntilTheTimeOut) {
     Self.SetSendTimeout(300ms);
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 1), 0);
+    EXPECT_EQ(Self.SendToWindow(PeerWindow, PingMessage, 0, 1), 0);
     EXPECT_GE(clock.elapsed(), 250);
     EXPECT_LT(clock.elapsed(), 3000);
     ASSERT_EQ(::kill(static_cast<pid_t>(Peer->processId()), SIGCONT), 0);
     // The message was delivered late; the next one is answered as usual.
     Self.SetSendTimeout(10s);
-    EXPECT_EQ(Self.SendMessage(PeerWindow, PingMessage, 0, 2), 3);
+    EXPECT_EQ(Self.SendToWindow(PeerWindow, PingMessage, 0, 2), 3);
 }
 
 TEST(BusWindowsOffline, WithoutABusNothingIsPretended) {
@@ -543,7 +543,7 @@ TEST(BusWindowsChild, DISABLED_Peer) {
         } else if (message.Msg == QuitMessage) {
             QTimer::singleShot(0, &loop, &QEventLoop::quit);
             message.Result = 1;
-        } else if (message.Msg == WM_COPYDATA) {
+        } else if (message.Msg == CopyDataMessage) {
             const auto& record = *reinterpret_cast<const CopyDataRecord*>(message.LParam);
             const std::string line = BlockBytes(record);
             if (line.starts_with("seq ")) {
@@ -571,12 +571,12 @@ TEST(BusWindowsChild, DISABLED_Offline) {
     EXPECT_FALSE(window.Connected());
     EXPECT_THAT(window.ErrorText(), HasSubstr("Cannot connect to the D-Bus session bus"));
     EXPECT_EQ(window.ApplicationWindow(), 0u);
-    EXPECT_EQ(window.RegisterWindowMessage("SkypeControlAPIAttach"), 0u);
+    EXPECT_EQ(window.RegisterMessageName("SkypeControlAPIAttach"), 0u);
     EXPECT_EQ(window.Broadcast(0xC000, 0, 0), 0);
-    EXPECT_EQ(window.SendMessage(1, 0xC000, 0, 0), 0);
-    EXPECT_FALSE(window.EnumWindows([](WindowHandle) { return true; }));
+    EXPECT_EQ(window.SendToWindow(1, 0xC000, 0, 0), 0);
+    EXPECT_FALSE(window.EnumerateWindows([](WindowHandle) { return true; }));
     char title[8] = "x";
-    EXPECT_EQ(window.GetWindowText(1, title, 8), 0);
+    EXPECT_EQ(window.ReadWindowTitle(1, title, 8), 0);
     EXPECT_EQ(title[0], '\0');
     window.SetTitle("still fine");
 }

@@ -19,7 +19,7 @@ namespace {
 using namespace std::string_literals;
 using doubles::FakeWindowMessages;
 using platform::WindowHandle;
-using platform::WM_COPYDATA;
+using platform::CopyDataMessage;
 using Delivery = FakeWindowMessages::Delivery;
 using SendRecord = FakeWindowMessages::SendRecord;
 using Trace = std::vector<std::string>;
@@ -191,7 +191,7 @@ TEST_F(SkypeControlTest, SuccessStoresWindowAndSendsBothHandshakeLinesBeforeTheE
                                  "OnAttachSuccess"}));
         auto record = [&](const std::string& bytes) {
             return SendRecord{ClientWindow,
-                              WM_COPYDATA,
+                              CopyDataMessage,
                               Fake.AppWindow,
                               0,
                               static_cast<std::uint32_t>(bytes.size()),
@@ -306,7 +306,7 @@ TEST_F(SkypeControlTest, CopyDataOnlyFromTheAttachedClientWindowIsTaken) {
         EXPECT_TRUE(Events.empty());
     }
     // A copy-data message without a record is passed on, not read.
-    EXPECT_EQ(Fake.Deliver({WM_COPYDATA, ClientWindow, 0, Untouched}), PassedOn);
+    EXPECT_EQ(Fake.Deliver({CopyDataMessage, ClientWindow, 0, Untouched}), PassedOn);
 }
 
 TEST_F(SkypeControlTest, RawLineComesBeforeTheParsedEventAndEveryLineIsTaken) {

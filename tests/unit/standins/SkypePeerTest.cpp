@@ -261,17 +261,17 @@ public:
 
     std::vector<std::intptr_t> LParams;
 
-    std::uint32_t RegisterWindowMessage(const std::string& name) override {
-        return Inner.RegisterWindowMessage(name);
+    std::uint32_t RegisterMessageName(const std::string& name) override {
+        return Inner.RegisterMessageName(name);
     }
     std::intptr_t Broadcast(std::uint32_t msg, std::uintptr_t wParam,
                             std::intptr_t lParam) override {
         return Inner.Broadcast(msg, wParam, lParam);
     }
-    std::intptr_t SendMessage(velantro::platform::WindowHandle window, std::uint32_t msg,
+    std::intptr_t SendToWindow(velantro::platform::WindowHandle window, std::uint32_t msg,
                               std::uintptr_t wParam, std::intptr_t lParam) override {
         LParams.push_back(lParam);
-        return Inner.SendMessage(window, msg, wParam, lParam);
+        return Inner.SendToWindow(window, msg, wParam, lParam);
     }
     velantro::platform::WindowHandle ApplicationWindow() override {
         return Inner.ApplicationWindow();
@@ -327,7 +327,7 @@ protected:
     /// A copy-data line as the double records a send of it.
     FakeWindowMessages::SendRecord LineTo(std::string line) const {
         const auto size = static_cast<std::uint32_t>(line.size() + 1);
-        return {Program, velantro::platform::WM_COPYDATA, Windows.AppWindow, 0,
+        return {Program, velantro::platform::CopyDataMessage, Windows.AppWindow, 0,
                 size,    line + std::string(1, '\0')};
     }
 };

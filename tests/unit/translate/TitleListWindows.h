@@ -21,7 +21,7 @@ public:
     int TitlesRead = 0;
     int Enumerations = 0;
 
-    bool EnumWindows(const std::function<bool(platform::WindowHandle)>& visit) override {
+    bool EnumerateWindows(const std::function<bool(platform::WindowHandle)>& visit) override {
         ++Enumerations;
         if (FailEnumeration) {
             return false;
@@ -34,7 +34,7 @@ public:
         return true;
     }
 
-    int GetWindowText(platform::WindowHandle window, char* buffer, int maxCount) override {
+    int ReadWindowTitle(platform::WindowHandle window, char* buffer, int maxCount) override {
         if (ThrowOnRead) {
             throw std::runtime_error("title read failed");
         }

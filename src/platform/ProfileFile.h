@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velantro::platform {
+
+/// The desktop's profile ("INI") file service for one file: named sections of
+/// key=value lines. Section and key names compare without regard to case;
+/// lines the service does not own (comments, other sections) are kept.
+class ProfileFile {
+public:
+    virtual ~ProfileFile() = default;
+
+    /// The key's value with blanks around it stripped, at most
+    /// MaxValueLength characters; empty when the file, the section or the
+    /// key is missing.
+    virtual std::string ReadValue(std::string_view section, std::string_view key) = 0;
+
+    /// Writes the key, creating the file, the section and the key when they
+    /// are missing and rewriting the key in place when it exists. Gives false
+    /// when the file could not be written; the old file is then unchanged.
+    virtual bool WriteValue(std::string_view section, std::string_view key,
+                            std::string_view value) = 0;
+
+    /// Makes every write so far reach the disk; false when that failed.
+    virtual bool Flush() = 0;
+
+    /// The file's name as errors report it to the user.
+    virtual std::string DisplayName() const = 0;
+
+    static constexpr std::size_t MaxValueLength = 2047;
+};
+
+} // namespace velantro::platform

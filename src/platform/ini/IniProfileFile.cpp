@@ -1,0 +1,160 @@
+#include "platform/ini/IniProfileFile.h"
+
+// Profile files hold bytes in the system code page: no character conversion.
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velantro::platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Section and key names compare without regard to case, as profile files do.
+using IniText = CSimpleIniCaseA;
+
+enum class LoadResult { Loaded, Missing, Failed };
+
+LoadResult Load(const fs::path& path, IniText& ini) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) {
+        return LoadResult::Missing;
+    }
+    if (status.type() != fs::file_type::regular) {
+        return LoadResult::Failed;
+    }
+    return ini.LoadFile(path.c_str()) == SI_OK ? LoadResult::Loaded : LoadResult::Failed;
+}
+
+/// Closes a file descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd)
+        : Fd(fd) {}
+    ~FileDescriptor() {
+        if (Fd >= 0) {
+            ::close(Fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return Fd; }
+    bool Close() {
+        const int fd = Fd;
+        Fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int Fd;
+};
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+/// The permissions of the file being replaced; owner read and write for a new one.
+mode_t ModeOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0600;
+}
+
+/// Writes text to a new file of a unique name beside path, makes it reach the
+/// disk and renames it over path. On any failure the temporary file goes and
+/// path is untouched.
+bool ReplaceFile(const fs::path& path, const std::string& text) {
+    std::string temporary = path.string() + ".XXXXXX";
+    FileDescriptor fd(::mkstemp(temporary.data()));
+    if (fd.Get() < 0) {
+        return false;
+    }
+    const bool written = WriteAll(fd.Get(), text) && ::fchmod(fd.Get(), ModeOf(path)) == 0 &&
+                         ::fsync(fd.Get()) == 0 && fd.Close() &&
+                         ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!written) {
+        ::unlink(temporary.c_str());
+    }
+    return written;
+}
+
+} // namespace
+
+IniProfileFile::IniProfileFile(fs::path path)
+    : Path(std::move(path)) {}
+
+std::string IniProfileFile::ReadValue(std::string_view section, std::string_view key) {
+    IniText ini;
+    if (Load(Path, ini) != LoadResult::Loaded) {
+        return {};
+    }
+    const char* value =
+        ini.GetValue(std::string(section).c_str(), std::string(key).c_str(), nullptr);
+    if (value == nullptr) {
+        return {};
+    }
+    std::string text(value);
+    if (text.size() > MaxValueLength) {
+        text.resize(MaxValueLength);
+    }
+    return text;
+}
+
+bool IniProfileFile::WriteValue(std::string_view section, std::string_view key,
+                                std::string_view value) {
+    IniText ini;
+    // A file that exists but cannot be read is never replaced by one that
+    // would lose its contents.
+    if (Load(Path, ini) == LoadResult::Failed) {
+        return false;
+    }
+    std::error_code error;
+    fs::create_directories(Path.parent_path(), error);
+    if (ini.SetValue(std::string(section).c_str(), std::string(key).c_str(),
+                     std::string(value).c_str()) < 0) {
+        return false;
+    }
+    std::string text;
+    if (ini.Save(text) != SI_OK) {
+        return false;
+    }
+    return ReplaceFile(Path, text);
+}
+
+bool IniProfileFile::Flush() {
+    // Every write has already reached the disk.
+    return true;
+}
+
+std::string IniProfileFile::DisplayName() const {
+    return Path.string();
+}
+
+fs::path UserProfilePath(const std::string& name) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && fs::path(config).is_absolute()) {
+        return fs::path(config) / name;
+    }
+    const char* home = std::getenv("HOME");
+    return fs::path(home != nullptr ? home : ".") / ".config" / name;
+}
+
+} // namespace velantro::platform
