@@ -43,10 +43,10 @@ void TSkypeControl::GetChatMsgProperty(std::int32_t ChatMsgID,
     SendCommand(line);
 }
 
-void TSkypeControl::SendMessageTo(std::string_view userHandle, std::string_view text) {
+TCommandResult TSkypeControl::SendMessageTo(std::string_view userHandle, std::string_view text) {
     std::string line = "MESSAGE ";
     line.append(userHandle).append(" ").append(text);
-    SendCommand(line);
+    return SendCommand(line);
 }
 
 } // namespace velantro::skype

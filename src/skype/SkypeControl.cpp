@@ -69,14 +69,14 @@ std::intptr_t TSkypeControl::Attach(std::int32_t ProtocolNumber) {
     return Messages->Broadcast(DiscoverMessage, Messages->ApplicationWindow(), 0);
 }
 
-bool TSkypeControl::SendCommand(std::string_view command) {
+TCommandResult TSkypeControl::SendCommand(std::string_view command) {
     if (command.empty() || !Attached) {
-        return true;
+        return TCommandResult::Dropped;
     }
     // Refused whole rather than cut: a truncated command could do something
     // other than what the caller asked for.
     if (command.size() > MaxCommandLength) {
-        return false;
+        return TCommandResult::TooLong;
     }
     std::array<char, MaxCommandLength + 1> buffer{};
     std::memcpy(buffer.data(), command.data(), command.size());
@@ -86,10 +86,10 @@ bool TSkypeControl::SendCommand(std::string_view command) {
     record.dwData = 0;
     record.cbData = static_cast<std::uint32_t>(command.size() + 1);
     record.lpData = buffer.data();
-    const std::intptr_t result =
-        Messages->SendToWindow(SkypeWindow, platform::CopyDataMessage, Messages->ApplicationWindow(),
-                              reinterpret_cast<std::intptr_t>(&record));
-    return result != 0;
+    const std::intptr_t result = Messages->SendToWindow(SkypeWindow, platform::CopyDataMessage,
+                                                        Messages->ApplicationWindow(),
+                                                        reinterpret_cast<std::intptr_t>(&record));
+    return result != 0 ? TCommandResult::Sent : TCommandResult::NotAccepted;
 }
 
 bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {

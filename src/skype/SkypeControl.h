@@ -10,6 +10,14 @@
 
 namespace velantro::skype {
 
+/// What became of a command line handed to the component.
+enum class TCommandResult {
+    Sent,        ///< the client's window took it
+    Dropped,     ///< empty, or not attached: nothing to send to
+    TooLong,     ///< over MaxCommandLength bytes: nothing was sent
+    NotAccepted, ///< sent, but the client did not take it (or did not answer)
+};
+
 /// The component through which the program talks to the chat client. It finds
 /// the client by a broadcast, attaches, announces its name and protocol, sends
 /// command lines and turns every line the client sends into a typed event.
@@ -51,10 +59,9 @@ public:
     std::intptr_t Attach(std::int32_t ProtocolNumber);
 
     /// Sends one command line (without terminator) to the client's API window.
-    /// An empty line, or any line before the attach succeeded, is dropped and
-    /// gives true. A line longer than MaxCommandLength is never sent, not even
-    /// in part, and gives false; so does a send the client did not accept.
-    bool SendCommand(std::string_view command);
+    /// An empty line, or any line before the attach succeeded, is dropped. A
+    /// line longer than MaxCommandLength is never sent, not even in part.
+    TCommandResult SendCommand(std::string_view command);
 
     /// The longest command line the transport carries (one more byte for the NUL).
     static constexpr std::size_t MaxCommandLength = 1023;
@@ -75,8 +82,9 @@ public:
     void GetChatMsgProperty(std::int32_t ChatMsgID, TSkypeChatMsgProperty ChatMsgProperty);
 
     /// Sends "MESSAGE <handle> <text>"; text is inserted unchanged (UTF-8 bytes
-    /// in this program, line breaks and all).
-    void SendMessageTo(std::string_view userHandle, std::string_view text);
+    /// in this program, line breaks and all). The caller learns whether the
+    /// line was too long to send.
+    TCommandResult SendMessageTo(std::string_view userHandle, std::string_view text);
 
     bool IsHooked() const { return Hooked; }
     std::uint32_t AttachMessageId() const { return AttachMessage; }

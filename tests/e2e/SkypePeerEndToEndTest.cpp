@@ -256,7 +256,7 @@ TEST_F(SkypePeerSession, PeerSendingWhileBeingSentToNeitherDeadlocksNorLosesLine
     std::vector<std::string> sent;
     for (int i = 0; i < Count; ++i) {
         const std::string command = "MESSAGE bob out " + std::to_string(i);
-        EXPECT_TRUE(Skype->SendCommand(command)) << command;
+        EXPECT_EQ(Skype->SendCommand(command), TCommandResult::Sent) << command;
         sent.push_back(command);
     }
     const auto countOf = [&](TSkypeChatMsgProperty property, const std::string& data) {

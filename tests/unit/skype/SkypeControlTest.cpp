@@ -18,8 +18,8 @@ namespace {
 
 using namespace std::string_literals;
 using doubles::FakeWindowMessages;
-using platform::WindowHandle;
 using platform::CopyDataMessage;
+using platform::WindowHandle;
 using Delivery = FakeWindowMessages::Delivery;
 using SendRecord = FakeWindowMessages::SendRecord;
 using Trace = std::vector<std::string>;
@@ -134,7 +134,7 @@ TEST(SkypeControlCreation, FailedRegistrationLeavesAnInertComponent) {
             EXPECT_EQ(control.Attach(4), 0);
             EXPECT_EQ(control.Protocol, 4);
             EXPECT_TRUE(fake.Broadcasts.empty());
-            EXPECT_TRUE(control.SendCommand("SEARCH FRIENDS "));
+            EXPECT_EQ(control.SendCommand("SEARCH FRIENDS "), TCommandResult::Dropped);
             EXPECT_TRUE(fake.Sends.empty());
         }
         EXPECT_EQ(fake.UnhookCount, 0);
@@ -151,7 +151,7 @@ TEST(SkypeControlCreation, WithoutServiceOnlyTheParserWorks) {
     platform::WindowMessage status{0, ClientWindow, 0, Untouched};
     EXPECT_FALSE(control.AppWindowHook(status));
     EXPECT_FALSE(control.IsAttached());
-    EXPECT_TRUE(control.SendCommand("PING"));
+    EXPECT_EQ(control.SendCommand("PING"), TCommandResult::Dropped);
     control.DispatchNotification("PROTOCOL", "3");
     EXPECT_EQ(control.Protocol, 3);
     EXPECT_EQ(events, Trace{"OnProtocol 3"});
@@ -250,7 +250,7 @@ TEST_F(SkypeControlTest, StatusesAfterSuccessOnlyFireTheirEvent) {
         EXPECT_EQ(Control->SkypeWindowHandle(), ClientWindow);
     }
     EXPECT_TRUE(Fake.Sends.empty());
-    EXPECT_TRUE(Control->SendCommand("PING"));
+    EXPECT_EQ(Control->SendCommand("PING"), TCommandResult::Sent);
     EXPECT_EQ(Fake.Sends.at(0).Window, ClientWindow);
 }
 
@@ -354,9 +354,9 @@ TEST_F(SkypeControlTest, IncomingBlockIsReadUpToItsFirstNulAndNeverPastCbData) {
 }
 
 TEST_F(SkypeControlTest, SendCommandDropsEmptyLinesAndLinesBeforeAttach) {
-    EXPECT_TRUE(Control->SendCommand("SEARCH FRIENDS "));
+    EXPECT_EQ(Control->SendCommand("SEARCH FRIENDS "), TCommandResult::Dropped);
     AttachTo(ClientWindow);
-    EXPECT_TRUE(Control->SendCommand(""));
+    EXPECT_EQ(Control->SendCommand(""), TCommandResult::Dropped);
     EXPECT_TRUE(Fake.Sends.empty());
 }
 
@@ -367,7 +367,8 @@ TEST_F(SkypeControlTest, SendCommandSendsUpTo1023BytesAndNeverCutsALine) {
         Fake.Sends.clear();
         const std::string command(length, 'x');
         const bool fits = length <= 1023;
-        EXPECT_EQ(Control->SendCommand(command), fits);
+        EXPECT_EQ(Control->SendCommand(command),
+                  fits ? TCommandResult::Sent : TCommandResult::TooLong);
         if (fits) {
             ASSERT_EQ(Fake.Sends.size(), 1U);
             EXPECT_EQ(Fake.Sends[0].CbData, length + 1);
@@ -382,7 +383,7 @@ TEST_F(SkypeControlTest, SendCommandSendsUpTo1023BytesAndNeverCutsALine) {
 TEST_F(SkypeControlTest, SendCommandGivesFalseWhenTheClientDoesNotAccept) {
     AttachTo(ClientWindow);
     Fake.SendResult = 0;
-    EXPECT_FALSE(Control->SendCommand("PING"));
+    EXPECT_EQ(Control->SendCommand("PING"), TCommandResult::NotAccepted);
     EXPECT_EQ(Fake.Sends.size(), 1U);
 }
 
