@@ -120,6 +120,70 @@ std::int32_t FindTranslation(std::string_view key, std::int32_t lang) {
     return -1;
 }
 
+namespace {
+
+/// Gives text to component by its kinds, in the order of the kinds: a
+/// component of several kinds takes every assignment, so the Unicode one,
+/// which comes last, is the one that stays.
+void Relabel(TComponent& component, std::u16string_view text) {
+    struct Assignment {
+        std::uint32_t Kind;
+        TextSetter TComponent::*Setter;
+        TextForm Form;
+    };
+    static constexpr std::uint32_t SpeedButtons = ckSpeedButton | ckTntSpeedButton;
+    static const Assignment Assignments[] = {
+        {ckForm, &TComponent::SetCaption, TextForm::EightBit},
+        {ckTntForm, &TComponent::SetCaption, TextForm::Unicode},
+        {ckMenuItem, &TComponent::SetCaption, TextForm::EightBit},
+        {ckLabel, &TComponent::SetCaption, TextForm::EightBit},
+        {ckTntMenuItem, &TComponent::SetCaption, TextForm::Unicode},
+        {ckTntLabel, &TComponent::SetCaption, TextForm::Unicode},
+        {ckTabSheet, &TComponent::SetCaption, TextForm::EightBit},
+        {ckTntTabSheet, &TComponent::SetCaption, TextForm::Unicode},
+        {ckTntRadioButton, &TComponent::SetCaption, TextForm::Unicode},
+        {ckSpeedButton, &TComponent::SetHint, TextForm::EightBit},
+        {ckTntSpeedButton, &TComponent::SetHint, TextForm::Unicode},
+        {ckButton, &TComponent::SetCaption, TextForm::EightBit},
+        {ckTntButton, &TComponent::SetCaption, TextForm::Unicode},
+        {ckTntBitBtn, &TComponent::SetCaption, TextForm::Unicode},
+    };
+    for (const Assignment& assignment : Assignments) {
+        if ((component.Kinds & assignment.Kind) == 0) {
+            continue;
+        }
+        // Speed buttons show the text as their hint, never as a caption.
+        const bool buttonCaption = (assignment.Kind & (ckButton | ckTntButton | ckTntBitBtn)) != 0;
+        if (buttonCaption && (component.Kinds & SpeedButtons) != 0) {
+            continue;
+        }
+        const TextSetter& setter = component.*assignment.Setter;
+        if (setter) {
+            setter(text, assignment.Form);
+        }
+    }
+}
+
+} // namespace
+
+void TranslateComponent(TComponent& component, std::string_view prefix, std::int32_t lang) {
+    std::string key(prefix);
+    key += '.';
+    key.erase(0, key.find_first_not_of('.'));
+    key += component.Name;
+    const std::int32_t found = FindTranslation(key, lang);
+    if (found >= 0) {
+        Relabel(component, Table()[static_cast<std::size_t>(found)].Text);
+    }
+    for (TComponent& owned : component.Components) {
+        TranslateComponent(owned, key, lang);
+    }
+}
+
+void ApplyLanguage(TComponent& application, std::int32_t lang) {
+    TranslateComponent(application, ".", lang);
+}
+
 std::u16string CyrillicToWide(std::string_view text) {
     std::u16string wide(text.size(), u'\0');
     for (std::size_t i = 0; i < text.size(); ++i) {

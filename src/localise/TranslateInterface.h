@@ -3,6 +3,8 @@
 // The interface translation table: loaded once from the interface file, then
 // looked up by component path and language number.
 
+#include "localise/Component.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
@@ -41,6 +43,15 @@ void LoadTranslations(const std::string& path);
 
 /// The index of the first entry with exactly this key and language, or -1.
 std::int32_t FindTranslation(std::string_view key, std::int32_t lang);
+
+/// Relabels component and everything it owns for language lang: the key of
+/// each component is the prefix with a full stop appended and leading full
+/// stops removed, followed by its name; a found text goes to the component
+/// by its kinds. A component is relabelled before the ones it owns.
+void TranslateComponent(TComponent& component, std::string_view prefix, std::int32_t lang);
+
+/// Relabels the whole application, whose root component is application.
+void ApplyLanguage(TComponent& application, std::int32_t lang);
 
 /// Turns the file's 8-bit text into UTF-16, one code unit per byte: bytes
 /// 0xC0..0xFF become the Cyrillic letters U+0410..U+044F, all others keep

@@ -314,5 +314,78 @@ TEST(LocateInterfaceFile, WorkingDirectoryThenProgramThenData) {
     }
 }
 
+// A component tree whose setters record every assignment as
+// "component=text/form" in the order they happen.
+class RelabelTest : public LoadTranslationsTest {
+protected:
+    TComponent Node(std::string name, std::uint32_t kinds, std::vector<TComponent> owned = {}) {
+        TComponent node{name, kinds, {}, {}, std::move(owned)};
+        const std::string label = name.empty() ? "(unnamed)" : name;
+        const auto record = [this, label](const char* what) {
+            return [this, label, what](std::u16string_view text, TextForm form) {
+                std::string line = label + what + "=";
+                for (const char16_t unit : text) {
+                    line += unit < 0x80 ? static_cast<char>(unit) : '?';
+                }
+                line += form == TextForm::Unicode ? "/U" : "/8";
+                Assigned.push_back(line);
+            };
+        };
+        node.SetCaption = record("");
+        node.SetHint = record(".hint");
+        return node;
+    }
+
+    std::vector<std::string> Assigned;
+};
+
+TEST_F(RelabelTest, PathsKindsAndOrder) {
+    ASSERT_EQ(LoadText("MainForm;1;Caption\n"
+                       "MainForm.l_in;1;In\n"
+                       "MainForm.Tnt;1;Wide\n"
+                       "MainForm.Speed;1;Tip\n"
+                       "MainForm.Button;1;Push\n"
+                       "MainForm.PageControl1.;1;Tab\n"
+                       "MainForm.PageControl1..Memo;1;Never\n"
+                       "Loose;1;Bare\n"
+                       "mainform.l_in;1;Wrong case\n"
+                       "MainForm.l_in;2;Other language\n"),
+              "");
+    TComponent application =
+        Node("", 0,
+             {
+                 Node("MainForm", ckForm,
+                      {
+                          Node("l_in", ckLabel),
+                          Node("Tnt", ckLabel | ckTntLabel),
+                          Node("Speed", ckSpeedButton | ckTntSpeedButton | ckButton),
+                          Node("Button", ckButton | ckTntButton),
+                          Node("PageControl1", 0,
+                               {Node("", ckTabSheet, {Node("Memo", 0)}),
+                                Node("", ckTabSheet | ckTntTabSheet)}),
+                      }),
+                 // A window without a name: its components are keyed by their bare names.
+                 Node("", ckForm, {Node("Loose", ckLabel)}),
+             });
+    ApplyLanguage(application, 1);
+    EXPECT_EQ(Assigned, (std::vector<std::string>{
+                            "MainForm=Caption/8",
+                            "l_in=In/8",
+                            "Tnt=Wide/8",
+                            "Tnt=Wide/U",
+                            "Speed.hint=Tip/8",
+                            "Speed.hint=Tip/U",
+                            "Button=Push/8",
+                            "Button=Push/U",
+                            "(unnamed)=Tab/8",
+                            "(unnamed)=Tab/8",
+                            "(unnamed)=Tab/U",
+                            "Loose=Bare/8",
+                        }));
+    Assigned.clear();
+    ApplyLanguage(application, 6);
+    EXPECT_TRUE(Assigned.empty());
+}
+
 } // namespace
 } // namespace velantro::localise
