@@ -70,13 +70,17 @@ std::intptr_t TSkypeControl::Attach(std::int32_t ProtocolNumber) {
 }
 
 TCommandResult TSkypeControl::SendCommand(std::string_view command) {
-    if (command.empty() || !Attached) {
+    if (command.empty()) {
         return TCommandResult::Dropped;
     }
     // Refused whole rather than cut: a truncated command could do something
-    // other than what the caller asked for.
+    // other than what the caller asked for. Said before attaching too, since
+    // such a line could never be sent.
     if (command.size() > MaxCommandLength) {
         return TCommandResult::TooLong;
+    }
+    if (!Attached) {
+        return TCommandResult::Dropped;
     }
     std::array<char, MaxCommandLength + 1> buffer{};
     std::memcpy(buffer.data(), command.data(), command.size());

@@ -59,8 +59,9 @@ public:
     std::intptr_t Attach(std::int32_t ProtocolNumber);
 
     /// Sends one command line (without terminator) to the client's API window.
-    /// An empty line, or any line before the attach succeeded, is dropped. A
-    /// line longer than MaxCommandLength is never sent, not even in part.
+    /// A line longer than MaxCommandLength is never sent, not even in part,
+    /// attached or not. An empty line, or any other line before the attach
+    /// succeeded, is dropped.
     TCommandResult SendCommand(std::string_view command);
 
     /// The longest command line the transport carries (one more byte for the NUL).

@@ -1,6 +1,9 @@
 #include "platform/ini/IniProfileFile.h"
 
 // Profile files hold bytes in the system code page: no character conversion.
+// Debian's header keeps the template bodies behind SI_IMPLEMENTATION; this file
+// instantiates what it uses, so no shared library (nor ICU) is needed.
+#define SI_IMPLEMENTATION
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
 #include <cerrno>

@@ -1,0 +1,52 @@
+#include "app/StopSignals.h"
+
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace velantro::app {
+
+namespace {
+
+sigset_t StopSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+} // namespace
+
+void BlockStopSignals() {
+    const sigset_t set = StopSignalSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+// The signals are read from a descriptor rather than caught by a handler, so
+// nothing runs inside a signal handler and no state is shared with one.
+StopSignals::StopSignals(std::function<void()> onStop)
+    : OnStop(std::move(onStop)) {
+    const sigset_t set = StopSignalSet();
+    Descriptor = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (Descriptor < 0) {
+        return;
+    }
+    Notifier = new QSocketNotifier(Descriptor, QSocketNotifier::Read, this);
+    connect(Notifier, &QSocketNotifier::activated, this, [this] {
+        signalfd_siginfo info{};
+        while (read(Descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        }
+        OnStop();
+    });
+}
+
+StopSignals::~StopSignals() {
+    if (Descriptor >= 0) {
+        delete Notifier; // before its descriptor closes
+        close(Descriptor);
+    }
+}
+
+} // namespace velantro::app

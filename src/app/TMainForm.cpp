@@ -1,0 +1,475 @@
+#include "app/TMainForm.h"
+
+#include "app/Settings.h"
+#include "localise/TranslateInterface.h"
+#include "translate/LangCodes.h"
+#include "translate/Translate.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace velantro::app {
+
+namespace {
+
+constexpr const char* DesignCaption = "Velantro 1.0:01";
+/// The languages in the order of their positions; both lists hold them.
+const char* const LanguageNames[] = {"English", "Espanol", "Francais",
+                                     "\xD0\x91\xD1\x8A\xD0\xBB\xD0\xB3\xD0\xB0\xD1\x80\xD1\x81\xD0"
+                                     "\xBA\xD0\xB8"};
+
+// The design's client area; the window can't be made smaller than it (the
+// outer minimum, 388 x 365, less the design's frame).
+constexpr int MinimumClientWidth = 380;
+constexpr int MinimumClientHeight = 338;
+constexpr int MessageEditHeight = 116;
+
+// Settings keys and the defaults that apply when a key is missing or unreadable.
+constexpr const char* ReceiveKey = "Receive";
+constexpr const char* SendKey = "Send";
+constexpr const char* LeftKey = "Left";
+constexpr const char* TopKey = "Top";
+constexpr const char* WidthKey = "Width";
+constexpr const char* HeightKey = "Height";
+
+QString FromEightBit(std::string_view text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToEightBit(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
+
+QString FromUtf16(std::u16string_view text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+/// A text given to a control through the system's 8-bit code page, or unchanged.
+QString TextFor(std::u16string_view text, localise::TextForm form) {
+    const QString wide = FromUtf16(text);
+    return form == localise::TextForm::EightBit ? QString::fromLocal8Bit(wide.toLocal8Bit()) : wide;
+}
+
+/// Tabs and buttons read "&" as a mnemonic; captions here are plain text.
+QString LiteralMnemonics(QString text) {
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+QComboBox* LanguageList(QWidget* parent, const char* name) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QLatin1String(name));
+    list->setEditable(false);
+    for (const char* language : LanguageNames) {
+        list->addItem(QString::fromUtf8(language));
+    }
+    list->setCurrentIndex(0);
+    return list;
+}
+
+QLabel* Label(QWidget* parent, const char* name, const char* text, Qt::Alignment alignment) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    return label;
+}
+
+void SelectIndex(QComboBox* list, std::int32_t index) {
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+/// Restores the arrow cursor when the exchange ends, however it ends.
+class WaitCursor {
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+/// The log on a conversation page, named "Memo".
+class PageLog final : public ConversationLog {
+public:
+    explicit PageLog(QPlainTextEdit* memo)
+        : Memo(memo) {}
+
+    void AppendLine(std::u16string_view text) override {
+        QString line = FromUtf16(text);
+        line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        Memo->appendPlainText(line);
+    }
+
+    QPlainTextEdit* Memo;
+};
+
+TMainForm::TMainForm(Services services)
+    : HTTP(std::move(services.HTTP))
+    , Titles(services.Titles)
+    , Profile(services.Profile)
+    , Endpoints(std::move(services.Endpoints))
+    , InterfaceFile(std::move(services.InterfaceFile))
+    , Errors(
+          services.ShowError ? std::move(services.ShowError)
+                             : [this](const std::string& message) { ShowErrorBox(message); },
+          [this](std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); })
+    , Messages(services.Messages, Errors) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QString::fromLatin1(DesignCaption));
+    SkypeControl = std::make_unique<skype::TSkypeControl>(&Messages);
+    SkypeControl->IdentName = "Velantro";
+    SkypeControl->AutoReAttach = true;
+    CreateControls();
+    LayOutControls();
+    Conversations = std::make_unique<ConversationFlows>(
+        static_cast<MainView&>(*this), *SkypeControl,
+        [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); });
+    BindEvents();
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    // The component unhooks itself from Messages, which must still exist.
+    SkypeControl.reset();
+}
+
+void TMainForm::CreateControls() {
+    TranslateTo = LanguageList(this, "TranslateTo");
+    l_Translate_To = Label(this, "l_Translate_To", "Receive in:", Qt::AlignRight);
+    SendMessage = new QPlainTextEdit(this);
+    SendMessage->setObjectName(QStringLiteral("SendMessage"));
+    SendMessage->setFont(QFont(QStringLiteral("Microsoft Sans Serif"), font().pointSize()));
+    SendMessage->setFrameShape(QFrame::Box);
+    // Tab moves on to the next control; Enter starts a new line.
+    SendMessage->setTabChangesFocus(true);
+    btnSend = new QPushButton(QStringLiteral("Send"), this);
+    btnSend->setObjectName(QStringLiteral("btnSend"));
+    btnSend->setAutoDefault(false);
+    btnSend->setEnabled(false);
+    l_Send_To = Label(this, "l_Send_To", "To", Qt::AlignLeft);
+    ToUsers = new QComboBox(this);
+    ToUsers->setObjectName(QStringLiteral("ToUsers"));
+    ToUsers->setEditable(false);
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setUsesScrollButtons(false); // tabs wrap onto several rows
+    PageControl1->setAccessibleName(QStringLiteral("Conversations"));
+    PageControl1->hide();
+    l_in = Label(this, "l_in", "in", Qt::AlignRight);
+    SendIn = LanguageList(this, "SendIn");
+    l_Translate_To->setBuddy(TranslateTo);
+    l_Send_To->setBuddy(ToUsers);
+    l_in->setBuddy(SendIn);
+    UpdateAccessibleNames();
+
+    setTabOrder(TranslateTo, SendMessage);
+    setTabOrder(SendMessage, btnSend);
+    setTabOrder(btnSend, ToUsers);
+    setTabOrder(ToUsers, PageControl1);
+    setTabOrder(PageControl1, SendIn);
+}
+
+// The design's anchors as layouts: the page control takes the extra width and
+// height, the message edit keeps its height on the bottom edge, the bottom
+// row stays on the bottom edge with the contact list stretching, and the
+// right-aligned labels end next to the lists they name.
+void TMainForm::LayOutControls() {
+    auto* top = new QHBoxLayout;
+    top->addStretch(1);
+    top->addWidget(l_Translate_To);
+    top->addWidget(TranslateTo);
+    TranslateTo->setMinimumWidth(97);
+
+    SendMessage->setFixedHeight(MessageEditHeight);
+    // The pages' room stays empty, rather than closing up, while they are hidden.
+    QSizePolicy pagesPolicy = PageControl1->sizePolicy();
+    pagesPolicy.setRetainSizeWhenHidden(true);
+    PageControl1->setSizePolicy(pagesPolicy);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(btnSend);
+    btnSend->setMinimumWidth(75);
+    bottom->addWidget(l_Send_To);
+    bottom->addWidget(ToUsers, 1);
+    ToUsers->setMinimumWidth(60);
+    bottom->addWidget(l_in);
+    bottom->addWidget(SendIn);
+    SendIn->setMinimumWidth(103);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(1, 3, 1, 1);
+    column->setSpacing(2);
+    column->addLayout(top);
+    column->addWidget(PageControl1, 1);
+    column->addWidget(SendMessage);
+    column->addLayout(bottom);
+    setMinimumSize(MinimumClientWidth, MinimumClientHeight);
+}
+
+void TMainForm::BindEvents() {
+    using namespace skype;
+    TSkypeControl& skype = *SkypeControl;
+    ConversationFlows& flows = *Conversations;
+    skype.OnAttachSuccess = [this, &flows](TSkypeControl&) {
+        Guarded(Errors, [&] { flows.SkypeControlAttachSuccess(); });
+    };
+    skype.OnCurrentUserHandle = [this, &flows](std::string handle) {
+        Guarded(Errors, [&] { flows.SkypeControlCurrentUserHandle(handle); });
+    };
+    skype.OnSearchResult = [this, &flows](TSkypeSearchType type, TStringList list) {
+        Guarded(Errors, [&] { flows.SkypeControlSearchResult(type, std::move(list)); });
+    };
+    skype.OnChatMsgInfo = [this, &flows](std::int32_t id, TSkypeChatMsgProperty property,
+                                         std::string value) {
+        Guarded(Errors, [&] { flows.SkypeControlChatMsgInfo(id, property, value); });
+    };
+    connect(SendMessage, &QPlainTextEdit::textChanged, this,
+            [this] { Guarded(Errors, [this] { Conversations->SendMessageChange(); }); });
+    connect(btnSend, &QPushButton::clicked, this,
+            [this] { Guarded(Errors, [this] { Conversations->btnSendClick(); }); });
+    // Only the user's choice relabels: setting the selection from the
+    // settings does not raise this.
+    connect(TranslateTo, &QComboBox::activated, this,
+            [this] { Guarded(Errors, [this] { TranslateToChange(); }); });
+}
+
+void TMainForm::FormCreate() {
+    TSettings settings(Profile);
+    const std::string section(SettingsSection);
+    SelectIndex(TranslateTo, settings.ReadInteger(section, ReceiveKey, 0));
+    SelectIndex(SendIn, settings.ReadInteger(section, SendKey, 0));
+    const std::int32_t left = settings.ReadInteger(section, LeftKey, 230);
+    const std::int32_t top = settings.ReadInteger(section, TopKey, 160);
+    move(left, top);
+    const std::int32_t width = settings.ReadInteger(section, WidthKey, 370);
+    const std::int32_t height = settings.ReadInteger(section, HeightKey, 338);
+    resize(width, height);
+    // An error in the steps below skips the rest of them: no attach request
+    // is broadcast then, and the automatic re-attach attaches later.
+    Guarded(Errors, [this] {
+        localise::LoadTranslations(InterfaceFile);
+        SkypeControl->Attach(4);
+        Conversations->ClearQueue();
+        TranslateToChange();
+    });
+}
+
+void TMainForm::FormClose() {
+    TSettings settings(Profile);
+    const std::string section(SettingsSection);
+    settings.WriteInteger(section, ReceiveKey, TranslateTo->currentIndex());
+    settings.WriteInteger(section, SendKey, SendIn->currentIndex());
+    settings.WriteInteger(section, LeftKey, x());
+    settings.WriteInteger(section, TopKey, y());
+    settings.WriteInteger(section, WidthKey, width());
+    settings.WriteInteger(section, HeightKey, height());
+    settings.Close();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    try {
+        FormClose();
+        event->accept();
+    } catch (const std::exception& error) {
+        // The window stays open; the next close tries again.
+        event->ignore();
+        Errors.Report(error.what());
+    }
+}
+
+void TMainForm::TranslateToChange() {
+    localise::TComponent application = ApplicationComponents();
+    localise::ApplyLanguage(application,
+                            translate::LangCodeFromComboIndex(TranslateTo->currentIndex()));
+    UpdateAccessibleNames();
+}
+
+std::u16string TMainForm::Translate(std::u16string_view text, std::int32_t code) {
+    WaitCursor wait;
+    return translate::Translate(text, code, *HTTP, Endpoints, Titles);
+}
+
+// How the kinds of the component tree map onto this window: the window is a
+// plain form (its title), the labels plain labels, the Send button a plain
+// button, the conversation pages plain tab sheets (their tab texts). The
+// language lists, the edits, the page control and the non-visual components
+// are walked but never relabelled. Ownership, not Qt's widget nesting, gives
+// the tree: pages belong to the page control and each owns its "Memo".
+localise::TComponent TMainForm::ApplicationComponents() {
+    using localise::TComponent;
+    using localise::TextForm;
+    const auto caption = [](auto setText) {
+        return [setText](std::u16string_view text, TextForm form) {
+            setText(TextFor(text, form));
+        };
+    };
+    TComponent pages{"PageControl1", 0, {}, {}, {}};
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        TComponent page{"",
+                        localise::ckTabSheet,
+                        caption([this, index](const QString& text) {
+                            SetPageCaption(index, ToEightBit(text));
+                        }),
+                        {},
+                        {TComponent{"Memo", 0, {}, {}, {}}}};
+        pages.Components.push_back(std::move(page));
+    }
+    TComponent form{
+        "MainForm",
+        localise::ckForm,
+        caption([this](const QString& text) { setWindowTitle(text); }),
+        {},
+        {},
+    };
+    form.Components.push_back({"TranslateTo", 0, {}, {}, {}});
+    form.Components.push_back({"l_Translate_To",
+                               localise::ckLabel,
+                               caption([this](const QString& t) { l_Translate_To->setText(t); }),
+                               {},
+                               {}});
+    form.Components.push_back({"SkypeControl", 0, {}, {}, {}});
+    form.Components.push_back({"SendMessage", 0, {}, {}, {}});
+    form.Components.push_back(
+        {"btnSend",
+         localise::ckButton,
+         caption([this](const QString& t) { btnSend->setText(LiteralMnemonics(t)); }),
+         {},
+         {}});
+    form.Components.push_back({"l_Send_To",
+                               localise::ckLabel,
+                               caption([this](const QString& t) { l_Send_To->setText(t); }),
+                               {},
+                               {}});
+    form.Components.push_back({"ToUsers", 0, {}, {}, {}});
+    form.Components.push_back(std::move(pages));
+    form.Components.push_back({"l_in",
+                               localise::ckLabel,
+                               caption([this](const QString& t) { l_in->setText(t); }),
+                               {},
+                               {}});
+    form.Components.push_back({"SendIn", 0, {}, {}, {}});
+    form.Components.push_back({"HTTP", 0, {}, {}, {}});
+    TComponent application{"", 0, {}, {}, {}};
+    application.Components.push_back(std::move(form));
+    return application;
+}
+
+void TMainForm::ShowErrorBox(const std::string& message) {
+    const std::string title = ErrorBoxTitle(QCoreApplication::applicationFilePath().toStdString());
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(title),
+                    QString::fromStdString(ErrorBoxText(message)), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TMainForm::UpdateAccessibleNames() {
+    // Each list is named by the label in front of it, in the language shown.
+    TranslateTo->setAccessibleName(l_Translate_To->text());
+    ToUsers->setAccessibleName(l_Send_To->text());
+    SendIn->setAccessibleName(l_in->text());
+    SendMessage->setAccessibleName(btnSend->text().remove(QLatin1Char('&')));
+}
+
+void TMainForm::SetPageCaption(int index, const std::string& caption) {
+    PageCaptions.at(static_cast<std::size_t>(index)) = caption;
+    const QString text = FromEightBit(caption);
+    PageControl1->setTabText(index, LiteralMnemonics(text));
+    PageLogs.at(static_cast<std::size_t>(index))->Memo->setAccessibleName(text);
+}
+
+std::int32_t TMainForm::ReceiveLanguageIndex() const {
+    return TranslateTo->currentIndex();
+}
+
+std::int32_t TMainForm::SendLanguageIndex() const {
+    return SendIn->currentIndex();
+}
+
+std::string TMainForm::ContactText() const {
+    const QVariant handle = ToUsers->currentData();
+    return handle.isValid() ? handle.toByteArray().toStdString()
+                            : ToEightBit(ToUsers->currentText());
+}
+
+void TMainForm::SelectContact(std::string_view handle) {
+    const QString wanted = FromEightBit(handle);
+    for (int i = 0; i < ToUsers->count(); ++i) {
+        if (ToUsers->itemText(i).compare(wanted, Qt::CaseInsensitive) == 0) {
+            ToUsers->setCurrentIndex(i);
+            return;
+        }
+    }
+    ToUsers->setCurrentIndex(-1);
+}
+
+void TMainForm::SetContacts(const std::vector<std::string>& handles) {
+    ToUsers->clear();
+    for (const std::string& handle : handles) {
+        const QString text = FromEightBit(handle);
+        // Sorted without regard to case; an equal item goes after its equals.
+        int position = 0;
+        while (position < ToUsers->count() &&
+               ToUsers->itemText(position).compare(text, Qt::CaseInsensitive) <= 0) {
+            ++position;
+        }
+        ToUsers->insertItem(position, text, QByteArray::fromStdString(handle));
+    }
+    ToUsers->setCurrentIndex(ToUsers->count() > 0 ? 0 : -1);
+}
+
+std::u16string TMainForm::MessageText() const {
+    QString text = SendMessage->toPlainText();
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return text.toStdU16String();
+}
+
+void TMainForm::ClearMessage() {
+    SendMessage->clear();
+}
+
+void TMainForm::EnableSend(bool enabled) {
+    btnSend->setEnabled(enabled);
+}
+
+ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
+    for (std::size_t i = 0; i < PageCaptions.size(); ++i) {
+        if (PageCaptions[i] == handle) {
+            return PageLogs[i].get();
+        }
+    }
+    auto* page = new QWidget;
+    auto* memo = new QPlainTextEdit(page);
+    memo->setObjectName(QStringLiteral("Memo"));
+    memo->setFont(QFont(QStringLiteral("Microsoft Sans Serif"), font().pointSize()));
+    memo->setReadOnly(true);
+    memo->setFrameShape(QFrame::Box);
+    memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    auto* fill = new QVBoxLayout(page);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(memo);
+    PageControl1->addTab(page, QString());
+    PageCaptions.emplace_back();
+    PageLogs.push_back(std::make_unique<PageLog>(memo));
+    SetPageCaption(PageControl1->count() - 1, handle);
+    return PageLogs.back().get();
+}
+
+void TMainForm::ShowPages() {
+    PageControl1->show();
+}
+
+void TMainForm::AppendToCaption(std::string_view text) {
+    setWindowTitle(windowTitle() + FromEightBit(text));
+}
+
+} // namespace velantro::app

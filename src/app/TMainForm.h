@@ -1,0 +1,119 @@
+#pragma once
+
+// The program's only window: the language lists, the conversation pages, the
+// message being written and the contact list. Thin: the flows live in
+// ConversationFlows, the settings in TSettings; this class binds them to Qt
+// widgets and to the chat-client component's events.
+
+#include "app/ConversationFlows.h"
+#include "app/ErrorReporter.h"
+#include "app/MainView.h"
+#include "app/TrackedWindowMessages.h"
+#include "localise/Component.h"
+#include "platform/ProfileFile.h"
+#include "platform/WindowMessages.h"
+#include "platform/WindowTitles.h"
+#include "skype/SkypeControl.h"
+#include "translate/Endpoints.h"
+#include "translate/HttpClient.h"
+
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace velantro::app {
+
+class PageLog;
+
+class TMainForm final : public QWidget, private MainView {
+    Q_OBJECT
+
+public:
+    /// What the window works with. messages, titles and profile must outlive it.
+    struct Services {
+        platform::WindowMessages& Messages;
+        platform::WindowTitles& Titles;
+        platform::ProfileFile& Profile;
+        std::unique_ptr<translate::HttpClient> HTTP;
+        translate::Endpoints Endpoints;
+        /// The interface file to load, as found by LocateInterfaceFile.
+        std::string InterfaceFile;
+        /// Shows an error to the user; the error box when empty.
+        ErrorReporter::ShowError ShowError;
+    };
+
+    /// Builds the window's controls and components and runs FormCreate.
+    explicit TMainForm(Services services);
+    ~TMainForm() override;
+
+    // The controls and components, by the names the interface file uses.
+    QComboBox* TranslateTo = nullptr;
+    QLabel* l_Translate_To = nullptr;
+    std::unique_ptr<skype::TSkypeControl> SkypeControl;
+    QPlainTextEdit* SendMessage = nullptr;
+    QPushButton* btnSend = nullptr;
+    QLabel* l_Send_To = nullptr;
+    QComboBox* ToUsers = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QLabel* l_in = nullptr;
+    QComboBox* SendIn = nullptr;
+    std::unique_ptr<translate::HttpClient> HTTP;
+
+    /// Relabels the application in the language of the "Receive in" choice.
+    void TranslateToChange();
+
+    /// Translates text through the service; a wait cursor shows meanwhile.
+    std::u16string Translate(std::u16string_view text, std::int32_t code);
+
+    /// The window as the relabelling walk sees it, with the application
+    /// object as its root.
+    localise::TComponent ApplicationComponents();
+
+    const ConversationFlows& Flows() const { return *Conversations; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void LayOutControls();
+    void BindEvents();
+    void FormCreate();
+    void FormClose();
+    void ShowErrorBox(const std::string& message);
+    void UpdateAccessibleNames();
+    void SetPageCaption(int index, const std::string& caption);
+
+    // MainView
+    std::int32_t ReceiveLanguageIndex() const override;
+    std::int32_t SendLanguageIndex() const override;
+    std::string ContactText() const override;
+    void SelectContact(std::string_view handle) override;
+    void SetContacts(const std::vector<std::string>& handles) override;
+    std::u16string MessageText() const override;
+    void ClearMessage() override;
+    void EnableSend(bool enabled) override;
+    ConversationLog* FindOrCreatePage(const std::string& handle) override;
+    void ShowPages() override;
+    void AppendToCaption(std::string_view text) override;
+
+    platform::WindowTitles& Titles;
+    platform::ProfileFile& Profile;
+    translate::Endpoints Endpoints;
+    std::string InterfaceFile;
+    ErrorReporter Errors;
+    TrackedWindowMessages Messages;
+    std::unique_ptr<ConversationFlows> Conversations;
+    /// Each page's caption as 8-bit text, the page's identity; the tab shows it.
+    std::vector<std::string> PageCaptions;
+    std::vector<std::unique_ptr<PageLog>> PageLogs;
+};
+
+} // namespace velantro::app
