@@ -20,8 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Section and key names compare without regard to case, as profile files do.
-using IniText = CSimpleIniCaseA;
+// Section and key names compare without regard to case, as profile files do
+// (SimpleIni's "A" flavour; its "CaseA" one compares them exactly).
+using IniText = CSimpleIniA;
 
 enum class LoadResult { Loaded, Missing, Failed };
 
@@ -135,6 +136,8 @@ bool IniProfileFile::WriteValue(std::string_view section, std::string_view key,
                      std::string(value).c_str()) < 0) {
         return false;
     }
+    // key=value with no blanks around the "=", as profile files are written.
+    ini.SetSpaces(false);
     std::string text;
     if (ini.Save(text) != SI_OK) {
         return false;
