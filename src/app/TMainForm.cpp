@@ -306,6 +306,15 @@ std::u16string TMainForm::Translate(std::u16string_view text, std::int32_t code)
 // language lists, the edits, the page control and the non-visual components
 // are walked but never relabelled. Ownership, not Qt's widget nesting, gives
 // the tree: pages belong to the page control and each owns its "Memo".
+// The window as the relabelling walk sees it: ownership as the interface file
+// names it, not Qt's widget nesting (the tab widget re-parents its pages, and
+// Qt's own inner widgets are no components). How each relabelled kind lands
+// on Qt: ckForm sets the window title; ckLabel a QLabel's text; ckButton a
+// QPushButton's text, "&" shown literally; ckTabSheet a page's tab text and
+// identity (every page shares the one path). The speed-button kinds would set
+// a tool tip and the Tnt kinds take the text unchanged; this window has none
+// of them, so every text here passes through the 8-bit code page, UTF-8 on
+// this desktop, which keeps Cyrillic intact.
 localise::TComponent TMainForm::ApplicationComponents() {
     using localise::TComponent;
     using localise::TextForm;
