@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QIcon>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 
@@ -55,6 +57,9 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // The desktop entry and the icon the install puts in the icon theme.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velantro"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velantro")));
     const std::unique_ptr<platform::DesktopWindows> windows =
         platform::OpenDesktopWindows("velantro");
     if (!windows->Connected()) {
@@ -62,8 +67,14 @@ int main(int argc, char** argv) {
     }
     const std::unique_ptr<platform::ProfileFile> profile =
         platform::OpenProfileFile(std::string(app::SettingsFileName));
+    // Installed under another prefix than the configured one, the data folder
+    // is found beside the program's own folder.
+    const std::filesystem::path programDir = QCoreApplication::applicationDirPath().toStdString();
+    const std::filesystem::path besideProgram = programDir.parent_path() / "share" / "velantro";
     const std::string interfaceFile = localise::LocateInterfaceFile(
-        QCoreApplication::applicationDirPath().toStdString(), localise::InstalledDataFolder());
+        programDir, std::filesystem::exists(besideProgram / "vlintf.dat")
+                        ? besideProgram
+                        : localise::InstalledDataFolder());
 
     app::TMainForm form({*windows,
                          *windows,
