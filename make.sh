@@ -15,7 +15,7 @@ FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
           libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
-          dbus xvfb xauth fonts-dejavu-core)
+          dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool)
 
 install_packages() {
     local missing=()

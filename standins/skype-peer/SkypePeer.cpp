@@ -17,6 +17,7 @@ namespace {
 // success (the stand-in's user always allows access).
 constexpr std::intptr_t AttachPending = 1;
 constexpr std::intptr_t AttachSuccess = 0;
+constexpr std::intptr_t APIAvailable = 32769;
 
 } // namespace
 
@@ -40,6 +41,10 @@ SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client, Sche
         throw std::runtime_error("Cannot register the window messages of the desktop API");
     }
     Windows.HookMainWindow([this](WindowMessage& message) { return Hook(message); });
+}
+
+void SkypePeer::AnnounceAPIAvailable() {
+    Windows.Broadcast(AttachMessage, Windows.ApplicationWindow(), APIAvailable);
 }
 
 SkypePeer::~SkypePeer() {
@@ -138,7 +143,7 @@ bool SkypePeer::SendLine(WindowHandle program, const std::string& line) {
     record.lpData = line.c_str();
     const bool accepted =
         Windows.SendToWindow(program, platform::CopyDataMessage, Windows.ApplicationWindow(),
-                            reinterpret_cast<std::intptr_t>(&record)) != 0;
+                             reinterpret_cast<std::intptr_t>(&record)) != 0;
     if (OnSent) {
         OnSent(program, line, accepted);
     }

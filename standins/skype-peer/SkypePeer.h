@@ -41,6 +41,11 @@ public:
     /// until a program has attached when none has.
     void PlayIncoming(const IncomingMessage& message);
 
+    /// Tells every window that the API has become available (attach status
+    /// 32769, broadcast), as the client does when it starts, so programs that
+    /// re-attach by themselves attach again.
+    void AnnounceAPIAvailable();
+
     /// Sends a line as it is to every attached program.
     void SendToAll(const std::string& line);
 

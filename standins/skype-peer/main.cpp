@@ -304,6 +304,8 @@ int main(int argc, char** argv) {
         }
     });
     busWatch.start(500);
+    // Programs already waiting (Velantro re-attaches by itself) attach again.
+    QTimer::singleShot(0, [&] { peer->AnnounceAPIAvailable(); });
 
     if (!settings.Quiet) {
         std::cout << "skype-peer: window " << windows.ApplicationWindow()

@@ -1,0 +1,125 @@
+"""A throw-away desktop for one velantro: a virtual display (Xvfb), the
+chat-client stand-in and the translator stand-in, each in a temporary folder,
+on the private session bus the caller runs on (dbus-run-session)."""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
+from screen_reader import VelantroWindow, wait_until  # noqa: E402
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for_port(port, timeout=10.0):
+    def listening():
+        try:
+            socket.create_connection(("127.0.0.1", port), 0.2).close()
+            return True
+        except OSError:
+            return False
+    wait_until(listening, timeout, f"a listener on port {port}")
+
+
+class DesktopSession:
+    def __init__(self, bin_dir):
+        self.bin = bin_dir
+        self.folder = tempfile.mkdtemp(prefix="velantro-e2e-")
+        self.processes = []
+        self.display = self._start_display()
+        self.port = free_port()
+        self.env = dict(os.environ,
+                        DISPLAY=self.display,
+                        QT_QPA_PLATFORM="xcb",
+                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                        XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
+                        XDG_RUNTIME_DIR=self.folder,
+                        VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{self.port}/vl.asp")
+        self.translator = None
+        self.peer = None
+        self.velantro = None
+
+    def _start_display(self):
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                 "1024x768x24", "-nolisten", "tcp"],
+                                pass_fds=[write_end], stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        self.processes.append(xvfb)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb did not start")
+            number += chunk
+        os.close(read_end)
+        return ":" + number.decode().strip()
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def _start(self, args, **kwargs):
+        process = subprocess.Popen(args, env=self.env, cwd=self.folder, **kwargs)
+        self.processes.append(process)
+        return process
+
+    def start_translator(self):
+        self.translator = self._start(
+            [os.path.join(self.bin, "translator"), "--web", "--port", str(self.port),
+             "--log", self.path("translator.log")], stderr=subprocess.DEVNULL)
+        wait_for_port(self.port)
+
+    def stop(self, process):
+        if process is not None and process.poll() is None:
+            process.terminate()
+            process.wait(10)
+
+    def start_peer(self, friends="alice,bob,Carol,echo", user="maria"):
+        self.peer = self._start(
+            [os.path.join(self.bin, "skype-peer"), "--quiet", "--log", self.path("peer.log"),
+             "--friends", friends, "--user", user],
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+
+    def peer_says(self, line):
+        """A line typed at skype-peer's console ("alice: hola", "raw LINE")."""
+        self.peer.stdin.write((line + "\n").encode())
+        self.peer.stdin.flush()
+
+    def peer_log(self):
+        try:
+            with open(self.path("peer.log"), "rb") as log:
+                return log.read().decode("utf-8", "replace").splitlines()
+        except FileNotFoundError:
+            return []
+
+    def translator_log(self):
+        try:
+            with open(self.path("translator.log"), "rb") as log:
+                return log.read()
+        except FileNotFoundError:
+            return b""
+
+    def start_velantro(self, *args):
+        with open(self.path("velantro.err"), "wb") as errors:
+            self.velantro = self._start([os.path.join(self.bin, "velantro"), *args],
+                                        stderr=errors)
+        return VelantroWindow(self.velantro.pid, self.display)
+
+    def close(self):
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.send_signal(signal.SIGKILL)
+                process.wait()
+            if process.stdin:
+                process.stdin.close()
+        shutil.rmtree(self.folder, ignore_errors=True)

@@ -1,0 +1,191 @@
+"""Velantro end to end: the real program, the chat-client and translator
+stand-ins as their own processes on a private session bus, the window read
+and driven through the accessibility tree on a virtual display."""
+
+import argparse
+import importlib.util
+import os
+import shutil
+import signal
+import sys
+import unittest
+
+from desktop_session import DesktopSession, wait_until
+
+BIN = None
+CAPTION = "Velantro 1.0:01"
+
+
+class VelantroTest(unittest.TestCase):
+    def setUp(self):
+        self.session = DesktopSession(BIN)
+        self.addCleanup(self.session.close)
+
+    def start_all(self):
+        self.session.start_translator()
+        self.session.start_peer()
+        self.window = self.session.start_velantro()
+        wait_until(lambda: self.window.list_items("To"), 15, "the contacts")
+
+    def sent_messages(self):
+        return [line for line in self.session.peer_log() if line.startswith("MESSAGE ")]
+
+    def wait_for_page(self, caption, lines):
+        try:
+            wait_until(lambda: self.window.page_lines(caption) == lines, 10, f"{lines}")
+        except TimeoutError:
+            self.fail(f"{caption}'s page shows {self.window.page_lines(caption)}, not {lines};"
+                      f" pages: {self.window.pages()}; error box: {self.window.error_box()}")
+
+    def wait_for_error(self):
+        return wait_until(self.window.error_box, 30, "the error box")
+
+    def test_contacts_caption_and_incoming_messages(self):
+        self.start_all()
+        self.assertEqual(self.window.list_items("To"), ["alice", "bob", "Carol", "echo"])
+        self.assertEqual(self.window.caption(), CAPTION + " - maria")
+
+        self.session.peer_says("alice: Hola amigo")
+        self.wait_for_page("alice", ["alice: Hello friend"])
+        self.assertEqual(self.window.list_text("To"), "alice")
+
+        # Pieces of two messages interleaved, one body before its sender, and
+        # a sender who is no contact.
+        for line in ["CHATMESSAGE 901 FROM_HANDLE bob", "CHATMESSAGE 902 BODY Bonjour",
+                     "CHATMESSAGE 901 BODY Gracias", "CHATMESSAGE 902 FROM_HANDLE alice",
+                     "CHATMESSAGE 903 BODY Hola", "CHATMESSAGE 903 FROM_HANDLE zoe"]:
+            self.session.peer_says("raw " + line)
+        self.wait_for_page("zoe", ["zoe: Hello"])
+        self.assertEqual(self.window.page_lines("bob"), ["bob: Thanks"])
+        self.assertEqual(self.window.page_lines("alice"), ["alice: Hello friend", "alice: Hello"])
+        self.assertEqual(self.window.list_text("To"), "")
+        # Shown messages left the queue: a body sent again starts a new wait.
+        self.session.peer_says("raw CHATMESSAGE 901 BODY Gracias")
+        self.session.peer_says("bob: Hola")
+        self.wait_for_page("bob", ["bob: Thanks", "bob: Hello"])
+
+        # The chat client restarts with another friends list and user.
+        self.session.stop(self.session.peer)
+        self.session.start_peer(friends="dave,alice", user="maria.k")
+        wait_until(lambda: self.window.list_items("To") == ["alice", "dave"], 15,
+                   "the contacts after the re-attach")
+        wait_until(lambda: self.window.caption().endswith(" - maria.k"), 5, "the new handle")
+
+    def test_translator_down_keeps_the_message_until_it_comes_again(self):
+        self.start_all()
+        self.session.stop(self.session.translator)
+        self.session.peer_says("bob: Hola")
+        error = self.wait_for_error()
+        self.assertIn("onnect", error)
+        self.assertTrue(error.endswith("."), error)
+        self.window.dismiss_error_box()
+        self.assertEqual(self.window.page_lines("bob"), [])
+
+        self.session.start_translator()
+        requested = [line for line in self.session.peer_log() if line.endswith(" BODY")]
+        message_id = requested[-1].split()[2]
+        self.session.peer_says(f"raw CHATMESSAGE {message_id} BODY Hola")
+        self.wait_for_page("bob", ["bob: Hello"])
+
+    def test_outgoing_messages(self):
+        self.start_all()
+        self.window.choose("To", "Carol")
+        self.window.choose("in", "Espanol")
+        self.window.type_message("Hello my\nfriend")
+        wait_until(self.window.send_enabled, 5, "Send enabled")
+        self.window.press_send()
+        self.wait_for_page("Carol", ["maria: Hello my", "friend (Hola mi", "amigo)"])
+        wait_until(self.sent_messages, 5, "the message at the chat client")
+        self.assertEqual(self.sent_messages(),
+                         [r"MESSAGE Carol Hola mi\r\namigo - Translated with Velantro"])
+        # The request carried CR LF between the lines, as character references.
+        self.assertIn(b"%26%2313%3B%26%2310%3B", self.session.translator_log())
+        self.assertEqual(self.window.message_text(), "")
+        self.assertFalse(self.window.send_enabled())
+
+        self.window.choose("in", "Български")
+        self.window.type_message("Hello")
+        self.window.press_send()
+        wait_until(lambda: len(self.sent_messages()) == 2, 5, "the Bulgarian message")
+        self.assertEqual(self.sent_messages()[1],
+                         "MESSAGE Carol Здравей - Преведено със Velantro")
+
+        # Too long for the chat client (1,000 bytes of UTF-8 and the footer):
+        # refused with the limit named.
+        self.window.choose("in", "English")
+        self.window.type_message("я" * 500)
+        self.window.press_send()
+        error = self.wait_for_error()
+        self.assertIn("1023", error)
+        self.window.dismiss_error_box()
+        self.assertEqual(len(self.sent_messages()), 2)
+        self.assertEqual(self.window.message_text(), "я" * 500)
+        self.assertTrue(self.window.send_enabled())
+
+        # Not attached: nothing reaches the chat client, the entry is written.
+        self.session.stop(self.session.peer)
+        self.window.type_message("Goodbye")
+        self.window.press_send()
+        wait_until(lambda: len(self.window.page_lines("Carol")) == 5, 10, "the entry")
+        self.assertEqual(self.window.page_lines("Carol")[-1], "maria: Goodbye (Goodbye)")
+
+    def test_empty_translation_sends_the_footer_alone(self):
+        self.session.start_translator = lambda: None
+        fake = EmptyTranslator(self.session.port)
+        self.addCleanup(fake.shutdown)
+        self.session.start_peer()
+        self.window = self.session.start_velantro()
+        wait_until(lambda: self.window.list_items("To"), 15, "the contacts")
+        self.window.type_message("Hello")
+        self.window.press_send()
+        self.wait_for_page("alice", ["maria: Hello"])
+        self.assertEqual(self.sent_messages(), ["MESSAGE alice  - Translated with Velantro"])
+
+    def test_alone_it_stays_up_and_sigterm_writes_the_settings(self):
+        self.session.start_velantro()
+        with self.assertRaises(Exception):
+            self.session.velantro.wait(2)
+        self.session.velantro.send_signal(signal.SIGTERM)
+        self.assertEqual(self.session.velantro.wait(10), 0)
+        with open(self.session.path("config/velantro.ini")) as settings:
+            keys = [line.split("=")[0] for line in settings if "=" in line]
+        self.assertEqual(keys, ["Receive", "Send", "Left", "Top", "Width", "Height"])
+
+
+class EmptyTranslator:
+    """A translation service whose every answer is empty."""
+
+    def __init__(self, port):
+        import http.server
+        import threading
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                self.rfile.read(int(self.headers["Content-Length"]))
+                self.send_response(200)
+                self.send_header("Content-Length", "4")
+                self.end_headers()
+                self.wfile.write(b"l1=&")
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.HTTPServer(("127.0.0.1", port), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def shutdown(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+if __name__ == "__main__":
+    missing = [tool for tool in ("Xvfb", "xdotool") if shutil.which(tool) is None]
+    if missing or importlib.util.find_spec("pyatspi") is None:
+        print("skipped: needs Xvfb, xdotool and python3-pyatspi; missing:",
+              ", ".join(missing or ["pyatspi"]))
+        sys.exit(77)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("bin")
+    arguments, rest = parser.parse_known_args()
+    BIN = os.path.abspath(arguments.bin)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
