@@ -52,6 +52,7 @@ test)
     ;;
 demo)
     configure_and_build
+    install_packages imagemagick
     exec bash scripts/demo.sh "$BUILD_DIR" "$@"
     ;;
 bench)

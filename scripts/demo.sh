@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
-# The demo, until the window arrives: on a private session bus it starts the
-# translation stand-ins and shows the pieces below the window at work - the
-# translation exchange through the web endpoint and then through the local
-# program once its window is present, the chat client's lines turned into
-# events, and the interface texts read from vlintf.dat.
+# The demo: Velantro's window with a chat client and a translation program.
+# On a private session bus it starts the translator stand-in as the local
+# translation program, skype-peer with friends who write in Spanish, French
+# and Bulgarian (and the echo contact, who answers whatever you send), and
+# Velantro in a temporary folder with settings of its own.
+#
+# With a display the window shows and the demo runs until it is closed.
+# Without one it runs on a virtual display (Xvfb), sends one message through
+# the window as a person would, prints every conversation page as a screen
+# reader reads it, saves a screenshot and ends; given a folder as its second
+# argument, it also saves the window in English and Bulgarian, at its design
+# size and stretched, there.
 set -euo pipefail
 build=${1:-build}
 bin="$(cd "$build/bin" && pwd)"
+scripts="$(cd "$(dirname "$0")" && pwd)"
+shots_folder=${2:+$(realpath -m "$2")}
+screenshot=${VELANTRO_DEMO_SCREENSHOT:-$(cd "$build" && pwd)/velantro-demo.png}
 
 if [ -z "${VELANTRO_DEMO_ON_BUS:-}" ]; then
     # dbus-daemon warns when it may not raise its file limit; harmless here.
     exec env VELANTRO_DEMO_ON_BUS=1 dbus-run-session -- bash "$0" "$@" \
-        2> >(grep -v 'Failed to set fd limit' >&2)
+        2> >(grep --line-buffered -v 'Failed to set fd limit\|dbus-daemon\|SpiRegistry' >&2)
 fi
 
 work=$(mktemp -d)
@@ -22,53 +32,44 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
 # shellcheck source=standin-waits.sh
-source "$(dirname "$0")/standin-waits.sh"
+source "$scripts/standin-waits.sh"
 
-web_port=18357
-export VELANTRO_WEB_ENDPOINT="http://127.0.0.1:$web_port/vl.asp"
-section() { printf '\n== %s\n' "$1"; }
-translate() { # code text
-    printf '  [%s] %s -> ' "$1" "$2"
-    "$bin/velantro-cli" translate "$1" "$2"
-}
+headless=
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    headless=1
+    Xvfb :77 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    pids+=($!)
+    export DISPLAY=:77
+    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X77 ] && break; sleep 0.05; done
+fi
 
-echo "Language codes: 1 English, 5 Spanish, 6 French, 2 Bulgarian."
-section "Translations through the web endpoint ($VELANTRO_WEB_ENDPOINT)"
-"$bin/translator" --web --port "$web_port" --log "$work/web.log" 2>/dev/null &
-pids+=($!)
-wait_for_port "$web_port"
-translate 5 "Hello world"
-translate 6 "Thanks, my friend"
-translate 2 "Hello friend"
-translate 1 "Здравей, приятел"
-
-section "The local translation program starts: its window is now on the desktop"
-"$bin/translator" --local --log "$work/local.log" 2>"$work/local.err" &
+engine=()
+if "$bin/translator" --help 2>&1 | grep -q -- '--engine' && command -v apertium >/dev/null; then
+    engine=(--engine apertium)
+fi
+"$bin/translator" --local "${engine[@]}" --log "$work/translator.log" 2>"$work/translator.err" &
 pids+=($!)
 wait_for_port 4357
-wait_for_window "$work/local.err"
-translate 5 "Very well, thanks"
-translate 2 "The cat and the dog"
-printf '  requests so far: %s to the web endpoint, %s to the local program\n' \
-    "$(logged_requests "$work/web.log")" "$(logged_requests "$work/local.log")"
+wait_for_window "$work/translator.err"
+echo "Translator: the local program on 127.0.0.1:4357, engine: ${engine[1]:-phrasebook}"
 
-section "The chat client's lines, as events (velantro-cli parse)"
-lines=(
-    "PROTOCOL 4"
-    "CURRENTUSERHANDLE maria.k"
-    "USERS alice, bob, carol"
-    "CHATMESSAGE 1234 STATUS RECEIVED"
-    "CHATMESSAGE 1234 FROM_HANDLE alice"
-    "CHATMESSAGE 1234 BODY ¿Qué tal?"
-    "CHATMESSAGE 1234 SEEN"
-    "ERROR 7 Invalid user handle"
-)
-for line in "${lines[@]}"; do
-    printf '  > %s\n' "$line"
-    "$bin/velantro-cli" parse "$line" | sed 's/^/      /'
-done
+"$bin/skype-peer" --quiet --user maria --friends alice,bob,ivan,echo \
+    --script "$scripts/demo-conversation.txt" </dev/null &
+pids+=($!)
+echo "Chat client: skype-peer as maria; friends alice (Spanish), bob (French), ivan (Bulgarian)"
+echo "             and echo, who answers every message with the same text"
 
-section "The interface texts in vlintf.dat (velantro-cli dump)"
-"$bin/velantro-cli" dump "$bin/vlintf.dat" | sed 's/^/  /'
+export XDG_CONFIG_HOME="$work/config" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+cd "$work"
+if [ -z "$headless" ]; then
+    echo "Velantro: write to a friend, pick the friend's language, press Send; close the window to end."
+    "$bin/velantro"
+    exit 0
+fi
+
+"$bin/velantro" 2>"$work/velantro.err" &
+velantro=$!
+pids+=($velantro)
+echo "No display: Velantro runs on a virtual one and is driven through its accessibility tree."
+/usr/bin/python3 "$scripts/demo_tour.py" "$velantro" "$DISPLAY" "$screenshot" "$shots_folder"

@@ -177,7 +177,8 @@ class VelantroWindow:
         else:
             raise LookupError(f"Tab never reaches the list {label!r}")
         self._keys("Home", *["Down"] * self.list_items(label).index(item))
-        wait_until(lambda: self.list_text(label) == item, 5, f"{item!r} chosen in {label!r}")
+        # Choosing the language read relabels the window, its labels included.
+        wait_until(lambda: combo.name == item, 5, f"{item!r} chosen in {label!r}")
 
     def press_send(self):
         button = self._find("push button", self.send_button_name())
