@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <functional>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -22,7 +23,8 @@ public:
 
 private:
     int Descriptor = -1;
-    QSocketNotifier* Notifier = nullptr;
+    // Declared after the descriptor, so it goes before the descriptor closes.
+    std::unique_ptr<QSocketNotifier> Notifier;
     std::function<void()> OnStop;
 };
 

@@ -33,8 +33,8 @@ StopSignals::StopSignals(std::function<void()> onStop)
     if (Descriptor < 0) {
         return;
     }
-    Notifier = new QSocketNotifier(Descriptor, QSocketNotifier::Read, this);
-    connect(Notifier, &QSocketNotifier::activated, this, [this] {
+    Notifier = std::make_unique<QSocketNotifier>(Descriptor, QSocketNotifier::Read);
+    connect(Notifier.get(), &QSocketNotifier::activated, this, [this] {
         signalfd_siginfo info{};
         while (read(Descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         }
@@ -43,8 +43,8 @@ StopSignals::StopSignals(std::function<void()> onStop)
 }
 
 StopSignals::~StopSignals() {
+    Notifier.reset(); // before its descriptor closes
     if (Descriptor >= 0) {
-        delete Notifier; // before its descriptor closes
         close(Descriptor);
     }
 }
