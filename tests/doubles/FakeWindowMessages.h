@@ -125,8 +125,8 @@ public:
         platform::CopyDataRecord record;
         record.cbData = cbData;
         record.lpData = bytes.data();
-        return Deliver(
-            {platform::CopyDataMessage, from, reinterpret_cast<std::intptr_t>(&record), initialResult});
+        return Deliver({platform::CopyDataMessage, from, reinterpret_cast<std::intptr_t>(&record),
+                        initialResult});
     }
 
     /// One line as the client sends it: its bytes, a NUL, cbData = length + 1.
@@ -159,7 +159,7 @@ public:
     }
 
     std::intptr_t SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
-                              std::intptr_t lParam) override {
+                               std::intptr_t lParam) override {
         SendRecord send{window, msg, wParam, 0, 0, {}};
         if (msg == platform::CopyDataMessage && lParam != 0) {
             const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(lParam);

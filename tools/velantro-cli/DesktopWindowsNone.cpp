@@ -9,7 +9,9 @@ namespace {
 // translation goes to the web endpoint.
 class NoDesktopWindows final : public platform::WindowTitles {
 public:
-    bool EnumerateWindows(const std::function<bool(platform::WindowHandle)>&) override { return false; }
+    bool EnumerateWindows(const std::function<bool(platform::WindowHandle)>&) override {
+        return false;
+    }
     int ReadWindowTitle(platform::WindowHandle, char*, int) override { return 0; }
 };
 

@@ -90,7 +90,7 @@ std::intptr_t SendCopyData(WindowMessages& from, WindowHandle to, std::string_vi
                            std::uintptr_t dwData = 0) {
     CopyDataRecord record{dwData, static_cast<std::uint32_t>(bytes.size()), bytes.data()};
     return from.SendToWindow(to, CopyDataMessage, from.ApplicationWindow(),
-                            reinterpret_cast<std::intptr_t>(&record));
+                             reinterpret_cast<std::intptr_t>(&record));
 }
 
 std::string TitleOf(WindowTitles& titles, WindowHandle window, int maxCount = 256) {

@@ -269,7 +269,7 @@ public:
         return Inner.Broadcast(msg, wParam, lParam);
     }
     std::intptr_t SendToWindow(velantro::platform::WindowHandle window, std::uint32_t msg,
-                              std::uintptr_t wParam, std::intptr_t lParam) override {
+                               std::uintptr_t wParam, std::intptr_t lParam) override {
         LParams.push_back(lParam);
         return Inner.SendToWindow(window, msg, wParam, lParam);
     }
