@@ -1,5 +1,7 @@
 #include "PhraseBook.h"
 
+#include "Engine.h"
+
 #include <array>
 #include <optional>
 #include <vector>
@@ -63,6 +65,29 @@ constexpr Entry Book[] = {
 
 // How many of the first entries count as common words for detection.
 constexpr std::size_t CommonWords = 14;
+
+/// Frequent words the book lacks that still tell freely typed English,
+/// Spanish and French apart. Like the book's common words they count double;
+/// a word of two languages scores for both.
+struct FrequentWord {
+    std::u16string_view Word;
+    Language In;
+};
+
+constexpr FrequentWord FrequentWords[] = {
+    {u"a", Language::English},    {u"of", Language::English},   {u"to", Language::English},
+    {u"in", Language::English},   {u"it", Language::English},   {u"this", Language::English},
+    {u"that", Language::English}, {u"have", Language::English}, {u"was", Language::English},
+    {u"la", Language::Spanish},   {u"los", Language::Spanish},  {u"las", Language::Spanish},
+    {u"de", Language::Spanish},   {u"que", Language::Spanish},  {u"un", Language::Spanish},
+    {u"una", Language::Spanish},  {u"por", Language::Spanish},  {u"del", Language::Spanish},
+    {u"al", Language::Spanish},   {u"está", Language::Spanish}, {u"pero", Language::Spanish},
+    {u"la", Language::French},    {u"les", Language::French},   {u"de", Language::French},
+    {u"que", Language::French},   {u"un", Language::French},    {u"une", Language::French},
+    {u"des", Language::French},   {u"du", Language::French},    {u"au", Language::French},
+    {u"c'est", Language::French}, {u"suis", Language::French},  {u"mais", Language::French},
+    {u"vous", Language::French},
+};
 
 constexpr std::size_t Column(Language language) {
     return static_cast<std::size_t>(language);
@@ -150,25 +175,6 @@ std::u16string MatchCase(std::u16string_view original, std::u16string_view trans
 
 } // namespace
 
-bool LanguageFromCode(std::int32_t code, Language& language) {
-    switch (code) {
-    case 1:
-        language = Language::English;
-        return true;
-    case 2:
-        language = Language::Bulgarian;
-        return true;
-    case 5:
-        language = Language::Spanish;
-        return true;
-    case 6:
-        language = Language::French;
-        return true;
-    default:
-        return false;
-    }
-}
-
 Language DetectLanguage(std::u16string_view text) {
     for (const char16_t c : text) {
         if (IsCyrillic(c)) {
@@ -181,6 +187,11 @@ Language DetectLanguage(std::u16string_view text) {
             continue;
         }
         const std::u16string word = LowerWord(run);
+        for (const FrequentWord& frequent : FrequentWords) {
+            if (frequent.Word == word) {
+                scores[Column(frequent.In)] += 2;
+            }
+        }
         for (std::size_t entry = 0; entry < std::size(Book); ++entry) {
             // Common words count double: they decide between look-alike languages.
             const int weight = entry < CommonWords ? 2 : 1;
@@ -230,6 +241,10 @@ std::u16string TranslateText(std::u16string_view text, Language target) {
         }
     }
     return result;
+}
+
+std::u16string PhraseBookEngine::Translate(std::u16string_view text, Language target) {
+    return TranslateText(text, target);
 }
 
 } // namespace velantro::standins

@@ -1,6 +1,5 @@
 #include "TranslatorService.h"
 
-#include "PhraseBook.h"
 #include "common/DecimalText.h"
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
@@ -29,16 +28,15 @@ std::optional<std::string_view> FieldValue(std::string_view body, std::string_vi
 
 } // namespace
 
-std::string AnswerRequestBody(std::string_view body) {
+std::string AnswerRequestBody(std::string_view body, Engine& engine) {
     using namespace velantro::translate;
     const std::string l1 = FormDecode(FieldValue(body, "l1").value_or(""));
     const std::u16string text = WebDecode(Utf8Decode(l1));
     const auto code =
         velantro::tools::ReadDecimal(FormDecode(FieldValue(body, "TargetLang").value_or("")));
 
-    Language target{};
-    std::u16string translation =
-        code && LanguageFromCode(*code, target) ? TranslateText(text, target) : text;
+    const std::optional<Language> target = code ? LanguageFromCode(*code) : std::nullopt;
+    const std::u16string translation = target ? engine.Translate(text, *target) : text;
 
     std::u16string protectedText;
     for (const char16_t c : translation) {

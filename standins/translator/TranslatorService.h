@@ -2,6 +2,8 @@
 
 // What the translator stand-in answers to a translation request.
 
+#include "Engine.h"
+
 #include <string>
 #include <string_view>
 
@@ -9,11 +11,11 @@ namespace velantro::standins {
 
 /// The reply body for a request body of the form "l1=...&TargetLang=...&":
 /// the text is read with the system's own decoders (form decoding, UTF-8,
-/// character references), translated by the phrase book, and written back as
+/// character references), translated by engine, and written back as
 /// "l1=", the form-encoded UTF-8 translation and "&". An "&" in the
 /// translation is sent as the reference "&#38;" so that it survives the
 /// client's reference decoding. An unknown or missing language code gives the
-/// text back unchanged.
-std::string AnswerRequestBody(std::string_view body);
+/// text back unchanged. The engine's EngineError passes through.
+std::string AnswerRequestBody(std::string_view body, Engine& engine);
 
 } // namespace velantro::standins

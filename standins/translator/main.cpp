@@ -1,21 +1,25 @@
 // translator: plays the translation service for the demo and the tests,
 // either as the local translation program (127.0.0.1:4357, target "/", with
 // a desktop window titled like that program's) or as the web endpoint
-// (target "/vl.asp"). Translations come from a built-in phrase book.
+// (target "/vl.asp"). Translations come from the engine chosen with
+// --engine: the built-in phrase book, Apertium, or a LibreTranslate or APy
+// server.
 
-#include "RecordingRelay.h"
+#include "ApertiumEngine.h"
+#include "ApyEngine.h"
+#include "HttpServer.h"
+#include "LibreTranslateEngine.h"
 #include "StandinWindow.h"
 #include "TranslatorService.h"
 
 #include <charconv>
 #include <csignal>
-#include <httplib.h>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace {
 
@@ -26,23 +30,31 @@ constexpr int WebPort = 8357;
 constexpr const char* LoopbackAddress = "127.0.0.1";
 constexpr const char* DefaultLocalTitle = "Tolvane Verbatrix 3.9 - English";
 
+enum class EngineKind { PhraseBook, Apertium, LibreTranslate, Apy };
+
 struct Options {
     bool Web = false;
     std::optional<int> Port;
     std::optional<std::string> Title;
     std::optional<std::string> LogPath;
+    EngineKind Engine = EngineKind::PhraseBook;
+    std::string EngineUrl;
 };
 
 int Usage(std::string_view problem) {
-    std::cerr << "translator: " << problem << "\n"
-              << "usage: translator [--local | --web] [--port N] [--title TEXT] [--log FILE]\n"
-              << "  --local       be the local program: port " << LocalPort
-              << ", target \"/\", a window titled \"" << DefaultLocalTitle << "\" (default)\n"
-              << "  --web         be the web endpoint: port " << WebPort
-              << ", target \"/vl.asp\", no window\n"
-              << "  --port N      listen on port N of " << LoopbackAddress << " instead\n"
-              << "  --title TEXT  the local program's window title\n"
-              << "  --log FILE    append the raw bytes of every request to FILE\n";
+    std::cerr
+        << "translator: " << problem << "\n"
+        << "usage: translator [--local | --web] [--port N] [--title TEXT] [--log FILE]\n"
+        << "                  [--engine phrasebook | apertium | libretranslate URL | apy URL]\n"
+        << "  --local       be the local program: port " << LocalPort
+        << ", target \"/\", a window titled \"" << DefaultLocalTitle << "\" (default)\n"
+        << "  --web         be the web endpoint: port " << WebPort
+        << ", target \"/vl.asp\", no window\n"
+        << "  --port N      listen on port N of " << LoopbackAddress << " instead\n"
+        << "  --title TEXT  the local program's window title\n"
+        << "  --log FILE    append the raw bytes of every request to FILE\n"
+        << "  --engine      what translates: the phrase book (default), Apertium's\n"
+        << "                program, or the LibreTranslate or APy server at URL\n";
     return 2;
 }
 
@@ -74,12 +86,51 @@ std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) 
             options.Title = argv[++i];
         } else if (arg == "--log" && hasValue) {
             options.LogPath = argv[++i];
+        } else if (arg == "--engine" && hasValue) {
+            const std::string_view name = argv[++i];
+            const bool needsUrl = name == "libretranslate" || name == "apy";
+            if (needsUrl && i + 1 >= argc) {
+                problem = "--engine " + std::string(name) + " takes the server's URL";
+                return std::nullopt;
+            }
+            if (name == "phrasebook") {
+                options.Engine = EngineKind::PhraseBook;
+            } else if (name == "apertium") {
+                options.Engine = EngineKind::Apertium;
+            } else if (needsUrl) {
+                options.Engine = name == "apy" ? EngineKind::Apy : EngineKind::LibreTranslate;
+                options.EngineUrl = argv[++i];
+            } else {
+                problem = "unknown engine \"" + std::string(name) + "\"";
+                return std::nullopt;
+            }
         } else {
             problem = "unexpected argument \"" + std::string(arg) + "\"";
             return std::nullopt;
         }
     }
     return options;
+}
+
+/// The chosen engine; the phrase book when Apertium cannot run. Raises
+/// std::invalid_argument for a server URL it cannot use.
+std::unique_ptr<Engine> MakeEngine(const Options& options, const EngineNotes& notes) {
+    switch (options.Engine) {
+    case EngineKind::Apertium:
+        try {
+            return std::make_unique<ApertiumEngine>(notes);
+        } catch (const EngineError& error) {
+            notes(std::string(error.what()) + "; the phrase book translates instead");
+        }
+        break;
+    case EngineKind::LibreTranslate:
+        return std::make_unique<LibreTranslateEngine>(options.EngineUrl);
+    case EngineKind::Apy:
+        return std::make_unique<ApyEngine>(options.EngineUrl, notes);
+    case EngineKind::PhraseBook:
+        break;
+    }
+    return std::make_unique<PhraseBookEngine>();
 }
 
 } // namespace
@@ -97,54 +148,44 @@ int main(int argc, char** argv) {
     const sigset_t stopSignals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    httplib::Server server;
-    // Restarting at once must not fail on the last run's connections in TIME_WAIT.
-    server.set_socket_options([](socket_t socket) {
-        const int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server.Post(target, [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(AnswerRequestBody(request.body), "text/html");
-    });
-
-    // With a log, a relay takes the port and the server listens behind it on
-    // a port of its own, since the server does not show raw request bytes.
-    std::unique_ptr<RecordingRelay> relay;
-    bool bound = false;
-    if (options->LogPath) {
-        const int serverPort = server.bind_to_any_port(LoopbackAddress);
-        bound = serverPort > 0;
-        if (bound) {
-            try {
-                relay = std::make_unique<RecordingRelay>(LoopbackAddress, port, serverPort,
-                                                         *options->LogPath);
-            } catch (const std::exception& error) {
-                std::cerr << "translator: " << error.what() << "\n";
-                return 1;
-            }
-        }
-    } else {
-        bound = server.bind_to_port(LoopbackAddress, port);
+    // Lines from several threads, each written whole.
+    std::mutex logLock;
+    const EngineNotes notes = [&logLock](const std::string& line) {
+        const std::lock_guard guard(logLock);
+        std::cerr << "translator: " + line + "\n" << std::flush;
+    };
+    std::unique_ptr<Engine> engine;
+    try {
+        engine = MakeEngine(*options, notes);
+    } catch (const std::invalid_argument& error) {
+        return Usage(error.what());
     }
-    if (!bound) {
-        std::cerr << "translator: cannot listen on " << LoopbackAddress << ":" << port << "\n";
+    notes("engine " + engine->Describe());
+
+    const auto answer = [&target, &engine](const HttpRequest& request) {
+        const std::string_view path =
+            std::string_view(request.Target).substr(0, request.Target.find('?'));
+        if (request.Method != "POST" || path != target) {
+            return HttpReply{404, "Not Found", {}, {}};
+        }
+        return HttpReply{200, "OK", "text/html", AnswerRequestBody(request.Body, *engine)};
+    };
+    std::unique_ptr<HttpServer> server;
+    try {
+        server = std::make_unique<HttpServer>(LoopbackAddress, port, answer, options->LogPath);
+    } catch (const std::exception& error) {
+        notes(error.what());
         return 1;
     }
-    std::thread serving([&server] { server.listen_after_bind(); });
-    std::cerr << "translator: serving "
-              << (options->Web ? "as the web endpoint" : "as the local program") << " on http://"
-              << LoopbackAddress << ":" << port << target << "\n";
+    notes(std::string("serving ") +
+          (options->Web ? "as the web endpoint" : "as the local program") + " on http://" +
+          LoopbackAddress + ":" + std::to_string(port) + target);
 
     std::optional<std::string> title;
     if (!options->Web) {
         title = options->Title.value_or(DefaultLocalTitle);
     }
     const int status = ShowWindowUntilStopped(title, argc, argv);
-
-    if (relay) {
-        relay->Stop();
-    }
-    server.stop();
-    serving.join();
+    server->Stop();
     return status;
 }

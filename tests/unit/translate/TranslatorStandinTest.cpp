@@ -11,7 +11,8 @@ namespace {
 
 /// Sends text through the stand-in's answer and the product's reply decoding.
 std::u16string RoundTrip(std::u16string_view text, std::int32_t code) {
-    const std::string reply = AnswerRequestBody(translate::BuildRequestBody(text, code));
+    PhraseBookEngine book;
+    const std::string reply = AnswerRequestBody(translate::BuildRequestBody(text, code), book);
     return translate::DecodeTranslation(translate::CutTranslation(reply));
 }
 
@@ -61,9 +62,10 @@ TEST(TranslatorStandin, DetectsTheSourceLanguage) {
 }
 
 TEST(TranslatorStandin, RepliesInTheServiceFormat) {
-    EXPECT_EQ(AnswerRequestBody("l1=%26%2372%3B%26%23105%3B&TargetLang=1&"), "l1=Hi&");
-    EXPECT_EQ(AnswerRequestBody("l1=%26%2395%3B&TargetLang=5&"), "l1=%5F&");
-    EXPECT_EQ(AnswerRequestBody("nonsense"), "l1=&");
+    PhraseBookEngine book;
+    EXPECT_EQ(AnswerRequestBody("l1=%26%2372%3B%26%23105%3B&TargetLang=1&", book), "l1=Hi&");
+    EXPECT_EQ(AnswerRequestBody("l1=%26%2395%3B&TargetLang=5&", book), "l1=%5F&");
+    EXPECT_EQ(AnswerRequestBody("nonsense", book), "l1=&");
 }
 
 } // namespace

@@ -1,0 +1,260 @@
+#include "HttpServer.h"
+
+#include "HttpRequestHead.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+
+namespace velantro::standins {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// How long a closed connection is drained, so that unread bytes do not
+/// make the system reset it before the client has read the answer.
+constexpr std::chrono::milliseconds DrainLimit{1000};
+
+HttpReply Refusal(int status, std::string reason) {
+    return {status, std::move(reason), {}, {}};
+}
+
+/// A reason phrase on one line, of a sensible length.
+std::string OneLine(std::string_view reason) {
+    std::string line(reason.substr(0, 300));
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+std::string Format(const HttpReply& reply) {
+    std::string bytes =
+        "HTTP/1.1 " + std::to_string(reply.Status) + " " + OneLine(reply.Reason) + "\r\n";
+    if (!reply.ContentType.empty()) {
+        bytes += "Content-Type: " + reply.ContentType + "\r\n";
+    }
+    bytes += "Content-Length: " + std::to_string(reply.Body.size()) + "\r\n";
+    bytes += "Connection: close\r\n\r\n";
+    return bytes + reply.Body;
+}
+
+} // namespace
+
+HttpServer::HttpServer(const std::string& address, int port, HttpHandler handler,
+                       const std::optional<std::string>& logPath)
+    : Handler(std::move(handler)) {
+    const std::string where = address + ":" + std::to_string(port);
+    if (logPath) {
+        Log.emplace(*logPath, std::ios::binary | std::ios::app);
+        if (!*Log) {
+            throw std::runtime_error("cannot open the log file " + *logPath + ": " +
+                                     std::strerror(errno));
+        }
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
+        throw std::runtime_error("cannot listen on " + where + ": not an IPv4 address");
+    }
+    Listener = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int yes = 1;
+    // Restarting at once must not fail on the last run's connections in TIME_WAIT.
+    ::setsockopt(Listener.Get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    socklen_t size = sizeof local;
+    if (!Listener || ::bind(Listener.Get(), reinterpret_cast<sockaddr*>(&local), size) != 0 ||
+        ::listen(Listener.Get(), SOMAXCONN) != 0 ||
+        ::getsockname(Listener.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        throw std::runtime_error("cannot listen on " + where + ": " + std::strerror(errno));
+    }
+    BoundPort = ntohs(local.sin_port);
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
+    }
+    WakeRead = UniqueFd(wake[0]);
+    WakeWrite = UniqueFd(wake[1]);
+    Acceptor = std::thread([this] { AcceptLoop(); });
+}
+
+HttpServer::~HttpServer() {
+    Stop();
+}
+
+void HttpServer::Stop() {
+    if (Stopping.exchange(true)) {
+        return;
+    }
+    // Never read, the byte leaves the pipe readable: every wait sees it.
+    const char byte = 0;
+    (void)!::write(WakeWrite.Get(), &byte, 1);
+    Acceptor.join();
+    Connections.JoinAll();
+}
+
+void HttpServer::AcceptLoop() {
+    while (WaitFor(Listener.Get(), POLLIN, std::chrono::milliseconds(-1)) == Wait::Ready) {
+        const int client = ::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            // Out of descriptors, say: let connections end before trying again.
+            if (errno != EINTR && errno != ECONNABORTED) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            continue;
+        }
+        try {
+            Connections.Start([this, client] { Serve(client); });
+        } catch (const std::system_error&) {
+            ::close(client);
+        }
+    }
+}
+
+HttpServer::Wait HttpServer::WaitFor(int socket, short events,
+                                     std::chrono::milliseconds limit) const {
+    pollfd entries[2] = {{socket, events, 0}, {WakeRead.Get(), POLLIN, 0}};
+    int ready = 0;
+    do {
+        ready = ::poll(entries, 2, static_cast<int>(limit.count()));
+    } while (ready < 0 && errno == EINTR);
+    if (entries[1].revents != 0) {
+        return Wait::Stopped;
+    }
+    return ready == 0 ? Wait::TimedOut : Wait::Ready;
+}
+
+HttpServer::Wait HttpServer::Receive(int socket, std::string& bytes, bool& ended) const {
+    const Wait wait = WaitFor(socket, POLLIN, IdleLimit);
+    if (wait == Wait::Ready) {
+        char buffer[16384];
+        const ssize_t count = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(count));
+        }
+        ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR);
+    }
+    return wait;
+}
+
+bool HttpServer::SendAll(int socket, std::string_view bytes) const {
+    while (!bytes.empty()) {
+        if (WaitFor(socket, POLLOUT, IdleLimit) != Wait::Ready) {
+            return false;
+        }
+        const ssize_t sent =
+            ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(std::max<ssize_t>(sent, 0)));
+    }
+    return true;
+}
+
+void HttpServer::CloseGently(int socket) const {
+    ::shutdown(socket, SHUT_WR);
+    const Clock::time_point deadline = Clock::now() + DrainLimit;
+    for (bool ended = false; !ended && Clock::now() < deadline;) {
+        char buffer[16384];
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (WaitFor(socket, POLLIN, left) != Wait::Ready) {
+            break;
+        }
+        const ssize_t count = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+        ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR);
+    }
+    ::close(socket);
+}
+
+void HttpServer::Record(std::string_view bytes) {
+    if (!Log || bytes.empty()) {
+        return;
+    }
+    const std::lock_guard guard(LogLock);
+    Log->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    Log->flush();
+}
+
+void HttpServer::Serve(int client) {
+    try {
+        std::string bytes;
+        std::size_t requestLength = std::string::npos;
+        const std::optional<HttpReply> reply = ReadAndAnswer(client, bytes, requestLength);
+        Record(std::string_view(bytes).substr(0, requestLength));
+        if (reply) {
+            SendAll(client, Format(*reply));
+        }
+    } catch (const std::exception&) {
+        // Out of memory, say: this connection ends unanswered, the others go on.
+    }
+    CloseGently(client);
+}
+
+std::optional<HttpReply> HttpServer::ReadAndAnswer(int client, std::string& bytes,
+                                                   std::size_t& requestLength) {
+    bool ended = false;
+    std::size_t headEnd = std::string::npos;
+    while ((headEnd = bytes.find("\r\n\r\n")) == std::string::npos) {
+        if (bytes.size() > MaxHeadBytes) {
+            return Refusal(431, "Request Header Fields Too Large");
+        }
+        const Wait wait = Receive(client, bytes, ended);
+        if (wait == Wait::Stopped || (bytes.empty() && wait != Wait::Ready) ||
+            (bytes.empty() && ended)) {
+            return std::nullopt; // nothing was asked
+        }
+        if (wait == Wait::TimedOut) {
+            return Refusal(408, "Request Timeout");
+        }
+        if (ended && bytes.find("\r\n\r\n") == std::string::npos) {
+            return Refusal(400, "Bad Request: the request ended early");
+        }
+    }
+    const std::optional<RequestHead> head =
+        ParseRequestHead(std::string_view(bytes).substr(0, headEnd));
+    if (!head) {
+        return Refusal(400, "Bad Request");
+    }
+    if (head->TransferEncoded) {
+        return Refusal(411, "Length Required");
+    }
+    if (head->ContentLength > MaxBodyBytes) {
+        return Refusal(413, "Payload Too Large");
+    }
+    if (head->ExpectsContinue && !SendAll(client, "HTTP/1.1 100 Continue\r\n\r\n")) {
+        return std::nullopt;
+    }
+    requestLength = headEnd + 4 + head->ContentLength;
+    while (bytes.size() < requestLength) {
+        if (ended) {
+            return Refusal(400, "Bad Request: the body ended early");
+        }
+        const Wait wait = Receive(client, bytes, ended);
+        if (wait == Wait::Stopped) {
+            return std::nullopt;
+        }
+        if (wait == Wait::TimedOut) {
+            return Refusal(408, "Request Timeout");
+        }
+    }
+    // Whatever the client sends after its request, or its shutting down its
+    // side, changes nothing: it gets the answer.
+    const HttpRequest request{head->Method, head->Target,
+                              bytes.substr(headEnd + 4, head->ContentLength)};
+    try {
+        return Handler(request);
+    } catch (const std::exception& error) {
+        return Refusal(500, error.what());
+    }
+}
+
+} // namespace velantro::standins

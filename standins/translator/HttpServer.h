@@ -1,0 +1,91 @@
+#pragma once
+
+// The stand-in's HTTP server: one request per connection, each connection on
+// a thread of its own, every request's raw bytes optionally logged.
+
+#include "ConnectionThreads.h"
+#include "UniqueFd.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace velantro::standins {
+
+struct HttpRequest {
+    std::string Method;
+    std::string Target;
+    std::string Body;
+};
+
+struct HttpReply {
+    int Status = 200;
+    std::string Reason = "OK";
+    std::string ContentType;
+    std::string Body;
+};
+
+/// Answers a request. An exception becomes a reply with status 500 and the
+/// exception's message as its reason phrase.
+using HttpHandler = std::function<HttpReply(const HttpRequest&)>;
+
+/// Reads one HTTP/1.0 or 1.1 request per connection, announced by
+/// Content-Length, and answers it with "Connection: close". A request it
+/// cannot take gets 400 (malformed, or the client ended it early), 408 (no
+/// byte for IdleLimit), 411 (Transfer-Encoding), 413 (a body over
+/// MaxBodyBytes, refused before it is read) or 431 (a head over
+/// MaxHeadBytes). A client that shuts down its sending side after the
+/// request still gets the answer.
+class HttpServer {
+public:
+    static constexpr std::size_t MaxBodyBytes = 1024 * 1024;
+    static constexpr std::size_t MaxHeadBytes = 64 * 1024;
+    static constexpr std::chrono::milliseconds IdleLimit{10'000};
+    static constexpr std::size_t MaxConnections = 512;
+
+    /// Listens on address:port (port 0: a free one) and serves until
+    /// stopped. With a log path, appends the bytes of every request to that
+    /// file exactly as received, as far as they were read. Raises
+    /// std::runtime_error, saying why, when it cannot listen or open the log.
+    HttpServer(const std::string& address, int port, HttpHandler handler,
+               const std::optional<std::string>& logPath = std::nullopt);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    int Port() const { return BoundPort; }
+
+    /// Ends every connection and waits for their threads.
+    void Stop();
+
+private:
+    enum class Wait { Ready, TimedOut, Stopped };
+
+    void AcceptLoop();
+    void Serve(int client);
+    std::optional<HttpReply> ReadAndAnswer(int client, std::string& bytes,
+                                           std::size_t& requestLength);
+    Wait WaitFor(int socket, short events, std::chrono::milliseconds limit) const;
+    Wait Receive(int socket, std::string& bytes, bool& ended) const;
+    bool SendAll(int socket, std::string_view bytes) const;
+    void CloseGently(int socket) const;
+    void Record(std::string_view bytes);
+
+    HttpHandler Handler;
+    UniqueFd Listener;
+    UniqueFd WakeRead;
+    UniqueFd WakeWrite;
+    int BoundPort = 0;
+    std::mutex LogLock;
+    std::optional<std::ofstream> Log;
+    std::atomic<bool> Stopping{false};
+    ConnectionThreads Connections{MaxConnections};
+    std::thread Acceptor;
+};
+
+} // namespace velantro::standins
