@@ -45,4 +45,17 @@ std::string AnswerRequestBody(std::string_view body, Engine& engine) {
     return "l1=" + FormEncode(Utf8Encode(protectedText)) + "&";
 }
 
+HttpReply AnswerRequest(const HttpRequest& request, std::string_view target, Engine& engine) {
+    const std::string_view path =
+        std::string_view(request.Target).substr(0, request.Target.find('?'));
+    if (request.Method != "POST" || path != target) {
+        return {404, "Not Found", {}, {}};
+    }
+    try {
+        return {200, "OK", "text/html", AnswerRequestBody(request.Body, engine)};
+    } catch (const EngineError& error) {
+        return {500, error.what(), {}, {}};
+    }
+}
+
 } // namespace velantro::standins

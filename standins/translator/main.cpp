@@ -163,12 +163,7 @@ int main(int argc, char** argv) {
     notes("engine " + engine->Describe());
 
     const auto answer = [&target, &engine](const HttpRequest& request) {
-        const std::string_view path =
-            std::string_view(request.Target).substr(0, request.Target.find('?'));
-        if (request.Method != "POST" || path != target) {
-            return HttpReply{404, "Not Found", {}, {}};
-        }
-        return HttpReply{200, "OK", "text/html", AnswerRequestBody(request.Body, *engine)};
+        return AnswerRequest(request, target, *engine);
     };
     std::unique_ptr<HttpServer> server;
     try {
