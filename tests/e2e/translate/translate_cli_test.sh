@@ -49,6 +49,30 @@ err=$("$bin/velantro-cli" translate --web-endpoint "http://127.0.0.1:$web_port/w
 check "error status: exit 1" "1" "$?"
 check "error status: the status line" "HTTP/1.1 404 Not Found" "$err"
 
+# Engines: a translation server that is down is a 500 that names the engine;
+# Apertium, where installed, says so on stderr and translates.
+engine_port=$((web_port + 1))
+"$bin/translator" --web --port "$engine_port" --engine libretranslate "http://127.0.0.1:1" 2>"$work/libre.err" &
+pids+=($!)
+wait_for_port "$engine_port"
+err=$("$bin/velantro-cli" translate --web-endpoint "http://127.0.0.1:$engine_port/vl.asp" 5 "Hello" 2>&1 >/dev/null)
+check "server down: exit 1" "1" "$?"
+check "server down: the status line" "HTTP/1.1 500 libretranslate: " "${err:0:29}"
+check "server down: the engine on stderr" "translator: engine libretranslate at http://127.0.0.1:1/translate" \
+    "$(head -1 "$work/libre.err")"
+kill "${pids[-1]}"
+if apertium -l 2>/dev/null | grep -qw eng-spa; then
+    "$bin/translator" --web --port "$engine_port" --engine apertium 2>"$work/apertium.err" &
+    pids+=($!)
+    wait_for_port "$engine_port"
+    out=$("$bin/velantro-cli" translate --web-endpoint "http://127.0.0.1:$engine_port/vl.asp" 5 "I would like a coffee")
+    check "apertium translates" "Me gustaría un café" "$out"
+    check "apertium on stderr" "translator: engine apertium (" "$(head -c 29 "$work/apertium.err")"
+    kill "${pids[-1]}"
+else
+    echo "skipped: apertium is not installed"
+fi
+
 # A window whose title holds parentheses is not the local program.
 "$bin/translator" --local --title "Tolvane Verbatrix 3.9 (copy)" --log "$work/odd.log" 2>"$work/odd.err" &
 odd=$!
