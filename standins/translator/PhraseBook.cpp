@@ -75,19 +75,38 @@ struct FrequentWord {
 };
 
 constexpr FrequentWord FrequentWords[] = {
-    {u"a", Language::English},    {u"of", Language::English},   {u"to", Language::English},
-    {u"in", Language::English},   {u"it", Language::English},   {u"this", Language::English},
-    {u"that", Language::English}, {u"have", Language::English}, {u"was", Language::English},
-    {u"la", Language::Spanish},   {u"los", Language::Spanish},  {u"las", Language::Spanish},
-    {u"de", Language::Spanish},   {u"que", Language::Spanish},  {u"un", Language::Spanish},
-    {u"una", Language::Spanish},  {u"por", Language::Spanish},  {u"del", Language::Spanish},
-    {u"al", Language::Spanish},   {u"está", Language::Spanish}, {u"pero", Language::Spanish},
-    {u"la", Language::French},    {u"les", Language::French},   {u"de", Language::French},
-    {u"que", Language::French},   {u"un", Language::French},    {u"une", Language::French},
-    {u"des", Language::French},   {u"du", Language::French},    {u"au", Language::French},
-    {u"c'est", Language::French}, {u"suis", Language::French},  {u"mais", Language::French},
-    {u"vous", Language::French},
+    {u"of", Language::English},     {u"to", Language::English},    {u"in", Language::English},
+    {u"it", Language::English},     {u"this", Language::English},  {u"that", Language::English},
+    {u"have", Language::English},   {u"was", Language::English},   {u"be", Language::English},
+    {u"will", Language::English},   {u"can", Language::English},   {u"do", Language::English},
+    {u"at", Language::English},     {u"on", Language::English},    {u"would", Language::English},
+    {u"like", Language::English},   {u"am", Language::English},    {u"they", Language::English},
+    {u"he", Language::English},     {u"she", Language::English},   {u"but", Language::English},
+    {u"there", Language::English},  {u"from", Language::English},  {u"want", Language::English},
+    {u"la", Language::Spanish},     {u"los", Language::Spanish},   {u"las", Language::Spanish},
+    {u"de", Language::Spanish},     {u"que", Language::Spanish},   {u"un", Language::Spanish},
+    {u"una", Language::Spanish},    {u"por", Language::Spanish},   {u"del", Language::Spanish},
+    {u"al", Language::Spanish},     {u"está", Language::Spanish},  {u"pero", Language::Spanish},
+    {u"estoy", Language::Spanish},  {u"tengo", Language::Spanish}, {u"quiero", Language::Spanish},
+    {u"puedes", Language::Spanish}, {u"más", Language::Spanish},   {u"hay", Language::Spanish},
+    {u"cuando", Language::Spanish}, {u"como", Language::Spanish},  {u"porque", Language::Spanish},
+    {u"voy", Language::Spanish},    {u"eres", Language::Spanish},  {u"ella", Language::Spanish},
+    {u"lo", Language::Spanish},     {u"su", Language::Spanish},    {u"ahora", Language::Spanish},
+    {u"la", Language::French},      {u"les", Language::French},    {u"de", Language::French},
+    {u"que", Language::French},     {u"un", Language::French},     {u"une", Language::French},
+    {u"des", Language::French},     {u"du", Language::French},     {u"au", Language::French},
+    {u"c'est", Language::French},   {u"suis", Language::French},   {u"mais", Language::French},
+    {u"vous", Language::French},    {u"il", Language::French},     {u"elle", Language::French},
+    {u"ce", Language::French},      {u"sur", Language::French},    {u"dans", Language::French},
+    {u"ne", Language::French},      {u"j'ai", Language::French},   {u"aussi", Language::French},
+    {u"plus", Language::French},    {u"peux", Language::French},   {u"vais", Language::French},
+    {u"ça", Language::French},      {u"tout", Language::French},   {u"moi", Language::French},
 };
+
+/// Letters that one of the three languages writes and the others do not:
+/// each occurrence counts once.
+constexpr std::u16string_view SpanishLetters = u"ñ¿¡áíóú";
+constexpr std::u16string_view FrenchLetters = u"àâçèêëîïôùûœ";
 
 constexpr std::size_t Column(Language language) {
     return static_cast<std::size_t>(language);
@@ -182,6 +201,12 @@ Language DetectLanguage(std::u16string_view text) {
         }
     }
     std::array<int, 3> scores{};
+    for (const char16_t c : text) {
+        const char16_t lower = Lower(c);
+        scores[Column(Language::Spanish)] +=
+            SpanishLetters.find(lower) != std::u16string_view::npos;
+        scores[Column(Language::French)] += FrenchLetters.find(lower) != std::u16string_view::npos;
+    }
     for (const std::u16string_view run : Runs(text)) {
         if (run.empty() || !IsWordCharacter(run.front())) {
             continue;

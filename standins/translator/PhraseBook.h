@@ -11,8 +11,9 @@
 namespace velantro::standins {
 
 /// The language a text is most likely written in: Bulgarian when it holds
-/// Cyrillic letters, otherwise the language with the most known words found
-/// in it (the book's and a list of frequent words), English when none is.
+/// Cyrillic letters, otherwise the language with the highest score of its
+/// own letters (ñ, ç, ...) and known words (the book's and a list of frequent
+/// words) found in it, English when none is.
 Language DetectLanguage(std::u16string_view text);
 
 /// Translates word for word from the detected language into target. Words the

@@ -105,8 +105,20 @@ TEST(TranslatorEngines, DetectsFreelyTypedText) {
     };
     const Case cases[] = {
         {u"I think that it was a good idea to go", Language::English},
+        {u"Where are you going tonight?", Language::English},
+        {u"I have a dog and two cats", Language::English},
+        {u"Can you call me later", Language::English},
         {u"Creo que la idea de ir al cine es buena", Language::Spanish},
+        {u"\u00bfD\u00f3nde est\u00e1s?", Language::Spanish},
+        {u"Tengo un perro y dos gatos", Language::Spanish},
+        {u"Voy a la playa ma\u00f1ana", Language::Spanish},
+        {u"\u00bfMe puedes llamar m\u00e1s tarde?", Language::Spanish},
         {u"Je pense que c'est une bonne id\u00e9e", Language::French},
+        {u"O\u00f9 vas-tu ce soir ?", Language::French},
+        {u"J'ai un chien et deux chats", Language::French},
+        {u"Je vais \u00e0 la plage demain", Language::French},
+        {u"Tu peux m'appeler plus tard ?", Language::French},
+        {u"Il pleut aujourd'hui", Language::French},
         {u"\u041c\u0438\u0441\u043b\u044f, \u0447\u0435 \u0435 \u0434\u043e\u0431\u0440\u0435",
          Language::Bulgarian},
     };
