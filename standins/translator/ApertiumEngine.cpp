@@ -4,8 +4,10 @@
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
 
+#include <algorithm>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 namespace velantro::standins {
 
@@ -38,11 +40,16 @@ std::string DescribeDuration(std::chrono::milliseconds duration) {
     return count % 1000 == 0 ? std::to_string(count / 1000) + " s" : std::to_string(count) + " ms";
 }
 
+std::size_t ApertiumEngine::DefaultPipelines() {
+    return std::max<std::size_t>(4, 2 * std::thread::hardware_concurrency());
+}
+
 ApertiumEngine::ApertiumEngine(EngineNotes notes, std::string program,
-                               std::chrono::milliseconds limit)
+                               std::chrono::milliseconds limit, std::size_t pipelines)
     : Notes(std::move(notes))
     , Program(std::move(program))
-    , Limit(limit) {
+    , Limit(limit)
+    , FreePipelines(static_cast<std::ptrdiff_t>(std::clamp<std::size_t>(pipelines, 1, 1024))) {
     const ProcessOutcome listing = Run({Program, "-l"}, {}, Clock::now() + Limit);
     if (listing.TimedOut || listing.Status != 0) {
         throw EngineError("apertium: cannot list its modes: " + Complaint(listing));
@@ -73,6 +80,13 @@ std::u16string ApertiumEngine::Translate(std::u16string_view text, Language targ
     const Clock::time_point deadline = Clock::now() + Limit;
     const auto runPair = [&](const ApertiumPair& pair, std::u16string_view input) {
         const std::string mode(pair.Mode);
+        if (!FreePipelines.try_acquire_until(deadline)) {
+            throw EngineError("apertium: no pipeline came free within " + DescribeDuration(Limit));
+        }
+        const struct Taken {
+            std::counting_semaphore<1024>& Pipelines;
+            ~Taken() { Pipelines.release(); }
+        } taken{FreePipelines};
         const ProcessOutcome outcome =
             Run({Program, "-u", mode}, translate::Utf8Encode(input), deadline);
         if (outcome.TimedOut) {

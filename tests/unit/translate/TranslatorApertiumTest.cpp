@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 namespace velantro::standins {
 namespace {
@@ -142,6 +143,31 @@ TEST(TranslatorApertium, AFailingOrHangingPipelineEndsWithinItsLimit) {
         }
         EXPECT_LT(Clock::now() - start, 3s) << c.Name;
     }
+}
+
+TEST(TranslatorApertium, RunsNoMorePipelinesAtOnceThanItMay) {
+    // Each run holds a folder for a while; a second run at once cannot make it.
+    const FakeApertium fake("d=$(dirname \"$0\")/running\n"
+                            "mkdir \"$d\" 2>/dev/null || { echo 'two at once' >&2; exit 1; }\n"
+                            "sleep 0.1; rmdir \"$d\"; cat");
+    ApertiumEngine engine({}, fake.Program(), 20s, 1);
+    std::vector<std::string> outcomes(4);
+    std::vector<std::thread> requests;
+    for (std::string& outcome : outcomes) {
+        requests.emplace_back([&engine, &outcome] {
+            try {
+                outcome = engine.Translate(u"the dog", Language::Spanish) == u"the dog"
+                              ? "translated"
+                              : "mistranslated";
+            } catch (const EngineError& error) {
+                outcome = error.what();
+            }
+        });
+    }
+    for (std::thread& request : requests) {
+        request.join();
+    }
+    EXPECT_EQ(outcomes, std::vector<std::string>(4, "translated"));
 }
 
 TEST(TranslatorApertium, ThePipelinesReasonIsTheStatusLine) {
