@@ -39,12 +39,11 @@ struct Options {
     std::optional<std::string> LogPath;
     EngineKind Engine = EngineKind::PhraseBook;
     std::string EngineUrl;
+    bool Help = false;
 };
 
-int Usage(std::string_view problem) {
-    std::cerr
-        << "translator: " << problem << "\n"
-        << "usage: translator [--local | --web] [--port N] [--title TEXT] [--log FILE]\n"
+void PrintUsage(std::ostream& out) {
+    out << "usage: translator [--local | --web] [--port N] [--title TEXT] [--log FILE]\n"
         << "                  [--engine phrasebook | apertium | libretranslate URL | apy URL]\n"
         << "  --local       be the local program: port " << LocalPort
         << ", target \"/\", a window titled \"" << DefaultLocalTitle << "\" (default)\n"
@@ -54,7 +53,13 @@ int Usage(std::string_view problem) {
         << "  --title TEXT  the local program's window title\n"
         << "  --log FILE    append the raw bytes of every request to FILE\n"
         << "  --engine      what translates: the phrase book (default), Apertium's\n"
-        << "                program, or the LibreTranslate or APy server at URL\n";
+        << "                program, or the LibreTranslate or APy server at URL\n"
+        << "  --help        print this and end\n";
+}
+
+int Usage(std::string_view problem) {
+    std::cerr << "translator: " << problem << "\n";
+    PrintUsage(std::cerr);
     return 2;
 }
 
@@ -72,7 +77,9 @@ std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) 
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--local") {
+        if (arg == "--help" || arg == "-h") {
+            options.Help = true;
+        } else if (arg == "--local") {
             options.Web = false;
         } else if (arg == "--web") {
             options.Web = true;
@@ -140,6 +147,10 @@ int main(int argc, char** argv) {
     const auto options = ReadOptions(argc, argv, problem);
     if (!options) {
         return Usage(problem);
+    }
+    if (options->Help) {
+        PrintUsage(std::cout);
+        return 0;
     }
     const int port = options->Port.value_or(options->Web ? WebPort : LocalPort);
     const std::string target = options->Web ? "/vl.asp" : "/";

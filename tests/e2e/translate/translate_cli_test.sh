@@ -49,6 +49,9 @@ err=$("$bin/velantro-cli" translate --web-endpoint "http://127.0.0.1:$web_port/w
 check "error status: exit 1" "1" "$?"
 check "error status: the status line" "HTTP/1.1 404 Not Found" "$err"
 
+"$bin/translator" --help | grep -q -- '--engine phrasebook | apertium | libretranslate URL | apy URL'
+check "--help: the engines, exit 0" "0" "$?"
+
 # Engines: a translation server that is down is a 500 that names the engine;
 # Apertium, where installed, says so on stderr and translates.
 engine_port=$((web_port + 1))
