@@ -16,6 +16,8 @@ FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
           libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
           dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool)
+# The translator stand-in's offline engine, for its tests and the demo.
+ENGINE_PACKAGES=(apertium apertium-eng-spa apertium-fr-es apertium-mkd-eng apertium-mkd-bul)
 
 install_packages() {
     local missing=()
@@ -48,11 +50,12 @@ build)
     ;;
 test)
     configure_and_build
+    install_packages "${ENGINE_PACKAGES[@]}"
     ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
     ;;
 demo)
     configure_and_build
-    install_packages imagemagick
+    install_packages imagemagick "${ENGINE_PACKAGES[@]}"
     exec bash scripts/demo.sh "$BUILD_DIR" "$@"
     ;;
 bench)
