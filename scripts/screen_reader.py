@@ -48,7 +48,7 @@ def _text_of(node):
 class VelantroWindow:
     """The main window of one running velantro, found by its process id."""
 
-    def __init__(self, pid, display, timeout=15.0):
+    def __init__(self, pid, display, timeout=30.0):
         self.pid = pid
         self.display = display
         self.app = wait_until(self._find_app, timeout, f"velantro {pid} on the accessibility bus")

@@ -73,10 +73,10 @@ class DesktopSession:
         self.processes.append(process)
         return process
 
-    def start_translator(self):
+    def start_translator(self, *engine):
         self.translator = self._start(
             [os.path.join(self.bin, "translator"), "--web", "--port", str(self.port),
-             "--log", self.path("translator.log")], stderr=subprocess.DEVNULL)
+             "--log", self.path("translator.log"), *engine], stderr=subprocess.DEVNULL)
         wait_for_port(self.port)
 
     def stop(self, process):

@@ -87,6 +87,24 @@ class VelantroTest(unittest.TestCase):
         self.session.peer_says(f"raw CHATMESSAGE {message_id} BODY Hola")
         self.wait_for_page("bob", ["bob: Hello"])
 
+    def test_an_engine_server_down_is_an_error_box_and_nothing_is_lost(self):
+        from desktop_session import free_port
+        self.session.start_translator("--engine", "libretranslate",
+                                      f"http://127.0.0.1:{free_port()}")
+        self.session.start_peer()
+        self.window = self.session.start_velantro()
+        wait_until(lambda: self.window.list_items("To"), 15, "the contacts")
+        self.session.peer_says("alice: Hola")
+        self.assertIn("500 libretranslate", self.wait_for_error())
+        self.window.dismiss_error_box()
+        self.window.type_message("Hello")
+        self.window.press_send()
+        self.assertIn("500 libretranslate", self.wait_for_error())
+        self.window.dismiss_error_box()
+        self.assertEqual(self.window.message_text(), "Hello")
+        self.assertEqual(self.window.page_lines("alice"), [])
+        self.assertEqual(self.sent_messages(), [])
+
     def test_outgoing_messages(self):
         self.start_all()
         self.window.choose("To", "Carol")
