@@ -7,6 +7,7 @@
 #include "platform/WindowMessages.h"
 #include "platform/WindowTitles.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,11 +21,26 @@ public:
 
     /// Why the application window could not be opened; empty when it was.
     virtual std::string ErrorText() const = 0;
+
+    /// Delivers messages to this process's windows on the calling thread, the
+    /// application window's, until QuitMessageLoop() is called; for programs
+    /// without an event loop of their own (a Qt program runs Qt's).
+    virtual void RunMessageLoop() = 0;
+
+    /// Ends RunMessageLoop() once the message being handled is done. May be
+    /// called from any thread.
+    virtual void QuitMessageLoop() = 0;
+
+    /// Runs work on the application window's thread once the message being
+    /// handled is done, from the event loop. Called on that thread.
+    virtual void RunLater(std::function<void()> work) = 0;
 };
 
-/// Opens the application window of this process with the given title. Off
-/// Windows the window lives on the D-Bus session bus and needs a Qt
-/// application object; when the bus cannot be reached the window is not
+/// Opens an application window of this process with the given title: a
+/// hidden top-level window on Windows, a window on the D-Bus session bus
+/// elsewhere. Off Windows it creates a QCoreApplication when the process has
+/// none yet (a Qt program creates its own application object first), owned by
+/// the returned object. When the window cannot be opened it is not
 /// Connected() and every service call fails softly.
 std::unique_ptr<DesktopWindows> OpenDesktopWindows(const std::string& title);
 

@@ -2,8 +2,8 @@
 // program uses, endpoint choice included, and prints the translation.
 
 #include "Commands.h"
-#include "DesktopWindows.h"
 #include "common/DecimalText.h"
+#include "platform/DesktopServices.h"
 #include "translate/CurlHttpClient.h"
 #include "translate/Endpoints.h"
 #include "translate/Translate.h"
@@ -61,7 +61,8 @@ int RunTranslate(CommandArgs args) {
     try {
         translate::Endpoints endpoints;
         endpoints.Web = translate::ChooseWebEndpoint(webEndpoint);
-        const auto windows = OpenDesktopWindows();
+        // The tool's own window is how it reaches the desktop's window list.
+        const auto windows = platform::OpenDesktopWindows("velantro-cli");
         translate::CurlHttpClient http;
         const std::u16string translation =
             translate::Translate(text, *code, http, endpoints, *windows);

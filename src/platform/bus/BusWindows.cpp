@@ -9,6 +9,7 @@
 #include <QDBusVariant>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
 #include <QVariantMap>
 #include <algorithm>
@@ -321,6 +322,24 @@ bool BusWindows::Connected() const {
 
 std::string BusWindows::ErrorText() const {
     return d->Error;
+}
+
+void BusWindows::RunMessageLoop() {
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::exec();
+    }
+}
+
+void BusWindows::QuitMessageLoop() {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        QMetaObject::invokeMethod(application, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+}
+
+void BusWindows::RunLater(std::function<void()> work) {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        QTimer::singleShot(0, application, std::move(work));
+    }
 }
 
 void BusWindows::SetSendTimeout(std::chrono::milliseconds timeout) {

@@ -20,7 +20,7 @@ namespace velantro::platform {
 /// reached the instance still exists but is not Connected(): registrations
 /// give 0, sends give 0, the enumeration fails and there is no application
 /// window.
-class BusWindows final : public DesktopWindows {
+class BusWindows : public DesktopWindows {
 public:
     /// Connects to the session bus and opens the application window with
     /// the given title.
@@ -37,6 +37,11 @@ public:
 
     /// Why the window is not on the bus; empty when it is.
     std::string ErrorText() const override;
+
+    /// The QCoreApplication's event loop, quit through the application.
+    void RunMessageLoop() override;
+    void QuitMessageLoop() override;
+    void RunLater(std::function<void()> work) override;
 
     /// How long a send to another window waits for that window's result
     /// (25 s unless changed); after it the send gives 0.
