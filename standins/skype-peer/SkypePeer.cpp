@@ -67,7 +67,7 @@ bool SkypePeer::Hook(WindowMessage& message) {
         const std::string_view line = CopyDataLine(record);
         const WindowHandle program = message.WParam;
         if (OnCommand) {
-            OnCommand(program, line);
+            OnCommand(program, line, record.cbData);
         }
         if (!IsAttached(program)) {
             return false; // not accepted: the program has not attached

@@ -27,8 +27,10 @@ public:
     SkypePeer(const SkypePeer&) = delete;
     SkypePeer& operator=(const SkypePeer&) = delete;
 
-    /// Every command line received, from any window, before it is answered.
-    std::function<void(platform::WindowHandle from, std::string_view line)> OnCommand;
+    /// Every command line received, from any window, before it is answered,
+    /// with the size (cbData) of the copy-data block that carried it.
+    std::function<void(platform::WindowHandle from, std::string_view line, std::uint32_t blockSize)>
+        OnCommand;
     /// Every line sent, with whether the receiver accepted it.
     std::function<void(platform::WindowHandle to, std::string_view line, bool accepted)> OnSent;
     /// An attach status sent, with whether the receiver accepted it.

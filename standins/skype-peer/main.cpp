@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
     }
     ScriptPlayer player(std::move(script), *peer, settings.Quiet);
 
-    peer->OnCommand = [&](WindowHandle from, std::string_view line) {
+    peer->OnCommand = [&](WindowHandle from, std::string_view line, std::uint32_t) {
         if (log.is_open()) {
             log << EscapeBytes(line) << '\n' << std::flush;
         }

@@ -298,7 +298,7 @@ protected:
     std::vector<std::string> Handshakes;
 
     void SetUp() override {
-        Peer.OnCommand = [this](auto, std::string_view line) {
+        Peer.OnCommand = [this](auto, std::string_view line, auto) {
             Commands.emplace_back(line);
         };
         Peer.OnHandshake = [this](auto program) {
