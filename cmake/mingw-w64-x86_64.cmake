@@ -23,3 +23,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # it runs without DLLs copied beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(ZLIB_USE_STATIC_LIBS ON)
+
+# ctest of the cross build runs the test programs under Wine.
+find_program(VELANTRO_WINE64 wine64 PATHS /usr/lib/wine)
+if(VELANTRO_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELANTRO_WINE64})
+endif()

@@ -232,7 +232,7 @@ void Win32Windows::UnhookMainWindow() {
 }
 
 bool Win32Windows::EnumerateWindows(const std::function<bool(WindowHandle)>& visit) {
-    Enumeration enumeration{visit};
+    Enumeration enumeration{visit, false, nullptr};
     const bool finished = EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&enumeration)) != 0;
     if (enumeration.Error) {
         std::rethrow_exception(enumeration.Error);
