@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -32,6 +33,15 @@ using velantro::platform::DesktopWindows;
 using velantro::platform::OpenDesktopWindows;
 using velantro::platform::OpenProfileFile;
 using velantro::platform::WindowHandle;
+
+namespace velantro::skype {
+
+void PrintTo(TCommandResult result, std::ostream* out) {
+    constexpr const char* Names[] = {"Sent", "Dropped", "TooLong", "NotAccepted"};
+    *out << Names[static_cast<int>(result)];
+}
+
+} // namespace velantro::skype
 
 namespace {
 
