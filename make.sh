@@ -6,6 +6,7 @@
 #   ./make.sh build    configure and build only
 #   ./make.sh bench    build and run the benchmarks, each beside its baseline
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
+#   ./make.sh wine-test   cross-build the Windows layer with mingw-w64, test it under Wine
 #   ./make.sh format   apply clang-format to every C++ file
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -18,6 +19,10 @@ PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zli
           dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool)
 # The translator stand-in's offline engine, for its tests and the demo.
 ENGINE_PACKAGES=(apertium apertium-eng-spa apertium-fr-es apertium-mkd-eng apertium-mkd-bul)
+# The Windows cross build and Wine; once installed, ./make.sh test runs the
+# Wine tests too.
+WINE_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 xvfb xauth
+               cmake ninja-build)
 
 install_packages() {
     local missing=()
@@ -87,11 +92,17 @@ fuzz)
         UBSAN_OPTIONS=halt_on_error=1 "$f" -max_total_time="$seconds" "$corpus" fuzz/corpus/"$(basename "$f")" 2>&1 | tail -n 3
     done
     ;;
+wine-test)
+    install_packages "${WINE_PACKAGES[@]}"
+    fatal=OFF
+    [ -n "${CI:-}" ] && fatal=ON
+    FATAL_WARNINGS=$fatal exec bash scripts/windows-tests.sh "${WINDOWS_DIR:-build-windows}" "$@"
+    ;;
 format)
     git ls-files '*.cpp' '*.h' | xargs clang-format -i
     ;;
 *)
-    sed -n '2,10p' "$0"
+    sed -n '2,11p' "$0"
     exit 2
     ;;
 esac
