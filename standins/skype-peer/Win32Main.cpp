@@ -119,6 +119,8 @@ int main(int argc, char** argv) {
         std::cout << "skype-peer: window " << windows->ApplicationWindow() << ", user "
                   << settings.Client.UserHandle << "; waiting for a program to attach" << std::endl;
     }
+    // Programs already waiting (Velantro re-attaches by itself) attach again.
+    windows->RunLater([&peer] { peer->AnnounceAPIAvailable(); });
     windows->RunMessageLoop();
     return 0;
 }

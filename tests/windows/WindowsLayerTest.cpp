@@ -218,8 +218,9 @@ protected:
         Skype->OnCopyData = [this](std::string line) {
             Lines.push_back({std::move(line), Sending});
         };
-        ASSERT_NO_THROW(Peer.emplace(*Windows, UniqueName("skype-peer"), LogPath));
     }
+
+    void StartPeer() { ASSERT_NO_THROW(Peer.emplace(*Windows, UniqueName("skype-peer"), LogPath)); }
 
     void TearDown() override {
         Skype.reset();
@@ -231,6 +232,7 @@ protected:
     }
 
     void Attach() {
+        ASSERT_NO_FATAL_FAILURE(StartPeer());
         ASSERT_NE(Skype->Attach(4), 0);
         ASSERT_TRUE(WaitUntil([&] { return Attached; })) << ::testing::PrintToString(Events);
         Lines.clear();
@@ -253,6 +255,15 @@ TEST_F(PeerSession, AttachesThroughTheBroadcastAndHandshakesWithLinesAndTheirNul
     EXPECT_EQ(Skype->SkypeWindowHandle(), Peer->Window);
     // The peer logs each line with the cbData of its block: the length and the NUL.
     EXPECT_THAT(ReadLines(LogPath), ElementsAre("NAME Velantro\t14", "PROTOCOL 4\t11"));
+}
+
+TEST_F(PeerSession, AProgramThatReattachesByItselfAttachesWhenThePeerStarts) {
+    Skype->AutoReAttach = true;
+    StartPeer();
+    // The peer's broadcast that its API is available makes the program attach.
+    ASSERT_TRUE(WaitUntil([&] { return Attached; })) << ::testing::PrintToString(Events);
+    EXPECT_THAT(Events, ElementsAre("AttachPending", "Protocol 4", "CurrentUserHandle me",
+                                    "AttachSuccess"));
 }
 
 TEST_F(PeerSession, AnswersArriveWhileTheCommandIsStillBeingSent) {
