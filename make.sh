@@ -2,7 +2,7 @@
 # One entry point for everything: installs what is missing on Debian 12,
 # configures, builds and runs.
 #   ./make.sh demo     build and run the demo
-#   ./make.sh test     build and run every test through ctest
+#   ./make.sh test     build and run every test through ctest (WINE_TESTS=1: the Wine tests too)
 #   ./make.sh build    configure and build only
 #   ./make.sh bench    build and run the benchmarks, each beside its baseline
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
@@ -20,7 +20,7 @@ PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zli
 # The translator stand-in's offline engine, for its tests and the demo.
 ENGINE_PACKAGES=(apertium apertium-eng-spa apertium-fr-es apertium-mkd-eng apertium-mkd-bul)
 # The Windows cross build and Wine; once installed, ./make.sh test runs the
-# Wine tests too.
+# Wine tests too (label wine).
 WINE_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 xvfb xauth
                cmake ninja-build)
 
@@ -54,6 +54,11 @@ build)
     configure_and_build "$@"
     ;;
 test)
+    # WINE_TESTS=1 installs the cross build's packages and Wine first, so the
+    # Wine tests run with the others instead of being skipped.
+    if [ -n "${WINE_TESTS:-}" ]; then
+        install_packages "${WINE_PACKAGES[@]}"
+    fi
     configure_and_build
     install_packages "${ENGINE_PACKAGES[@]}"
     ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
