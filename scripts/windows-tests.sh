@@ -50,5 +50,5 @@ xvfb-run -a bash -c '
         "$WINE64" wineboot --init >/dev/null 2>&1 || true
         "$WINESERVER" -w
     fi
-    ctest --test-dir "$BUILD_DIR" --output-on-failure -L wine "$@"
+    ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
 ' windows-tests "$@"
