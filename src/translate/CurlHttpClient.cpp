@@ -1,6 +1,7 @@
 #include "translate/CurlHttpClient.h"
 
 #include "translate/Endpoints.h"
+#include "translate/SetCookie2.h"
 
 #include <algorithm>
 #include <ctime>
@@ -54,13 +55,24 @@ std::string DescribeDuration(std::chrono::milliseconds duration) {
     return count % 1000 == 0 ? std::to_string(count / 1000) + " s" : std::to_string(count) + " ms";
 }
 
+std::string_view TrimmedValue(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 /// What the callbacks learn during one exchange.
 struct Exchange {
     std::string Body;
-    std::string StatusLine;
+    std::string StatusLine; // of the latest reply; empty until one is read
     bool Redirected = false;
-    bool Rejected = false; // stopped reading a reply that is an error anyway
-    std::string Failure;   // set when a callback ends the exchange
+    std::string Location;
+    std::vector<std::string> SetCookie2Values;
+    std::string Failure; // set when a callback ends the exchange
     Clock::time_point LastActivity = Clock::now();
     curl_off_t Uploaded = 0;
     std::chrono::milliseconds Idle{};
@@ -77,6 +89,9 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
         content.remove_suffix(1);
     }
     if (content.size() > MaxReplyLineBytes) {
+        if (content.starts_with("HTTP/")) {
+            exchange.StatusLine.clear();
+        }
         exchange.Failure = "Reply from " + exchange.HostHeader + " has a header line longer than " +
                            std::to_string(MaxReplyLineBytes) + " bytes";
         return 0;
@@ -85,8 +100,12 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
         // A new reply begins: an interim 100 reply is followed by the real one.
         exchange.StatusLine = content;
         exchange.Redirected = false;
+        exchange.Location.clear();
     } else if (StartsWithNoCase(content, "location:")) {
         exchange.Redirected = true;
+        exchange.Location = TrimmedValue(content.substr(9));
+    } else if (StartsWithNoCase(content, "set-cookie2:")) {
+        exchange.SetCookie2Values.emplace_back(TrimmedValue(content.substr(12)));
     }
     return line.size();
 }
@@ -97,8 +116,8 @@ size_t OnBodyBytes(char* data, size_t size, size_t count, void* user) {
     long status = 0;
     curl_easy_getinfo(exchange.Handle, CURLINFO_RESPONSE_CODE, &status);
     if (exchange.Redirected || status < 200 || status > 299) {
-        // The body of an error reply is never used; stop reading it.
-        exchange.Rejected = true;
+        // The body of an error reply is never used; stop reading it. The
+        // status line makes the message.
         return 0;
     }
     const size_t bytes = size * count;
@@ -253,6 +272,17 @@ void CurlHttpClient::SetTimeouts(HttpTimeouts timeouts) {
     Timeouts = timeouts;
 }
 
+std::string CurlHttpClient::TimeOutMessage(const std::string& hostHeader) const {
+    curl_off_t connected = 0;
+    curl_easy_getinfo(Curl(Handle), CURLINFO_CONNECT_TIME_T, &connected);
+    // Before the connection is made the shorter of the two limits struck.
+    if (connected == 0 && Timeouts.Connect < Timeouts.Total) {
+        return "Connection to " + hostHeader + " timed out after " +
+               DescribeDuration(Timeouts.Connect);
+    }
+    return "No complete reply from " + hostHeader + " within " + DescribeDuration(Timeouts.Total);
+}
+
 std::string CurlHttpClient::CookieHeaderFor(const std::string& host,
                                             const std::string& path) const {
     std::vector<CookieLine> matching;
@@ -274,7 +304,26 @@ std::string CurlHttpClient::CookieHeaderFor(const std::string& host,
     return header;
 }
 
-void CurlHttpClient::TakeNewCookies() {
+void CurlHttpClient::StoreCookie(const std::string& line) {
+    const auto cookie = ParseCookieLine(line);
+    if (!cookie) {
+        return;
+    }
+    // A new cookie takes the place of the stored one of the same name, domain
+    // and path, keeping its position in the Cookie header; one that is
+    // already expired deletes it.
+    const auto stored = std::find_if(Cookies.begin(), Cookies.end(), [&](const std::string& old) {
+        const auto parsed = ParseCookieLine(old);
+        return parsed && SameCookie(*parsed, *cookie);
+    });
+    if (stored == Cookies.end()) {
+        Cookies.push_back(line);
+    } else {
+        *stored = line;
+    }
+}
+
+void CurlHttpClient::TakeNewCookies(const std::vector<std::string>& setCookie2Lines) {
     CURL* handle = Curl(Handle);
     curl_slist* raw = nullptr;
     curl_easy_getinfo(handle, CURLINFO_COOKIELIST, &raw);
@@ -283,23 +332,11 @@ void CurlHttpClient::TakeNewCookies() {
         curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
     }
     for (const curl_slist* item = fresh.get(); item != nullptr; item = item->next) {
-        const auto cookie = ParseCookieLine(item->data);
-        if (!cookie) {
-            continue;
-        }
-        // A new cookie takes the place of the stored one of the same name, domain
-        // and path, keeping its position in the Cookie header; one that is
-        // already expired deletes it.
-        const auto stored =
-            std::find_if(Cookies.begin(), Cookies.end(), [&](const std::string& line) {
-                const auto parsed = ParseCookieLine(line);
-                return parsed && SameCookie(*parsed, *cookie);
-            });
-        if (stored == Cookies.end()) {
-            Cookies.emplace_back(item->data);
-        } else {
-            *stored = item->data;
-        }
+        StoreCookie(item->data);
+    }
+    // After Set-Cookie, so that a Set-Cookie2 for the same cookie wins.
+    for (const std::string& line : setCookie2Lines) {
+        StoreCookie(line);
     }
     std::erase_if(Cookies, [](const std::string& line) {
         const auto stored = ParseCookieLine(line);
@@ -352,6 +389,7 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     SetOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     SetOption(handle, CURLOPT_POSTFIELDS, body.data());
     SetOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Timeouts.Connect.count()));
+    SetOption(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(Timeouts.Total.count()));
     SetOption(handle, CURLOPT_HEADERDATA, &exchange);
     SetOption(handle, CURLOPT_WRITEDATA, &exchange);
     SetOption(handle, CURLOPT_XFERINFODATA, &exchange);
@@ -364,22 +402,30 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, nullptr);
-    TakeNewCookies();
+    std::vector<std::string> setCookie2Lines;
+    for (const std::string& value : exchange.SetCookie2Values) {
+        auto lines = SetCookie2Lines(value, address.Host, path, std::time(nullptr));
+        setCookie2Lines.insert(setCookie2Lines.end(), lines.begin(), lines.end());
+    }
+    TakeNewCookies(setCookie2Lines);
 
+    // A final reply that is an error is one whatever became of its body: cut
+    // short, over the cap or too slow.
+    if (!exchange.StatusLine.empty() && status >= 200 && (exchange.Redirected || status > 299)) {
+        if (exchange.Redirected && status <= 299) {
+            throw HttpError(exchange.StatusLine + " (redirects to " + exchange.Location + ")");
+        }
+        throw HttpError(exchange.StatusLine);
+    }
     if (!exchange.Failure.empty()) {
         throw HttpError(exchange.Failure);
-    }
-    if (exchange.Rejected ||
-        (rc == CURLE_OK && (exchange.Redirected || status < 200 || status > 299))) {
-        throw HttpError(exchange.StatusLine);
     }
     if (rc == CURLE_FILESIZE_EXCEEDED) {
         throw HttpError("Reply from " + address.HostHeader + " is larger than " +
                         std::to_string(MaxReplyBodyBytes / (1024 * 1024)) + " MiB");
     }
     if (rc == CURLE_OPERATION_TIMEDOUT) {
-        throw HttpError("Connection to " + address.HostHeader + " timed out after " +
-                        DescribeDuration(Timeouts.Connect));
+        throw HttpError(TimeOutMessage(address.HostHeader));
     }
     if (rc != CURLE_OK) {
         throw HttpError(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));

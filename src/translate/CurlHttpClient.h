@@ -17,6 +17,9 @@ struct HttpTimeouts {
     std::chrono::milliseconds Connect{15'000};
     /// Longest wait for the next byte once the exchange has started.
     std::chrono::milliseconds Idle{60'000};
+    /// Longest time for the whole exchange, connection included, so that a
+    /// reply trickling in byte by byte cannot hold the window for ever.
+    std::chrono::milliseconds Total{120'000};
 };
 
 /// Replies beyond these limits are errors rather than unbounded allocations.
@@ -31,10 +34,11 @@ inline constexpr std::size_t MaxReplyLineBytes = 16384;
 /// redirect is never followed. Cookies set by a host live in memory for the
 /// client's life and go back only to that host.
 ///
-/// Failures raise HttpError: libcurl's message for connection failures; the
-/// reply's status line as received for a status other than 2xx or a reply
-/// with a Location header; a message naming the limit for a header line over
-/// MaxReplyLineBytes, a body over MaxReplyBodyBytes or a time-out.
+/// Failures raise HttpError: the reply's status line as received for a
+/// status other than 2xx or a reply with a Location header, however the rest
+/// of that reply goes (a 2xx reply adds where it redirects to); libcurl's
+/// message for connection failures; a message naming the limit for a header
+/// line over MaxReplyLineBytes, a body over MaxReplyBodyBytes or a time-out.
 class CurlHttpClient final : public HttpClient {
 public:
     explicit CurlHttpClient(HttpTimeouts timeouts = {});
@@ -48,13 +52,16 @@ public:
 
 private:
     std::string CookieHeaderFor(const std::string& host, const std::string& path) const;
-    void TakeNewCookies();
+    void StoreCookie(const std::string& line);
+    void TakeNewCookies(const std::vector<std::string>& setCookie2Lines);
+    std::string TimeOutMessage(const std::string& hostHeader) const;
 
     void* Handle; // CURL*
     HttpTimeouts Timeouts;
     /// The cookie store, as libcurl's Netscape-format lines. libcurl parses each
     /// reply's Set-Cookie headers into its own engine, whose cookies move here
-    /// after every exchange, so that the Cookie header can be written last.
+    /// after every exchange, so that the Cookie header can be written last;
+    /// Set-Cookie2 headers, which libcurl ignores, are parsed here.
     std::vector<std::string> Cookies;
     std::string LastUrl;
     EndpointAddress LastAddress;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velantro::translate {
@@ -88,7 +89,8 @@ TEST_F(HttpExchange, SendsExactlyTheFormPostToEitherEndpoint) {
 
 TEST_F(HttpExchange, ReturnsCookiesOnlyToTheHostThatSetThem) {
     RawHttpServer web(RawHttpServer::Reply(
-        "HTTP/1.0 200 OK\r\nSet-Cookie: session=abc; Path=/\r\nContent-Length: 5\r\n\r\nl1=a&"));
+        "HTTP/1.0 200 OK\r\nSet-Cookie: session=abc; Path=/\r\n"
+        "Set-Cookie2: lang=\"es\"; Version=\"1\"\r\nContent-Length: 5\r\n\r\nl1=a&"));
     RawHttpServer local(RawHttpServer::Reply("HTTP/1.0 200 OK\r\n\r\nl1=b"));
     const Endpoints endpoints = TestEndpoints(local.Port(), web.Port());
 
@@ -107,8 +109,8 @@ TEST_F(HttpExchange, ReturnsCookiesOnlyToTheHostThatSetThem) {
     EXPECT_EQ(webRequests[0], ExpectedRequest("/vl.asp", webHost, "l1=%26%2349%3B&TargetLang=1&"));
     EXPECT_THAT(localRequests[0], ::testing::Not(HasSubstr("Cookie")));
     // The cookie comes back as the last header line.
-    EXPECT_EQ(webRequests[1],
-              ExpectedRequest("/vl.asp", webHost, "l1=%26%2351%3B&TargetLang=1&", "session=abc"));
+    EXPECT_EQ(webRequests[1], ExpectedRequest("/vl.asp", webHost, "l1=%26%2351%3B&TargetLang=1&",
+                                              "session=abc; lang=\"es\""));
 }
 
 TEST_F(HttpExchange, ANewCookieReplacesTheOldOneAndAnExpiredOneDeletesIt) {
@@ -144,8 +146,16 @@ TEST_F(HttpExchange, ErrorStatusesGiveTheStatusLineAsReceived) {
         {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n",
          "HTTP/1.1 302 Found"},
         // A Location header makes any reply an error.
-        {"HTTP/1.0 200 OK\r\nlocation: /elsewhere\r\n\r\nl1=x", "HTTP/1.0 200 OK"},
+        {"HTTP/1.0 200 OK\r\nlocation:  /elsewhere \r\n\r\nl1=x",
+         "HTTP/1.0 200 OK (redirects to /elsewhere)"},
         {"HTTP/1.0 404  odd   spacing \r\n\r\n", "HTTP/1.0 404  odd   spacing "},
+        // The status decides, however the body goes.
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 1000\r\n\r\n" + std::string(100, 'x'),
+         "HTTP/1.1 404 Not Found"},
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\n", "HTTP/1.1 404 Not Found"},
+        {"HTTP/1.1 500 Oops\r\nContent-Length: 20000000\r\n\r\n", "HTTP/1.1 500 Oops"},
+        {"HTTP/1.0 200 OK\r\nLocation: http://127.0.0.1:1/x\r\nContent-Length: 30000000\r\n\r\n",
+         "HTTP/1.0 200 OK (redirects to http://127.0.0.1:1/x)"},
     };
     for (const Case& c : cases) {
         RawHttpServer server(RawHttpServer::Reply(c.Reply));
@@ -221,6 +231,20 @@ TEST_F(HttpExchange, AServerThatNeverAnswersTimesOut) {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 1500ms);
     EXPECT_LT(waited, 4s);
+}
+
+TEST_F(HttpExchange, AReplyThatTricklesInStopsAtTheOverallDeadline) {
+    RawHttpServer server([](const RawHttpServer& self, int socket, const std::string&) {
+        RawHttpServer::SendAll(socket, "HTTP/1.0 200 OK\r\n\r\nl1=");
+        while (!self.Stopping() && RawHttpServer::SendAll(socket, "a")) {
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    Http.SetTimeouts({5s, 5s, 1s});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOn(server.Port()),
+              "No complete reply from localhost:" + std::to_string(server.Port()) + " within 1 s");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 }
 
 TEST_F(HttpExchange, AConnectionThatIsNeverAcceptedTimesOut) {
