@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iomanip>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -34,11 +35,11 @@ std::size_t ReadFully(MaskedGzFile* file, char* buffer, std::size_t length) {
     return delivered;
 }
 
-/// The text of the file's payload: Count, then Count bytes. Only the bytes the
-/// reader actually delivers are used, so a short payload gives a short text and
-/// a negative Count an empty one. The buffer grows with what arrives rather
-/// than trusting Count up front.
-std::string ReadInterfaceText(const std::string& path) {
+/// The text of the file's payload: Count, then Count bytes, but no more than
+/// limit. Only the bytes the reader actually delivers are used, so a short
+/// payload gives a short text and a negative Count an empty one. The buffer
+/// grows with what arrives rather than trusting Count up front.
+std::string ReadInterfaceText(const std::string& path, std::size_t limit) {
     const MaskedGzHandle file = MaskedGzOpen(path, "r");
     if (!file) {
         return {};
@@ -56,7 +57,7 @@ std::string ReadInterfaceText(const std::string& path) {
     if (count <= 0) {
         return text;
     }
-    const auto wanted = static_cast<std::size_t>(count);
+    const auto wanted = std::min(static_cast<std::size_t>(count), limit);
     constexpr std::size_t Step = std::size_t{1} << 20;
     // Count is trusted for the first step only; beyond that the text grows as
     // bytes actually arrive, so a bogus Count costs no memory.
@@ -72,6 +73,20 @@ std::string ReadInterfaceText(const std::string& path) {
         }
     }
     return text;
+}
+
+/// The text up to its first zero byte, cut before the line that crosses
+/// MaxInterfaceTextBytes when it is longer; the limit's message when it is.
+std::optional<std::string> CutToTextLimit(std::string_view& text) {
+    text = text.substr(0, text.find('\0'));
+    if (text.size() <= MaxInterfaceTextBytes) {
+        return std::nullopt;
+    }
+    text = text.substr(0, MaxInterfaceTextBytes);
+    const auto lastBreak = text.find_last_of("\r\n");
+    text = lastBreak == std::string_view::npos ? std::string_view{} : text.substr(0, lastBreak + 1);
+    return "Interface text over the limit of " + std::to_string(MaxInterfaceTextBytes >> 20) +
+           " MiB";
 }
 
 } // namespace
@@ -97,11 +112,30 @@ void LoadTranslations(const std::string& path) {
     auto& table = Table();
     table.clear();
     try {
-        const std::string text = ReadInterfaceText(path);
-        const auto lines = SplitLines(text);
+        // One byte past the limit tells a text that passes it.
+        const std::string text = ReadInterfaceText(path, MaxInterfaceTextBytes + 1);
+        std::string_view usable = text;
+        std::optional<std::string> limit = CutToTextLimit(usable);
+        auto lines = SplitLines(usable, MaxTranslations + 1);
+        if (lines.size() > MaxTranslations) {
+            lines.pop_back();
+            limit = limit.value_or("Interface file over the limit of " +
+                                   std::to_string(MaxTranslations) + " entries");
+        }
         table.resize(lines.size());
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            ReadTranslationLine(lines[i], table[i]);
+        try {
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                ReadTranslationLine(lines[i], table[i]);
+            }
+        } catch (const std::runtime_error&) {
+            // A bad line before the limit stops the load as usual, but the
+            // limit is what makes the file unusable.
+            if (!limit) {
+                throw;
+            }
+        }
+        if (limit) {
+            throw std::runtime_error(*limit);
         }
     } catch (const std::bad_alloc&) {
         throw std::runtime_error("LoadTranslations:Out of memory");

@@ -5,6 +5,7 @@
 
 #include "localise/Component.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
@@ -16,6 +17,11 @@ namespace velantro::localise {
 
 /// The interface file's name, as the program opens it.
 inline constexpr std::string_view InterfaceFileName = "vlintf.dat";
+
+/// A handful of labels needs far less; these bound what a damaged or
+/// crafted file can make the load hold in memory.
+inline constexpr std::size_t MaxInterfaceTextBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t MaxTranslations = 65536;
 
 /// One entry of the table: the text that relabels the component at Key for
 /// language Lang.
@@ -38,7 +44,9 @@ const std::vector<TTranslation>& Translations();
 /// table empty without an error. On a bad line it throws std::runtime_error
 /// with "LoadTranslations:" followed by the reason, and the table keeps one
 /// entry per line: complete ones before the bad line, what was set of the bad
-/// line, empty ones after it.
+/// line, empty ones after it. A text longer than MaxInterfaceTextBytes, or
+/// with more lines than MaxTranslations, is read no further: the lines before
+/// the limit are loaded as above and the error names the limit.
 void LoadTranslations(const std::string& path);
 
 /// The index of the first entry with exactly this key and language, or -1.

@@ -6,13 +6,13 @@
 
 namespace velantro::localise {
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
+std::vector<std::string_view> SplitLines(std::string_view text, std::size_t maxLines) {
     if (const auto zero = text.find('\0'); zero != std::string_view::npos) {
         text = text.substr(0, zero);
     }
     std::vector<std::string_view> lines;
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size() && lines.size() < maxLines; ++i) {
         const char c = text[i];
         if (c != '\r' && c != '\n') {
             continue;
@@ -23,7 +23,7 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
         }
         start = i + 1;
     }
-    if (start < text.size()) {
+    if (start < text.size() && lines.size() < maxLines) {
         lines.push_back(text.substr(start));
     }
     return lines;

@@ -5,6 +5,7 @@
 
 #include "localise/TranslateInterface.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -13,8 +14,9 @@
 namespace velantro::localise {
 
 /// Splits text into lines at CR LF, a lone CR and a lone LF. A zero byte ends
-/// the text; a line break at its very end opens no further line.
-std::vector<std::string_view> SplitLines(std::string_view text);
+/// the text; a line break at its very end opens no further line. Stops after
+/// maxLines lines.
+std::vector<std::string_view> SplitLines(std::string_view text, std::size_t maxLines = SIZE_MAX);
 
 /// Reads a language number: decimal with an optional sign, or hexadecimal
 /// after "$", "x" or "0x"; empty unless it fits a signed 32-bit integer.

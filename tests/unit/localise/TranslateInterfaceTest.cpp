@@ -142,6 +142,43 @@ TEST_F(LoadTranslationsTest, BadLinesLeaveAPartialTable) {
     }
 }
 
+TEST_F(LoadTranslationsTest, LimitsStopTheLoadAndKeepWhatCameBefore) {
+    const TTranslation a{"A", 1, u"a"};
+    const std::string first = "A;1;a\n";
+    // A second line that brings the text to exactly size bytes.
+    const auto textOf = [&](std::size_t size) {
+        return first + "B;2;" + std::string(size - first.size() - 4, 'b');
+    };
+    const auto linesOf = [](std::size_t count) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i) {
+            text += "A;1;a\n";
+        }
+        return text;
+    };
+    const std::string tooLong = "LoadTranslations:Interface text over the limit of 16 MiB";
+    const std::string tooMany = "LoadTranslations:Interface file over the limit of 65536 entries";
+    struct Case {
+        const char* Name;
+        std::string Text;
+        std::string Error;
+        std::size_t Entries;
+    };
+    const Case cases[] = {
+        {"16 MiB", textOf(MaxInterfaceTextBytes), "", 2},
+        {"a byte more", textOf(MaxInterfaceTextBytes + 1), tooLong, 1},
+        {"65536 lines", linesOf(MaxTranslations), "", MaxTranslations},
+        {"a line more", linesOf(MaxTranslations + 1), tooMany, MaxTranslations},
+        {"a line and fifty million empty ones", first + std::string(50'000'000, '\n'), tooLong,
+         MaxTranslations},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LoadText(c.Text), c.Error) << c.Name;
+        ASSERT_EQ(Translations().size(), c.Entries) << c.Name;
+        EXPECT_EQ(Translations().front(), a) << c.Name;
+    }
+}
+
 TEST_F(LoadTranslationsTest, PayloadShapes) {
     const TTranslation a{"A", 1, u"a"};
     struct Case {
