@@ -3,6 +3,8 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
 
 using velantro::testing::RunProgram;
 using velantro::testing::TempFolder;
@@ -98,6 +100,80 @@ TEST(VelantroCliPackDump, PackRefusesBadSources) {
     }
 }
 
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> Names(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+TEST(VelantroCliPackDump, PackRefusesWhatItMustNotReplace) {
+    namespace fs = std::filesystem;
+    TempFolder folder;
+    WriteFile(folder / "source.txt", Source);
+    std::string tooMany;
+    for (int i = 0; i <= 65536; ++i) {
+        tooMany += "A;1;a\n";
+    }
+    WriteFile(folder / "big.txt", tooMany);
+    WriteFile(folder / "old.dat", "old");
+    fs::create_directory(folder / "folder");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    const std::set<std::string> before = Names(folder.Path);
+    struct Case {
+        std::string Source;
+        std::string Output;
+        std::string Error;
+    };
+    const Case cases[] = {
+        {"source.txt", "folder", "folder exists and is not a regular file"},
+        {"source.txt", "fifo", "fifo exists and is not a regular file"},
+        {"folder", "new.dat", "folder: it is a folder"},
+        // The check that the file loads back comes before it replaces OUTPUT.
+        {"big.txt", "old.dat", "over the limit of 65536 entries"},
+    };
+    for (const Case& c : cases) {
+        const auto result =
+            RunProgram(Cli, {"pack", (folder / c.Source).string(), (folder / c.Output).string()});
+        EXPECT_EQ(result.ExitCode, 1) << c.Error;
+        EXPECT_NE(result.Err.find(c.Error), std::string::npos) << result.Err;
+    }
+    EXPECT_EQ(Names(folder.Path), before);
+    EXPECT_EQ(ReadFile(folder / "old.dat"), "old");
+    EXPECT_TRUE(fs::is_directory(folder / "folder"));
+    EXPECT_TRUE(fs::is_fifo(folder / "fifo"));
+}
+
+TEST(VelantroCliPackDump, PackReplacesTheLinkedFileAndLeavesOthersAlone) {
+    namespace fs = std::filesystem;
+    TempFolder folder;
+    WriteFile(folder / "source.txt", Source);
+    WriteFile(folder / "out.dat", "old");
+    fs::permissions(folder / "out.dat",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("out.dat", folder / "link.dat");
+    // Names an older packer used for its temporary file.
+    WriteFile(folder / "out.dat.tmp", "mine");
+    fs::create_directory(folder / "link.dat.tmp");
+    const std::set<std::string> before = Names(folder.Path);
+
+    const auto result =
+        RunProgram(Cli, {"pack", (folder / "source.txt").string(), (folder / "link.dat").string()});
+    ASSERT_EQ(result.ExitCode, 0) << result.Err;
+    EXPECT_EQ(RunProgram(Cli, {"dump", (folder / "out.dat").string()}).Out, Listing);
+    EXPECT_TRUE(fs::is_symlink(folder / "link.dat"));
+    EXPECT_EQ(fs::status(folder / "out.dat").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(ReadFile(folder / "out.dat.tmp"), "mine");
+    EXPECT_EQ(Names(folder.Path), before);
+}
+
 TEST(VelantroCliPackDump, PackUsageErrors) {
     TempFolder folder;
     const std::vector<std::vector<std::string>> cases = {
@@ -126,11 +202,22 @@ TEST(VelantroCliPackDump, DumpPrintsThePartialTableOfABadFile) {
     EXPECT_EQ(result.Err, "LoadTranslations:'en' is not a valid integer value\n");
 }
 
-TEST(VelantroCliPackDump, DumpOfAMissingFile) {
-    const auto result = RunProgram(Cli, {"dump", "no-such-file.dat"});
-    EXPECT_EQ(result.ExitCode, 1);
-    EXPECT_EQ(result.Out, "");
-    EXPECT_NE(result.Err.find("cannot open no-such-file.dat"), std::string::npos);
+TEST(VelantroCliPackDump, DumpRefusesWhatItCannotRead) {
+    TempFolder folder;
+    struct Case {
+        std::string Path;
+        std::string Error;
+    };
+    const Case cases[] = {
+        {"no-such-file.dat", "cannot open no-such-file.dat"},
+        {folder.Path.string(), folder.Path.string() + ": it is a folder"},
+    };
+    for (const Case& c : cases) {
+        const auto result = RunProgram(Cli, {"dump", c.Path});
+        EXPECT_EQ(result.ExitCode, 1) << c.Path;
+        EXPECT_EQ(result.Out, "") << c.Path;
+        EXPECT_NE(result.Err.find(c.Error), std::string::npos) << result.Err;
+    }
 }
 
 TEST(VelantroCliPackDump, DumpOfTheShippedFile) {

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "localise/TranslateInterface.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -52,7 +53,13 @@ int RunDump(CommandArgs args) {
     }
     const std::string path(args[0]);
     // The loader treats a missing file as an empty table; here that is
-    // almost certainly a mistyped name, so say so.
+    // almost certainly a mistyped name, so say so. A folder opens, and reads
+    // as nothing.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        std::cerr << "velantro-cli dump: cannot read " << path << ": it is a folder\n";
+        return 1;
+    }
     if (!std::ifstream(path, std::ios::binary).is_open()) {
         std::cerr << "velantro-cli dump: cannot open " << path << "\n";
         return 1;

@@ -3,20 +3,25 @@
 
 #include "Commands.h"
 #include "common/GzipMember.h"
+#include "common/StrictUtf8.h"
 #include "localise/TranslateInterface.h"
 #include "localise/TranslationText.h"
 #include "localise/gzIO.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velantro::tools {
 
@@ -29,49 +34,6 @@ struct SourceError {
     std::size_t Line;
     std::string Message;
 };
-
-/// Decodes one UTF-8 character at text[pos], advancing pos; empty when the
-/// bytes there are not well-formed UTF-8.
-std::optional<char32_t> DecodeUtf8(std::string_view text, std::size_t& pos) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    int length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        value = lead & 0x1F;
-        minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        value = lead & 0x0F;
-        minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        value = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (pos + length > text.size()) {
-        return std::nullopt;
-    }
-    for (int i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[pos + i]);
-        if ((next & 0xC0) != 0x80) {
-            return std::nullopt;
-        }
-        value = value << 6 | (next & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return std::nullopt;
-    }
-    pos += length;
-    return value;
-}
 
 std::string CodePointName(char32_t c) {
     char name[16];
@@ -157,25 +119,101 @@ std::string FileBytes(const std::string& payload, const PackOptions& options) {
     return file;
 }
 
-/// Writes bytes to path through a temporary file, so that a failed write
-/// never leaves a half-written file behind.
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::filesystem::remove(temporary);
-            throw std::runtime_error("cannot write " + temporary);
+namespace fs = std::filesystem;
+
+[[noreturn]] void ThrowSystemError(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+/// The file that OUTPUT names: OUTPUT itself, or the file it links to. Anything
+/// that exists and is not a regular file is refused, never replaced.
+fs::path OutputFile(const std::string& output) {
+    std::error_code error;
+    const fs::file_status status = fs::status(output, error);
+    if (fs::is_symlink(fs::symlink_status(output, error))) {
+        if (!fs::exists(status)) {
+            throw std::runtime_error(output + " is a link to nothing");
+        }
+        return OutputFile(fs::canonical(output).string());
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        throw std::runtime_error(output + " exists and is not a regular file");
+    }
+    return output;
+}
+
+/// A file of a unique name in a given folder, removed again unless it is
+/// renamed into place, so that a failed pack leaves nothing behind and never
+/// touches a file of the user's.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const fs::path& target) {
+        std::string pattern =
+            (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+        Fd = ::mkstemp(pattern.data());
+        if (Fd < 0) {
+            ThrowSystemError("cannot create a temporary file beside " + target.string());
+        }
+        Name = pattern;
+    }
+    ~TemporaryFile() {
+        if (Fd >= 0) {
+            ::close(Fd);
+        }
+        if (!Renamed) {
+            ::unlink(Name.c_str());
         }
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary);
-        throw std::runtime_error("cannot write " + path + ": " + error.message());
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::string& Path() const { return Name; }
+
+    /// Writes bytes, gives the file mode and closes it, all on disk.
+    void Write(std::string_view bytes, mode_t mode) {
+        while (!bytes.empty()) {
+            const ssize_t written = ::write(Fd, bytes.data(), bytes.size());
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                ThrowSystemError("cannot write " + Name);
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(written));
+        }
+        if (::fchmod(Fd, mode) != 0 || ::fsync(Fd) != 0) {
+            ThrowSystemError("cannot write " + Name);
+        }
+        const int fd = Fd;
+        Fd = -1;
+        if (::close(fd) != 0) {
+            ThrowSystemError("cannot write " + Name);
+        }
     }
+
+    void RenameTo(const fs::path& target) {
+        if (::rename(Name.c_str(), target.c_str()) != 0) {
+            ThrowSystemError("cannot replace " + target.string());
+        }
+        Renamed = true;
+    }
+
+private:
+    std::string Name;
+    int Fd = -1;
+    bool Renamed = false;
+};
+
+/// The mode of the file being replaced; for a new file, what the umask allows.
+mode_t NewFileMode(const fs::path& target) {
+    std::error_code error;
+    const fs::file_status status = fs::status(target, error);
+    if (fs::exists(status)) {
+        return static_cast<mode_t>(status.permissions() & fs::perms::mask);
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 int Usage() {
@@ -212,6 +250,11 @@ int RunPack(CommandArgs args) {
     options.Source = files[0];
     options.Output = files[1];
 
+    std::error_code ignored;
+    if (fs::is_directory(options.Source, ignored)) {
+        std::cerr << "velantro-cli pack: cannot read " << options.Source << ": it is a folder\n";
+        return 1;
+    }
     std::ifstream in(options.Source, std::ios::binary);
     std::stringstream source;
     if (in.is_open()) {
@@ -232,16 +275,19 @@ int RunPack(CommandArgs args) {
             payload += static_cast<char>(count >> shift & 0xFF);
         }
         payload += text;
-        WriteFileAtomically(options.Output, FileBytes(payload, options));
+        const fs::path output = OutputFile(options.Output);
+        TemporaryFile file(output);
+        file.Write(FileBytes(payload, options), NewFileMode(output));
 
-        // Read the file back as the program will.
-        LoadTranslations(options.Output);
+        // Read the file back as the program will, before it takes OUTPUT's place.
+        LoadTranslations(file.Path());
         const std::size_t entries = SplitLines(text).size();
         if (Translations().size() != entries) {
-            throw std::runtime_error(options.Output + " reads back with " +
+            throw std::runtime_error(options.Output + " would read back with " +
                                      std::to_string(Translations().size()) +
                                      " entries instead of " + std::to_string(entries));
         }
+        file.RenameTo(output);
         std::cout << "packed " << entries << " entries into " << options.Output << "\n";
         return 0;
     } catch (const SourceError& error) {

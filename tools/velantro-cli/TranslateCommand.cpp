@@ -3,13 +3,16 @@
 
 #include "Commands.h"
 #include "common/DecimalText.h"
+#include "common/StrictUtf8.h"
 #include "platform/DesktopServices.h"
 #include "translate/CurlHttpClient.h"
 #include "translate/Endpoints.h"
+#include "translate/LangCodes.h"
 #include "translate/Translate.h"
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -49,15 +52,18 @@ int RunTranslate(CommandArgs args) {
         return UsageError("expected a language CODE and a TEXT");
     }
     const auto code = ReadDecimal(operands[0]);
-    if (!code) {
-        return UsageError("CODE must be an integer (1 English, 2 Bulgarian, 5 Spanish, 6 French), "
+    if (!code || std::find(translate::LangCodes.begin(), translate::LangCodes.end(), *code) ==
+                     translate::LangCodes.end()) {
+        return UsageError("CODE must be 1 (English), 2 (Bulgarian), 5 (Spanish) or 6 (French), "
                           "not \"" +
                           std::string(operands[0]) + "\"");
     }
-    const std::u16string text = translate::Utf8Decode(operands[1]);
-    if (text.empty() && !operands[1].empty()) {
+    // The exchange's own decoder lets malformed forms through; a typed text
+    // must be exactly what the user meant.
+    if (!IsUtf8(operands[1])) {
         return UsageError("TEXT is not valid UTF-8");
     }
+    const std::u16string text = translate::Utf8Decode(operands[1]);
     try {
         translate::Endpoints endpoints;
         endpoints.Web = translate::ChooseWebEndpoint(webEndpoint);
