@@ -5,14 +5,16 @@
 #   ./make.sh test     build and run every test through ctest (WINE_TESTS=1: the Wine tests too)
 #   ./make.sh build    configure and build only
 #   ./make.sh bench    build and run the benchmarks, each beside its baseline
+#   ./make.sh sanitize build with AddressSanitizer and UBSan and run every test
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
 #   ./make.sh wine-test   cross-build the Windows layer with mingw-w64, test it under Wine
-#   ./make.sh format   apply clang-format to every C++ file
+#   ./make.sh format [--check] apply clang-format to every C++ file, or only check
 set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
 FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
+SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
           libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
@@ -83,19 +85,51 @@ bench)
     echo "== the interface file, beside zlib's gzread of the same data"
     "$bin/localise_bench" "$@"
     ;;
+sanitize)
+    # A folder of its own, so the test build is not reconfigured. A sanitizer
+    # finding stops the program that made it, which fails its test.
+    BUILD_DIR=$SANITIZE_DIR
+    configure_and_build -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF \
+        -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all
+    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1} \
+    UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+        ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
+    ;;
 fuzz)
+    # Each fuzzer starts from its seeds in fuzz/corpus/<name>/ and keeps what it
+    # finds in the build folder. A crash, a sanitizer finding or an input that
+    # takes over 30 s fails the run; its input is saved beside the log.
     install_packages "${PACKAGES[@]}" clang libclang-rt-14-dev
     seconds=${1:-60}
     CC=clang CXX=clang++ cmake -S . -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined \
-        -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
-    cmake --build "$FUZZ_DIR" --parallel "$(nproc)"
+        "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link -fno-sanitize-recover=all"
+    cmake --build "$FUZZ_DIR" --parallel "$(nproc)" --target fuzzers
+    failed=()
     for f in "$FUZZ_DIR"/bin/*_fuzz; do
-        echo "== $f for ${seconds}s"
-        corpus="$FUZZ_DIR/corpus/$(basename "$f")"
+        name=$(basename "$f")
+        seeds=fuzz/corpus/$name
+        if [ ! -d "$seeds" ]; then
+            echo "== $name: no seed corpus in $seeds"
+            failed+=("$name")
+            continue
+        fi
+        corpus="$FUZZ_DIR/corpus/$name"
+        log="$FUZZ_DIR/$name.log"
         mkdir -p "$corpus"
-        UBSAN_OPTIONS=halt_on_error=1 "$f" -max_total_time="$seconds" "$corpus" fuzz/corpus/"$(basename "$f")" 2>&1 | tail -n 3
+        echo "== $name for ${seconds}s"
+        if UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$f" -max_total_time="$seconds" \
+            -timeout=30 -artifact_prefix="$FUZZ_DIR/$name-" "$corpus" "$seeds" >"$log" 2>&1; then
+            grep -E '^Done [0-9]+ runs' "$log" || tail -n 1 "$log"
+        else
+            tail -n 60 "$log"
+            failed+=("$name")
+        fi
     done
+    if [ ${#failed[@]} -gt 0 ]; then
+        echo "Fuzzing failed: ${failed[*]}"
+        exit 1
+    fi
     ;;
 wine-test)
     install_packages "${WINE_PACKAGES[@]}"
@@ -104,7 +138,12 @@ wine-test)
     FATAL_WARNINGS=$fatal exec bash scripts/windows-tests.sh "${WINDOWS_DIR:-build-windows}" "$@"
     ;;
 format)
-    git ls-files '*.cpp' '*.h' | xargs clang-format -i
+    install_packages clang-format
+    if [ "${1:-}" = --check ]; then
+        git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+    else
+        git ls-files '*.cpp' '*.h' | xargs clang-format -i
+    fi
     ;;
 *)
     sed -n '2,11p' "$0"
