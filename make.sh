@@ -91,7 +91,7 @@ sanitize)
     BUILD_DIR=$SANITIZE_DIR
     configure_and_build -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF \
         -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all
-    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1} \
+    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
         ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
     ;;
