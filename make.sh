@@ -91,6 +91,7 @@ sanitize)
     BUILD_DIR=$SANITIZE_DIR
     configure_and_build -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF \
         -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all
+    install_packages "${ENGINE_PACKAGES[@]}"
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
         ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
@@ -146,7 +147,7 @@ format)
     fi
     ;;
 *)
-    sed -n '2,11p' "$0"
+    sed -n '2,12p' "$0"
     exit 2
     ;;
 esac
