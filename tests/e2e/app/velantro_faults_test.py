@@ -141,6 +141,7 @@ class FaultTest(unittest.TestCase):
         self.wait_for_line("bob", "maria.k: Hello (Hello)", SEND_TIMEOUT + 30)
         waited = time.monotonic() - started
         self.assertGreater(waited, SEND_TIMEOUT - 1)
+        self.assertEqual(self.window.message_text(), "")
         print(f"  stopped client: the send returned after {waited:.1f} s", file=sys.stderr)
         self.session.peer.send_signal(signal.SIGCONT)
         wait_until(self.sent_messages, 10, "the message at the client")
@@ -236,10 +237,11 @@ class FaultTest(unittest.TestCase):
                         file.write(content)
                 started = time.monotonic()
                 self.start_velantro(contacts=False)
-                wait_until(lambda: self.window.label_texts() or self.window.error_box(), 60,
-                           "the window")
+                shown = quietly(lambda: self.window.label_texts() or self.window.error_box())
+                wait_until(shown, 60, "the window")
                 error = self.window.error_box()
                 if error:
+                    self.assertTrue(error.startswith("LoadTranslations:"), error)
                     self.window.dismiss_error_box()
                 print(f"  {name}: {time.monotonic() - started:.1f} s: {error!r}", file=sys.stderr)
                 self.assertIn("in", self.window.label_texts())
