@@ -36,6 +36,9 @@ bool KeepsEveryLine(std::string_view text) {
     if (text.find('\0') != std::string_view::npos) {
         return false;
     }
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3); // a UTF-8 byte order mark, which SimpleIni skips
+    }
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         std::string_view line = text.substr(0, end);

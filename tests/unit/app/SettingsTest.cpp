@@ -126,6 +126,11 @@ TEST_F(IniFileTest, AFileARewriteWouldCutShortIsNeverReplaced) {
         EXPECT_FALSE(file.WriteValue("General", "Left", "6")) << before;
         EXPECT_EQ(Contents(path), before);
     }
+    // A byte order mark and blanks around the lines are kept.
+    std::ofstream(path, std::ios::binary) << "\xEF\xBB\xBF[General]\n  Left = 5\r\n\t\n";
+    platform::IniProfileFile file(path);
+    EXPECT_TRUE(file.WriteValue("General", "Left", "6"));
+    EXPECT_EQ(TSettings(file).ReadInteger("General", "Left", 0), 6);
 }
 
 } // namespace
