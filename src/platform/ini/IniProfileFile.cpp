@@ -6,10 +6,13 @@
 #define SI_IMPLEMENTATION
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,7 +29,38 @@ using IniText = CSimpleIniA;
 
 enum class LoadResult { Loaded, Missing, Failed };
 
-LoadResult Load(const fs::path& path, IniText& ini) {
+/// Whether writing the text back through SimpleIni keeps every line: it
+/// stops reading at a NUL byte and drops any line that is not blank, a
+/// comment, a [section] or key=value.
+bool KeepsEveryLine(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3); // a UTF-8 byte order mark, which SimpleIni skips
+    }
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string_view::npos) {
+            continue;
+        }
+        line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+        const bool kept = line[0] == ';' || line[0] == '#' ||
+                          (line[0] == '[' && line.back() == ']') ||
+                          (line.find('=') != std::string_view::npos && line[0] != '=');
+        if (!kept) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Loads the file; with forWriting, a file whose rewrite would lose a line
+/// fails too.
+LoadResult Load(const fs::path& path, IniText& ini, bool forWriting = false) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (status.type() == fs::file_type::not_found) {
@@ -35,7 +69,14 @@ LoadResult Load(const fs::path& path, IniText& ini) {
     if (status.type() != fs::file_type::regular) {
         return LoadResult::Failed;
     }
-    return ini.LoadFile(path.c_str()) == SI_OK ? LoadResult::Loaded : LoadResult::Failed;
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file || (forWriting && !KeepsEveryLine(text.view()))) {
+        return LoadResult::Failed;
+    }
+    return ini.LoadData(text.view().data(), text.view().size()) == SI_OK ? LoadResult::Loaded
+                                                                         : LoadResult::Failed;
 }
 
 /// Closes a file descriptor when it goes out of scope.
@@ -125,9 +166,9 @@ std::string IniProfileFile::ReadValue(std::string_view section, std::string_view
 bool IniProfileFile::WriteValue(std::string_view section, std::string_view key,
                                 std::string_view value) {
     IniText ini;
-    // A file that exists but cannot be read is never replaced by one that
-    // would lose its contents.
-    if (Load(Path, ini) == LoadResult::Failed) {
+    // A file that exists but cannot be read, or that is no profile file, is
+    // never replaced by one that would lose its contents.
+    if (Load(Path, ini, true) == LoadResult::Failed) {
         return false;
     }
     std::error_code error;

@@ -2,6 +2,7 @@
 chat-client stand-in and the translator stand-in, each in a temporary folder,
 on the private session bus the caller runs on (dbus-run-session)."""
 
+import atexit
 import os
 import shutil
 import signal
@@ -11,6 +12,24 @@ import sys
 import tempfile
 import time
 
+
+
+def _own_accessibility_bus():
+    """at-spi's bus launcher puts the accessibility bus's socket in the user's
+    runtime folder (~/.cache without XDG_RUNTIME_DIR), the same path for every
+    session bus of the user: two test runs at once would meet on one
+    accessibility bus. This run's session bus starts it in a folder of its own."""
+    from gi.repository import Gio, GLib
+    folder = tempfile.mkdtemp(prefix="velantro-a11y-")
+    atexit.register(shutil.rmtree, folder, True)
+    os.environ["XDG_RUNTIME_DIR"] = folder
+    Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "UpdateActivationEnvironment", GLib.Variant("(a{ss})", ({"XDG_RUNTIME_DIR": folder},)),
+        None, Gio.DBusCallFlags.NONE, 2000, None)
+
+
+_own_accessibility_bus()
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
 from screen_reader import VelantroWindow, wait_until  # noqa: E402
 

@@ -110,5 +110,28 @@ TEST_F(IniFileTest, TheFolderIsCreatedAndAFailedWriteNamesTheFile) {
     EXPECT_TRUE(fs::is_directory(path));
 }
 
+TEST_F(IniFileTest, AFileARewriteWouldCutShortIsNeverReplaced) {
+    fs::create_directories(Folder);
+    const fs::path path = Folder / "velantro.ini";
+    const std::string cases[] = {
+        std::string("[General]\nLeft=5\n\0garbage after a NUL\n", 38),
+        "a line that is no setting\n[General]\nLeft=5\n",
+        "[General]\nLeft=5\n[broken\n",
+        "[General]\nLeft=5\n=5\n",
+    };
+    for (const std::string& before : cases) {
+        std::ofstream(path, std::ios::binary) << before;
+        platform::IniProfileFile file(path);
+        EXPECT_EQ(TSettings(file).ReadInteger("General", "Left", 0), 5) << before;
+        EXPECT_FALSE(file.WriteValue("General", "Left", "6")) << before;
+        EXPECT_EQ(Contents(path), before);
+    }
+    // A byte order mark and blanks around the lines are kept.
+    std::ofstream(path, std::ios::binary) << "\xEF\xBB\xBF[General]\n  Left = 5\r\n\t\n";
+    platform::IniProfileFile file(path);
+    EXPECT_TRUE(file.WriteValue("General", "Left", "6"));
+    EXPECT_EQ(TSettings(file).ReadInteger("General", "Left", 0), 6);
+}
+
 } // namespace
 } // namespace velantro::app

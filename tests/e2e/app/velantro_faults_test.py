@@ -1,0 +1,479 @@
+"""Velantro under faults: the real program on a private session bus while its
+chat client, its translation service and its files misbehave. Every case
+checks that nothing is lost, that the program neither crashes nor hangs past
+its time-outs, and that the window goes on answering afterwards."""
+
+import argparse
+import gzip
+import importlib.util
+import os
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+from desktop_session import DesktopSession, wait_until
+
+BIN = None
+HERE = os.path.dirname(os.path.abspath(__file__))
+SETTINGS = b"[General]\nReceive=1\nSend=2\nLeft=40\nTop=50\nWidth=500\nHeight=400\n"
+# The longest a message send waits for the chat client, and the exchange's
+# time-outs: nothing for 60 s, or 120 s in all.
+SEND_TIMEOUT = 25
+IDLE_TIMEOUT = 60
+EXCHANGE_DEADLINE = 120
+
+
+def quietly(read):
+    """A reading of the window, or None while the tree changes under it."""
+    def attempt():
+        try:
+            return read()
+        except Exception:  # an object gone between listing and reading
+            return None
+    return attempt
+
+
+class FaultTest(unittest.TestCase):
+    def setUp(self):
+        self.session = DesktopSession(BIN)
+        self.addCleanup(self.session.close)
+
+    def start_velantro(self, contacts=True):
+        self.window = self.session.start_velantro()
+        if contacts:
+            wait_until(quietly(lambda: self.window.list_items("To")), 15, "the contacts")
+
+    def assert_running(self):
+        self.assertIsNone(self.session.velantro.poll(), "velantro ended")
+
+    def expect_error(self, text, timeout=30):
+        error = wait_until(quietly(self.window.error_box), timeout,
+                           f"an error box saying {text!r}")
+        self.assertIn(text.lower(), error.lower())
+        self.assertTrue(error.endswith("."), error)
+        self.window.dismiss_error_box()
+        wait_until(quietly(lambda: self.window.error_box() is None), 5, "the box to close")
+        return error
+
+    def wait_for_line(self, caption, line, timeout=15, count=None):
+        """Waits for the line on the page, and for count lines in all."""
+        @quietly
+        def shown():
+            lines = self.window.page_lines(caption) or []
+            return line in lines and count in (None, len(lines))
+        try:
+            wait_until(shown, timeout, line)
+        except TimeoutError:
+            self.fail(f"{caption}'s page ends {(self.window.page_lines(caption) or [])[-3:]},"
+                      f" without {line!r}; error box: {self.window.error_box()}")
+
+    def requested_id(self):
+        """The id of the message velantro last asked the body of."""
+        asked = [line for line in self.session.peer_log() if line.endswith(" BODY")]
+        return asked[-1].split()[2]
+
+    def sent_messages(self):
+        return [line for line in self.session.peer_log() if line.startswith("MESSAGE ")]
+
+    # --- the chat client ---------------------------------------------------------
+
+    def test_chat_client_lines(self):
+        """Lines no chat client should send, each followed by a good message."""
+        self.session.start_translator()
+        client = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "fake_chat_client.py")],
+                                  env=self.session.env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.DEVNULL)
+        self.session.processes.append(client)
+        self.start_velantro()
+        noise = random.Random(10)
+        cases = [
+            ("no NUL", [b"CHATMESSAGE 100 STATUS RECEIVED"], ["alice: Hello 100"]),
+            ("empty block", [b""], []),
+            ("64 KiB line", [b"CHATMESSAGE 5 STATUS " + b"x" * 65536 + b"\0",
+                             b"y" * 65536], []),
+            ("random bytes", [noise.randbytes(4096) for _ in range(8)], []),
+            ("10,000 notifications",
+             [b"CHATMESSAGE %d STATUS SENT\0" % n if n % 2 else b"USERSTATUS ONLINE\0"
+              for n in range(10000)], []),
+        ]
+        for number, (name, blocks, shown) in enumerate(cases, start=200):
+            with self.subTest(name):
+                started = time.monotonic()
+                for block in blocks + [b"CHATMESSAGE %d STATUS RECEIVED\0" % number]:
+                    client.stdin.write(block.hex().encode() + b"\n")
+                client.stdin.flush()
+                for line in shown + [f"alice: Hello {number}"]:
+                    self.wait_for_line("alice", line, 60)
+                self.assert_running()
+                print(f"  {name}: {time.monotonic() - started:.1f} s", file=sys.stderr)
+        self.assertEqual(self.window.list_items("To"), ["alice"])
+
+    def test_chat_client_killed_and_stopped(self):
+        self.session.start_translator()
+        self.session.start_peer()
+        self.start_velantro()
+
+        # Killed with half a message queued, and started again.
+        self.session.peer_says("raw CHATMESSAGE 950 FROM_HANDLE bob")
+        self.session.peer_says("alice: Hola")
+        self.wait_for_line("alice", "alice: Hello")
+        self.session.peer.kill()
+        self.session.peer.wait()
+        self.session.start_peer(friends="dave,bob", user="maria.k")
+        wait_until(quietly(lambda: self.window.list_items("To") == ["bob", "dave"]), 15,
+                   "the contacts after the restart")
+        wait_until(lambda: self.window.caption().endswith(" - maria.k"), 5, "the handle again")
+        self.session.peer_says("raw CHATMESSAGE 950 BODY Gracias")
+        self.wait_for_line("bob", "bob: Thanks")
+
+        # Stopped while it takes a message: the send gives up after its
+        # time-out, the message is kept and reaches the client once it runs.
+        self.window.type_message("Hello")
+        self.session.peer.send_signal(signal.SIGSTOP)
+        started = time.monotonic()
+        self.window.press_send()
+        self.wait_for_line("bob", "maria.k: Hello (Hello)", SEND_TIMEOUT + 30)
+        waited = time.monotonic() - started
+        self.assertGreater(waited, SEND_TIMEOUT - 1, self.session.peer_log()[-4:])
+        self.assertEqual(self.window.message_text(), "")
+        print(f"  stopped client: the send returned after {waited:.1f} s", file=sys.stderr)
+        self.session.peer.send_signal(signal.SIGCONT)
+        wait_until(self.sent_messages, 10, "the message at the client")
+        self.assertEqual(self.sent_messages(), ["MESSAGE bob Hello - Translated with Velantro"])
+        self.session.peer_says("dave: Hola")
+        self.wait_for_line("dave", "dave: Hello")
+        self.assert_running()
+
+    # --- the translation service -----------------------------------------------
+
+    def test_translation_service_faults(self):
+        service = FakeService(self.session.port)
+        self.addCleanup(service.close)
+        service.listen(reply_ok)
+        self.session.start_peer()
+        self.start_velantro()
+        # (case, reply, what the box says, longest wait, outgoing text tried too)
+        cases = [
+            ("refused", None, "connect", 30, True),
+            ("reset mid-reply", reply_reset, "reset", 30, True),
+            ("500", reply_status(b"500 Internal Server Error"), "500", 30, True),
+            ("302", reply_status(b"302 Found\r\nLocation: http://127.0.0.1:1/"), "302", 30, True),
+            ("garbage", reply_garbage, "HTTP/0.9", 30, True),
+            ("over the cap", reply_oversize, "16 MiB", 60, True),
+            ("never answering", reply_silence, "No reply", IDLE_TIMEOUT + 30, False),
+            ("slow drip", reply_drip, "within", EXCHANGE_DEADLINE + 30, False),
+        ]
+        lines = 0
+        for name, reply, says, timeout, outgoing in cases:
+            with self.subTest(name):
+                if reply is None:
+                    service.refuse()
+                else:
+                    service.listen(reply)
+                started = time.monotonic()
+                self.session.peer_says("bob: Hola")
+                error = self.expect_error(says, timeout)
+                print(f"  {name}: {time.monotonic() - started:.1f} s: {error!r}", file=sys.stderr)
+                message_id = self.requested_id()
+                self.assertEqual(len(self.window.page_lines("bob") or []), lines)
+                if outgoing:
+                    self.window.type_message(f"Hello {name}")
+                    self.window.press_send()
+                    self.expect_error(says, timeout)
+                    self.assertEqual(self.window.message_text(), f"Hello {name}")
+                    self.assertEqual(self.sent_messages(), [])
+                service.listen(reply_ok)
+                self.session.peer_says(f"raw CHATMESSAGE {message_id} BODY Hola")
+                lines += 1
+                self.wait_for_line("bob", "bob: Hello", count=lines)
+                self.assert_running()
+
+    def test_sigterm_during_a_translation_writes_the_settings(self):
+        service = FakeService(self.session.port)
+        self.addCleanup(service.close)
+        service.listen(reply_ok)
+        self.session.start_peer()
+        self.start_velantro()
+        self.window.choose("Receive in:", "Francais")
+        service.listen(reply_late)
+        self.session.peer_says("bob: Hola")
+        wait_until(lambda: service.requests >= 1, 10, "the translation request")
+        self.session.velantro.send_signal(signal.SIGTERM)
+        self.assertEqual(self.session.velantro.wait(IDLE_TIMEOUT), 0)
+        with open(self.session.path("config/velantro.ini")) as settings:
+            self.assertIn("Receive=2\n", settings.read())
+
+    # --- files -----------------------------------------------------------------
+
+    def test_bad_interface_files(self):
+        self.session.start_translator()
+        self.session.start_peer()
+        with open(os.path.join(BIN, "vlintf.dat"), "rb") as packed:
+            good = packed.read()
+        damaged = bytearray(good)
+        for at in range(len(good) // 3, len(good) // 3 + 40):
+            damaged[at] ^= 0x5A
+        cases = [
+            ("truncated", good[:len(good) // 2]),
+            ("corrupted", bytes(damaged)),
+            ("empty", b""),
+            ("negative count", masked((-5).to_bytes(4, "little", signed=True) +
+                                      b'MainForm.l_in;1;"in"\r\n')),
+            ("100 MB", None),
+        ]
+        for name, content in cases:
+            with self.subTest(name):
+                path = self.session.path("vlintf.dat")
+                if content is None:
+                    write_huge_interface_file(path, 100 * 1024 * 1024)
+                else:
+                    with open(path, "wb") as file:
+                        file.write(content)
+                started = time.monotonic()
+                self.start_velantro(contacts=False)
+                shown = quietly(lambda: self.window.label_texts() or self.window.error_box())
+                wait_until(shown, 60, "the window")
+                error = self.window.error_box()
+                if error:
+                    self.assertTrue(error.startswith("LoadTranslations:"), error)
+                    self.window.dismiss_error_box()
+                print(f"  {name}: {time.monotonic() - started:.1f} s: {error!r}", file=sys.stderr)
+                self.assertIn("in", self.window.label_texts())
+                # A load error skips the attach; the client's restart brings it.
+                self.session.stop(self.session.peer)
+                self.session.start_peer()
+                wait_until(quietly(lambda: self.window.list_items("To")), 15, "the contacts")
+                self.session.peer_says("alice: Hola")
+                self.wait_for_line("alice", "alice: Hello")
+                self.assert_running()
+                self.session.velantro.kill()
+                self.session.velantro.wait()
+
+    def test_settings_file_faults(self):
+        config = self.session.path("config")
+        settings = os.path.join(config, "velantro.ini")
+
+        def corrupt():
+            os.makedirs(config)
+            with open(settings, "wb") as file:
+                file.write(random.Random(3).randbytes(3000))
+
+        def unwritable():
+            mount(config, "size=1m")
+            write(settings, SETTINGS)
+            subprocess.run(["mount", "-o", "remount,ro", config], check=True)
+
+        def folder():
+            os.makedirs(settings)
+            write(os.path.join(settings, "keep"), b"kept")
+
+        def full_disk():
+            mount(config, "size=64k")
+            write(settings, SETTINGS)
+            try:
+                with open(os.path.join(config, "filler"), "wb") as filler:
+                    while True:
+                        filler.write(b"\0" * 4096)
+                        filler.flush()
+            except OSError:
+                pass
+
+        # Each case: closing shows the box, the window stays and answers, and
+        # the file is as it was.
+        cases = [("corrupt", corrupt), ("unwritable", unwritable), ("a folder", folder),
+                 ("full disk", full_disk)]
+        for name, prepare in cases:
+            with self.subTest(name):
+                if name in ("unwritable", "full disk") and not can_mount():
+                    self.skipTest("needs root and tmpfs mounts")
+                try:
+                    prepare()
+                    before = snapshot(settings)
+                    self.start_velantro(contacts=False)
+                    self.session.velantro.send_signal(signal.SIGTERM)
+                    self.expect_error("Unable to write to " + settings)
+                    self.window.type_message("still here")
+                    self.assertEqual(self.window.message_text(), "still here")
+                    self.assert_running()
+                    self.assertEqual(snapshot(settings), before)
+                finally:
+                    if self.session.velantro is not None:
+                        self.session.velantro.kill()
+                        self.session.velantro.wait()
+                    if os.path.ismount(config):
+                        subprocess.run(["umount", config], check=True)
+                    shutil.rmtree(config, ignore_errors=True)
+
+
+# --- the translation service's replies ----------------------------------------
+
+
+class FakeService:
+    """A translation service on one port whose replies change from case to case."""
+
+    def __init__(self, port):
+        self.port = port
+        self.listener = None
+        self.reply = None
+        self.requests = 0
+        self.held = []
+
+    def listen(self, reply):
+        self.release()
+        self.reply = reply
+        if self.listener is None:
+            self.listener = socket.create_server(("127.0.0.1", self.port))
+            threading.Thread(target=self._serve, args=(self.listener,), daemon=True).start()
+
+    def refuse(self):
+        self.release()
+        if self.listener is not None:
+            self.listener.shutdown(socket.SHUT_RDWR)
+            self.listener.close()
+            self.listener = None
+
+    def release(self):
+        for connection in self.held:
+            connection.close()
+        self.held = []
+
+    def close(self):
+        self.refuse()
+
+    def _serve(self, listener):
+        while True:
+            try:
+                connection, _ = listener.accept()
+            except OSError:
+                return
+            self.held.append(connection)
+            threading.Thread(target=self._answer, args=(connection, self.reply),
+                             daemon=True).start()
+
+    def _answer(self, connection, reply):
+        try:
+            request = b""
+            while b"\r\n\r\n" not in request:
+                request += connection.recv(65536)
+            head, body = request.split(b"\r\n\r\n", 1)
+            length = int(head.lower().split(b"content-length:")[1].split(b"\r\n")[0])
+            while len(body) < length:
+                body += connection.recv(65536)
+            self.requests += 1
+            reply(connection)
+        except (OSError, ValueError, IndexError):
+            pass
+
+
+def reply_ok(connection):
+    connection.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nl1=Hello&")
+    connection.close()
+
+
+def reply_late(connection):
+    time.sleep(5)
+    reply_ok(connection)
+
+
+def reply_reset(connection):
+    connection.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nl1=He")
+    time.sleep(0.2)
+    connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\1\0\0\0\0\0\0\0")
+    connection.close()
+
+
+def reply_status(status):
+    def reply(connection):
+        connection.sendall(b"HTTP/1.0 " + status + b"\r\nContent-Length: 0\r\n\r\n")
+        connection.close()
+    return reply
+
+
+def reply_garbage(connection):
+    connection.sendall(random.Random(5).randbytes(2048))
+    connection.close()
+
+
+def reply_oversize(connection):
+    connection.sendall(b"HTTP/1.0 200 OK\r\n\r\nl1=")
+    chunk = b"a" * 65536
+    for _ in range(17 * 16):
+        connection.sendall(chunk)
+    connection.close()
+
+
+def reply_silence(connection):
+    """Reads the request and never answers (the connection stays open)."""
+
+
+def reply_drip(connection):
+    connection.sendall(b"HTTP/1.0 200 OK\r\n\r\nl1=")
+    while True:
+        connection.sendall(b"a")
+        time.sleep(1)
+
+
+# --- files -----------------------------------------------------------------------
+
+
+def mask(position):
+    product = (position * 618053) & 0xFFFFFFFF
+    if product >= 0x80000000:
+        return -((0x100000000 - product) % 271829) & 0xFF
+    return product % 271829 & 0xFF
+
+
+def masked(data):
+    return bytes(byte ^ mask(at) for at, byte in enumerate(data))
+
+
+def write_huge_interface_file(path, size):
+    """A file of size bytes whose gzip member holds as many entries as fit."""
+    line = b'MainForm.l_in;1;"in"\r\n'
+    text = line * (size // len(line))
+    member = gzip.compress(len(text).to_bytes(4, "little") + text, mtime=0)
+    with open(path, "wb") as file:
+        file.write(masked(member))
+        file.truncate(size)
+
+
+def write(path, data):
+    with open(path, "wb") as file:
+        file.write(data)
+
+
+def snapshot(path):
+    """The bytes of a file, or the names in a folder."""
+    if os.path.isdir(path):
+        return sorted(os.listdir(path))
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def can_mount():
+    return os.geteuid() == 0 and shutil.which("mount") is not None
+
+
+def mount(folder, options):
+    os.makedirs(folder)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder], check=True)
+
+
+if __name__ == "__main__":
+    missing = [tool for tool in ("Xvfb", "xdotool") if shutil.which(tool) is None]
+    if missing or importlib.util.find_spec("pyatspi") is None or \
+            importlib.util.find_spec("gi") is None:
+        print("skipped: needs Xvfb, xdotool, python3-pyatspi and python3-gi; missing:",
+              ", ".join(missing or ["pyatspi or gi"]))
+        sys.exit(77)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("bin")
+    arguments, rest = parser.parse_known_args()
+    BIN = os.path.abspath(arguments.bin)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
