@@ -1,0 +1,72 @@
+"""What the whole-program benchmarks share: a private session bus, a virtual
+display, throw-away folders, and figures printed as ratios."""
+
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+
+
+def on_private_bus(script, argv):
+    """Runs this script again on a private session bus of its own
+    (dbus-run-session), so nothing on the user's bus is touched or counted."""
+    if os.environ.get("VELANTRO_BENCH_ON_BUS"):
+        return
+    os.environ["VELANTRO_BENCH_ON_BUS"] = "1"
+    # dbus-daemon warns when it may not raise its file limit; harmless here.
+    os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, script, *argv])
+
+
+def start_display():
+    """A virtual display (Xvfb) on a free number; returns (process, ":N")."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=[write_end], stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            raise RuntimeError("Xvfb did not start")
+        number += chunk
+    os.close(read_end)
+    return xvfb, ":" + number.decode().strip()
+
+
+class Scratch:
+    """A temporary folder removed at the end, with fresh sub-folders on demand."""
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="velantro-bench-")
+        self.count = 0
+
+    def fresh(self, name):
+        self.count += 1
+        path = os.path.join(self.folder, f"{name}-{self.count}")
+        os.makedirs(path, mode=0o700)
+        return path
+
+    def close(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def stop(process, timeout=10):
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def ratio_line(what, candidate, baseline, values, unit, runs, goal=None):
+    """One figure: candidate's median / baseline's median, both shown."""
+    c, b = statistics.median(values[candidate]), statistics.median(values[baseline])
+    verdict = f"goal <= {goal:.2f}: {'met' if c / b <= goal else 'NOT met'}; " if goal else ""
+    return (f"{what}: {candidate} / {baseline}: {c / b:.2f} "
+            f"({verdict}{c:.4g} vs {b:.4g} {unit}, medians of {runs} alternating runs)")

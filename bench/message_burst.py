@@ -1,0 +1,249 @@
+#!/usr/bin/python3
+"""A burst of incoming messages through Velantro, beside the translation
+service's own time per request, both measured in the same run.
+
+The burst: skype-peer (the chat client stand-in) is told COUNT messages from
+three friends at once; Velantro fetches each one's sender and body, has the
+translator stand-in (--web) translate it and shows it on its sender's page.
+It is timed from the moment the lines are handed to skype-peer to the moment
+the last translated line is on screen, read from outside through the
+accessibility tree as a screen reader reads it. Afterwards every message must
+be on its sender's page exactly once.
+
+The baseline: the very requests Velantro sent (recorded once, in an untimed
+first burst, by the translator's --log) replayed to the same translator by
+bench/request_replay.cpp: one fresh connection each, as Velantro's client
+makes them, from a client that does nothing else. What Velantro adds on top
+of that is its own work per message: the chat client's notification and two
+property requests on the session bus, looking for a local translation
+program, the HTTP client, and showing the line.
+
+Each of RUNS repetitions starts a fresh translator, then replays and bursts
+in alternating order; the medians are compared.
+
+usage: bench/message_burst.py BIN_DIR [--count N] [--runs N]
+Needs Xvfb, dbus-run-session, at-spi2-core and python3-pyatspi (Debian's,
+/usr/bin/python3).
+"""
+
+import argparse
+import collections
+import os
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
+import bench_session  # noqa: E402
+import pyatspi  # noqa: E402
+from screen_reader import VelantroWindow, wait_until, _walk  # noqa: E402
+
+FRIENDS = ("alice", "bob", "ivan")
+# One phrase per friend, in their language; the number tells the messages apart.
+PHRASES = {"alice": "Hola amigo, mensaje {}", "bob": "Bonjour mon ami, message {}",
+           "ivan": "Здравей приятел, съобщение {}"}
+
+
+def burst_lines(count):
+    return [f"{FRIENDS[i % 3]}: {PHRASES[FRIENDS[i % 3]].format(i)}" for i in range(count)]
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for_port(port):
+    def listening():
+        try:
+            socket.create_connection(("127.0.0.1", port), 0.2).close()
+            return True
+        except OSError:
+            return False
+    wait_until(listening, 10, f"a listener on port {port}")
+
+
+class Bench:
+    def __init__(self, bin_dir, display, scratch):
+        self.bin = bin_dir
+        self.display = display
+        self.scratch = scratch
+        self.port = free_port()
+        # The accessibility bus and its registry start on first use; up
+        # before any program, so that each one finds them as it starts.
+        wait_until(lambda: pyatspi.Registry.getDesktop(0) is not None, 30,
+                   "the accessibility registry")
+
+    def start_translator(self, log=None):
+        args = [os.path.join(self.bin, "translator"), "--web", "--port", str(self.port)]
+        process = subprocess.Popen(args + (["--log", log] if log else []),
+                                   stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for_port(self.port)
+        return process
+
+    def replay(self, requests_file):
+        """Seconds the translator took for the recorded requests, one after another."""
+        out = subprocess.run([os.path.join(self.bin, "request_replay"), str(self.port),
+                              requests_file], check=True, capture_output=True, text=True).stdout
+        return float(re.search(r" in ([0-9.]+) s", out).group(1))
+
+    def burst(self, count, expected=None):
+        """Runs one burst with a fresh chat client and Velantro; returns
+        (seconds until the last message was shown, {page: lines})."""
+        folder = self.scratch.fresh("burst")
+        env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   XDG_CONFIG_HOME=os.path.join(folder, "config"), XDG_RUNTIME_DIR=folder,
+                   VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{self.port}/vl.asp")
+        peer = subprocess.Popen([os.path.join(self.bin, "skype-peer"), "--quiet", "--user",
+                                 "maria", "--friends", ",".join(FRIENDS)], env=env, cwd=folder,
+                                stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        with open(os.path.join(folder, "velantro.err"), "wb") as errors:
+            velantro = subprocess.Popen([os.path.join(self.bin, "velantro")], env=env,
+                                        cwd=folder, stdin=subprocess.DEVNULL, stderr=errors)
+        try:
+            window = VelantroWindow(velantro.pid, self.display)
+            wait_until(lambda: window.list_items("To") == list(FRIENDS), 30, "the contacts")
+            text = ("\n".join(burst_lines(count)) + "\n").encode()
+            start = time.monotonic()
+            peer.stdin.write(text)
+            peer.stdin.flush()
+            if expected is None:
+                # The untimed first burst: wait until every line is there.
+                try:
+                    wait_until(lambda: sum(len(lines) for _, lines in window.pages()) >= count,
+                               60 + count * 0.05, f"{count} lines")
+                except TimeoutError:
+                    shown = sum(len(lines) for _, lines in window.pages())
+                    raise RuntimeError(f"{shown} of {count} messages shown; error box: "
+                                       f"{window.error_box()}; "
+                                       f"{check_pages(dict(window.pages()), count)}") from None
+            else:
+                self._wait_for_characters(window, expected, velantro)
+            took = time.monotonic() - start
+            if window.error_box():
+                raise RuntimeError(f"Velantro showed an error: {window.error_box()}")
+            return took, dict(window.pages())
+        finally:
+            bench_session.stop(velantro)
+            peer.stdin.close()
+            bench_session.stop(peer)
+
+    @staticmethod
+    def _wait_for_characters(window, expected, velantro):
+        """Waits until the pages hold as many characters as the first burst
+        left on them. Every 20 ms it asks each page still short of its count
+        for its length, one cheap question each, so that watching takes
+        little from the program being watched."""
+        logs, done = {}, set()
+        deadline = time.monotonic() + 600
+        while len(done) < len(expected):
+            if len(logs) < len(expected):
+                for node in _walk(window._frame()):
+                    if node.getRoleName() == "text" and node.name in expected \
+                            and node.name not in logs:
+                        logs[node.name] = node.queryText()
+            for page, log in logs.items():
+                if page not in done and log.characterCount >= expected[page]:
+                    done.add(page)
+            if time.monotonic() > deadline or velantro.poll() is not None:
+                raise RuntimeError("the burst did not finish")
+            time.sleep(0.02)
+
+
+def check_pages(pages, count):
+    """Every message shown once, on its sender's page; returns a problem or None."""
+    seen = collections.Counter()
+    for page, lines in pages.items():
+        for line in lines:
+            number = re.search(r"(\d+)$", line)
+            if not line.startswith(page + ": ") or not number \
+                    or FRIENDS[int(number.group(1)) % 3] != page:
+                return f"an unexpected line on {page}'s page: {line!r}"
+            seen[int(number.group(1))] += 1
+    missing = [n for n in range(count) if seen[n] == 0]
+    twice = [n for n, times in seen.items() if times > 1]
+    if missing or twice:
+        return f"missing {missing[:10]}, shown more than once {twice[:10]}"
+    return None
+
+
+def split_requests(log):
+    """The requests in a --log file, back to back (a header, then a body of
+    its Content-Length)."""
+    requests, start = [], 0
+    while start < len(log):
+        end = log.index(b"\r\n\r\n", start) + 4
+        length = re.search(rb"(?i)\r\ncontent-length: *(\d+)", log[start:end])
+        end += int(length.group(1)) if length else 0
+        requests.append(log[start:end])
+        start = end
+    return requests
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("bin", help="the folder holding velantro and the stand-ins")
+    parser.add_argument("--count", type=int, default=1000)
+    parser.add_argument("--runs", type=int, default=3)
+    args = parser.parse_args()
+    bench_session.on_private_bus(os.path.abspath(__file__), sys.argv[1:])
+
+    xvfb, display = bench_session.start_display()
+    scratch = bench_session.Scratch()
+    bench = Bench(os.path.abspath(args.bin), display, scratch)
+    try:
+        # The untimed first burst records Velantro's requests and what it shows.
+        log = os.path.join(scratch.folder, "requests")
+        translator = bench.start_translator(log)
+        try:
+            _, pages = bench.burst(args.count)
+        finally:
+            bench_session.stop(translator)
+        problem = check_pages(pages, args.count)
+        if problem:
+            raise RuntimeError(f"the first burst: {problem}")
+        with open(log, "rb") as recorded:
+            requests = split_requests(recorded.read())
+        if len(requests) != args.count:
+            raise RuntimeError(f"{len(requests)} requests for {args.count} messages")
+        expected = {page: len("\n".join(lines)) for page, lines in pages.items()}
+
+        per_message = {"Velantro's burst": [], "the translator alone": []}
+        for run in range(args.runs):
+            translator = bench.start_translator()
+            try:
+                steps = ["burst", "replay"] if run % 2 == 0 else ["replay", "burst"]
+                for step in steps:
+                    if step == "replay":
+                        seconds = bench.replay(log)
+                        per_message["the translator alone"].append(seconds / args.count * 1e3)
+                    else:
+                        seconds, pages = bench.burst(args.count, expected)
+                        problem = check_pages(pages, args.count)
+                        if problem:
+                            raise RuntimeError(f"burst {run + 1}: {problem}")
+                        per_message["Velantro's burst"].append(seconds / args.count * 1e3)
+            finally:
+                bench_session.stop(translator)
+    finally:
+        scratch.close()
+        bench_session.stop(xvfb)
+
+    burst = statistics.median(per_message["Velantro's burst"])
+    alone = statistics.median(per_message["the translator alone"])
+    verdict = "met" if burst / alone <= 1.1 else "NOT met"
+    print(f"{args.count} incoming messages, each shown once: Velantro / the translator alone: "
+          f"{burst / alone:.2f} (goal <= 1.10: {verdict}; {burst:.3f} vs {alone:.3f} ms per "
+          f"message, {burst - alone:.3f} ms added; medians of {args.runs} alternating runs)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
