@@ -71,19 +71,27 @@ demo)
     exec bash scripts/demo.sh "$BUILD_DIR" "$@"
     ;;
 bench)
-    # A Release build of its own, so the test build is not reconfigured.
+    # A Release build of its own, so the test build is not reconfigured. Every
+    # figure is a ratio to a baseline measured in the same run.
     BUILD_DIR=${BENCH_DIR:-build-bench}
-    install_packages python3
+    install_packages python3 python3-xlib
     configure_and_build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
     bin="$BUILD_DIR/bin"
-    echo "== parsing the chat client's lines, beside copying each line"
+    echo "== parsing the chat client's lines, beside copying each line (throughput, a figure to watch)"
     python3 bench/compare.py "$bin/skype_notifications_bench" CopyBaseline:ParseAndDispatch
-    echo "== Translate, beside bare libcurl posting the same body"
+    echo "== Translate, beside bare libcurl posting the same body (throughput, higher is better)"
     # Client and loopback server share one CPU, so the two sides compete alike.
     taskset -c 0 python3 bench/compare.py --repetitions 10 "$bin/translate_bench" \
         BareCurl/real_time:TranslateExchange/real_time
-    echo "== the interface file, beside zlib's gzread of the same data"
-    "$bin/localise_bench" "$@"
+    echo "== the interface file, beside zlib's gzread of the same data (throughput, higher is better)"
+    python3 bench/compare.py "$bin/localise_bench" BM_ZlibGzread:BM_MaskedGzRead \
+        BM_ZlibGzread:BM_LoadTranslations
+    # The whole program runs on a virtual display and a private session bus;
+    # Debian's python3 has the accessibility and X bindings.
+    echo "== start-up and peak memory, beside a minimal Qt 6 window (time and memory, lower is better)"
+    /usr/bin/python3 bench/startup_memory.py "$bin"
+    echo "== 1,000 incoming messages, beside the translator's own time per request (lower is better)"
+    /usr/bin/python3 bench/message_burst.py "$bin"
     ;;
 sanitize)
     # A folder of its own, so the test build is not reconfigured. A sanitizer

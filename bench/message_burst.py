@@ -19,7 +19,9 @@ property requests on the session bus, looking for a local translation
 program, the HTTP client, and showing the line.
 
 Each of RUNS repetitions starts a fresh translator, then replays and bursts
-in alternating order; the medians are compared.
+in alternating order; the medians are compared. Each burst runs on a private
+session bus of its own (dbus-run-session), with its own accessibility bus:
+one a burst has flooded never slows or stops the next.
 
 usage: bench/message_burst.py BIN_DIR [--count N] [--runs N]
 Needs Xvfb, dbus-run-session, at-spi2-core and python3-pyatspi (Debian's,
@@ -28,6 +30,7 @@ Needs Xvfb, dbus-run-session, at-spi2-core and python3-pyatspi (Debian's,
 
 import argparse
 import collections
+import json
 import os
 import re
 import socket
@@ -38,15 +41,13 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
 import bench_session  # noqa: E402
-import pyatspi  # noqa: E402
-from screen_reader import VelantroWindow, wait_until, _walk  # noqa: E402
 
 FRIENDS = ("alice", "bob", "ivan")
 # One phrase per friend, in their language; the number tells the messages apart.
 PHRASES = {"alice": "Hola amigo, mensaje {}", "bob": "Bonjour mon ami, message {}",
            "ivan": "Здравей приятел, съобщение {}"}
+NOT_ON_BUS = 3  # the exit status of a burst whose Velantro never reached the accessibility bus
 
 
 def burst_lines(count):
@@ -59,102 +60,16 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def wait_for_port(port):
-    def listening():
+def wait_for_port(port, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while True:
         try:
             socket.create_connection(("127.0.0.1", port), 0.2).close()
-            return True
+            return
         except OSError:
-            return False
-    wait_until(listening, 10, f"a listener on port {port}")
-
-
-class Bench:
-    def __init__(self, bin_dir, display, scratch):
-        self.bin = bin_dir
-        self.display = display
-        self.scratch = scratch
-        self.port = free_port()
-        # The accessibility bus and its registry start on first use; up
-        # before any program, so that each one finds them as it starts.
-        wait_until(lambda: pyatspi.Registry.getDesktop(0) is not None, 30,
-                   "the accessibility registry")
-
-    def start_translator(self, log=None):
-        args = [os.path.join(self.bin, "translator"), "--web", "--port", str(self.port)]
-        process = subprocess.Popen(args + (["--log", log] if log else []),
-                                   stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for_port(self.port)
-        return process
-
-    def replay(self, requests_file):
-        """Seconds the translator took for the recorded requests, one after another."""
-        out = subprocess.run([os.path.join(self.bin, "request_replay"), str(self.port),
-                              requests_file], check=True, capture_output=True, text=True).stdout
-        return float(re.search(r" in ([0-9.]+) s", out).group(1))
-
-    def burst(self, count, expected=None):
-        """Runs one burst with a fresh chat client and Velantro; returns
-        (seconds until the last message was shown, {page: lines})."""
-        folder = self.scratch.fresh("burst")
-        env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb",
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                   XDG_CONFIG_HOME=os.path.join(folder, "config"), XDG_RUNTIME_DIR=folder,
-                   VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{self.port}/vl.asp")
-        peer = subprocess.Popen([os.path.join(self.bin, "skype-peer"), "--quiet", "--user",
-                                 "maria", "--friends", ",".join(FRIENDS)], env=env, cwd=folder,
-                                stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
-        with open(os.path.join(folder, "velantro.err"), "wb") as errors:
-            velantro = subprocess.Popen([os.path.join(self.bin, "velantro")], env=env,
-                                        cwd=folder, stdin=subprocess.DEVNULL, stderr=errors)
-        try:
-            window = VelantroWindow(velantro.pid, self.display)
-            wait_until(lambda: window.list_items("To") == list(FRIENDS), 30, "the contacts")
-            text = ("\n".join(burst_lines(count)) + "\n").encode()
-            start = time.monotonic()
-            peer.stdin.write(text)
-            peer.stdin.flush()
-            if expected is None:
-                # The untimed first burst: wait until every line is there.
-                try:
-                    wait_until(lambda: sum(len(lines) for _, lines in window.pages()) >= count,
-                               60 + count * 0.05, f"{count} lines")
-                except TimeoutError:
-                    shown = sum(len(lines) for _, lines in window.pages())
-                    raise RuntimeError(f"{shown} of {count} messages shown; error box: "
-                                       f"{window.error_box()}; "
-                                       f"{check_pages(dict(window.pages()), count)}") from None
-            else:
-                self._wait_for_characters(window, expected, velantro)
-            took = time.monotonic() - start
-            if window.error_box():
-                raise RuntimeError(f"Velantro showed an error: {window.error_box()}")
-            return took, dict(window.pages())
-        finally:
-            bench_session.stop(velantro)
-            peer.stdin.close()
-            bench_session.stop(peer)
-
-    @staticmethod
-    def _wait_for_characters(window, expected, velantro):
-        """Waits until the pages hold as many characters as the first burst
-        left on them. Every 20 ms it asks each page still short of its count
-        for its length, one cheap question each, so that watching takes
-        little from the program being watched."""
-        logs, done = {}, set()
-        deadline = time.monotonic() + 600
-        while len(done) < len(expected):
-            if len(logs) < len(expected):
-                for node in _walk(window._frame()):
-                    if node.getRoleName() == "text" and node.name in expected \
-                            and node.name not in logs:
-                        logs[node.name] = node.queryText()
-            for page, log in logs.items():
-                if page not in done and log.characterCount >= expected[page]:
-                    done.add(page)
-            if time.monotonic() > deadline or velantro.poll() is not None:
-                raise RuntimeError("the burst did not finish")
-            time.sleep(0.02)
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"nothing listens on port {port}") from None
+            time.sleep(0.05)
 
 
 def check_pages(pages, count):
@@ -187,17 +102,157 @@ def split_requests(log):
     return requests
 
 
+# --- one burst, on the private bus it was started on ----------------------------
+
+
+def wait_for_characters(window, expected, velantro):
+    """Waits until the pages hold as many characters as the first burst left
+    on them. Every 20 ms it asks each page still short of its count for its
+    length, one cheap question each, so that watching takes little from the
+    program being watched."""
+    from screen_reader import _walk
+    logs, done = {}, set()
+    deadline = time.monotonic() + 600
+    while len(done) < len(expected):
+        if len(logs) < len(expected):
+            for node in _walk(window._frame()):
+                if node.getRoleName() == "text" and node.name in expected \
+                        and node.name not in logs:
+                    logs[node.name] = node.queryText()
+        for page, log in logs.items():
+            if page not in done and log.characterCount >= expected[page]:
+                done.add(page)
+        if time.monotonic() > deadline or velantro.poll() is not None:
+            raise RuntimeError("the burst did not finish")
+        time.sleep(0.02)
+
+
+def one_burst(args):
+    """Runs one burst with a fresh chat client and Velantro, and writes
+    {"seconds": until the last message was shown, "pages": {page: lines}} to
+    result.json in its folder."""
+    sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
+    import pyatspi
+    from screen_reader import VelantroWindow, wait_until
+
+    # The accessibility bus and its registry start on first use: up before
+    # Velantro, which looks for them as it starts.
+    wait_until(lambda: pyatspi.Registry.getDesktop(0) is not None, 30,
+               "the accessibility registry")
+    folder = args.folder
+    env = dict(os.environ, DISPLAY=args.display, QT_QPA_PLATFORM="xcb",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+               XDG_CONFIG_HOME=os.path.join(folder, "config"), XDG_RUNTIME_DIR=folder,
+               VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{args.port}/vl.asp")
+    peer = subprocess.Popen([os.path.join(args.bin, "skype-peer"), "--quiet", "--user",
+                             "maria", "--friends", ",".join(FRIENDS)], env=env, cwd=folder,
+                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    with open(os.path.join(folder, "velantro.err"), "wb") as errors:
+        velantro = subprocess.Popen([os.path.join(args.bin, "velantro")], env=env, cwd=folder,
+                                    stdin=subprocess.DEVNULL, stderr=errors)
+    count = args.count
+    try:
+        try:
+            window = VelantroWindow(velantro.pid, args.display)
+        except TimeoutError as problem:
+            print(problem, file=sys.stderr)
+            return NOT_ON_BUS
+        wait_until(lambda: window.list_items("To") == list(FRIENDS), 30, "the contacts")
+        text = ("\n".join(burst_lines(count)) + "\n").encode()
+        start = time.monotonic()
+        peer.stdin.write(text)
+        peer.stdin.flush()
+        if args.expected is None:
+            # The untimed first burst: wait until every line is there.
+            try:
+                wait_until(lambda: sum(len(lines) for _, lines in window.pages()) >= count,
+                           60 + count * 0.05, f"{count} lines")
+            except TimeoutError:
+                pages = dict(window.pages())
+                shown = sum(len(lines) for lines in pages.values())
+                raise RuntimeError(f"{shown} of {count} messages shown; error box: "
+                                   f"{window.error_box()}; {check_pages(pages, count)}") from None
+        else:
+            wait_for_characters(window, json.loads(args.expected), velantro)
+        took = time.monotonic() - start
+        if window.error_box():
+            raise RuntimeError(f"Velantro showed an error: {window.error_box()}")
+        # Into a file: the accessibility registry writes to the standard output.
+        with open(os.path.join(folder, "result.json"), "w", encoding="utf-8") as result:
+            json.dump({"seconds": took, "pages": dict(window.pages())}, result)
+        return 0
+    finally:
+        bench_session.stop(velantro)
+        peer.stdin.close()
+        bench_session.stop(peer)
+
+
+# --- the whole benchmark ----------------------------------------------------------------
+
+
+class Bench:
+    def __init__(self, bin_dir, display, scratch):
+        self.bin = bin_dir
+        self.display = display
+        self.scratch = scratch
+        self.port = free_port()
+
+    def start_translator(self, log=None):
+        args = [os.path.join(self.bin, "translator"), "--web", "--port", str(self.port)]
+        process = subprocess.Popen(args + (["--log", log] if log else []),
+                                   stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for_port(self.port)
+        return process
+
+    def replay(self, requests_file):
+        """Seconds the translator took for the recorded requests, one after another."""
+        out = subprocess.run([os.path.join(self.bin, "request_replay"), str(self.port),
+                              requests_file], check=True, capture_output=True, text=True).stdout
+        return float(re.search(r" in ([0-9.]+) s", out).group(1))
+
+    def burst(self, count, expected=None):
+        """One burst on a private bus of its own; returns (seconds until the
+        last message was shown, {page: lines})."""
+        for _ in range(3):
+            folder = self.scratch.fresh("burst")
+            command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__),
+                       self.bin, "--one-burst", "--display", self.display, "--port",
+                       str(self.port), "--count", str(count), "--folder", folder]
+            if expected is not None:
+                command += ["--expected", json.dumps(expected)]
+            done = subprocess.run(command, capture_output=True, text=True)
+            problems = "\n".join(line for line in done.stderr.splitlines()
+                                  if "dbus-daemon[" not in line and "SpiRegistry" not in line)
+            if done.returncode == 0:
+                with open(os.path.join(folder, "result.json"), encoding="utf-8") as file:
+                    result = json.load(file)
+                return result["seconds"], result["pages"]
+            if done.returncode != NOT_ON_BUS:
+                raise RuntimeError(f"a burst failed: {problems}")
+            # Setting up, not measuring, went wrong: start again.
+            print(f"message_burst: {problems.strip()}; starting again", file=sys.stderr)
+        raise RuntimeError("Velantro never appeared on the accessibility bus")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("bin", help="the folder holding velantro and the stand-ins")
     parser.add_argument("--count", type=int, default=1000)
     parser.add_argument("--runs", type=int, default=3)
+    # One burst, run by the benchmark itself on a private bus.
+    parser.add_argument("--one-burst", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--display", help=argparse.SUPPRESS)
+    parser.add_argument("--port", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("--folder", help=argparse.SUPPRESS)
+    parser.add_argument("--expected", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    bench_session.on_private_bus(os.path.abspath(__file__), sys.argv[1:])
+    args.bin = os.path.abspath(args.bin)
+    if args.one_burst:
+        return one_burst(args)
 
     xvfb, display = bench_session.start_display()
     scratch = bench_session.Scratch()
-    bench = Bench(os.path.abspath(args.bin), display, scratch)
+    bench = Bench(args.bin, display, scratch)
     try:
         # The untimed first burst records Velantro's requests and what it shows.
         log = os.path.join(scratch.folder, "requests")
@@ -215,29 +270,27 @@ def main():
             raise RuntimeError(f"{len(requests)} requests for {args.count} messages")
         expected = {page: len("\n".join(lines)) for page, lines in pages.items()}
 
-        per_message = {"Velantro's burst": [], "the translator alone": []}
+        per_message = {"burst": [], "alone": []}
         for run in range(args.runs):
             translator = bench.start_translator()
             try:
-                steps = ["burst", "replay"] if run % 2 == 0 else ["replay", "burst"]
-                for step in steps:
-                    if step == "replay":
+                for step in (["burst", "alone"] if run % 2 == 0 else ["alone", "burst"]):
+                    if step == "alone":
                         seconds = bench.replay(log)
-                        per_message["the translator alone"].append(seconds / args.count * 1e3)
                     else:
                         seconds, pages = bench.burst(args.count, expected)
                         problem = check_pages(pages, args.count)
                         if problem:
                             raise RuntimeError(f"burst {run + 1}: {problem}")
-                        per_message["Velantro's burst"].append(seconds / args.count * 1e3)
+                    per_message[step].append(seconds / args.count * 1e3)
             finally:
                 bench_session.stop(translator)
     finally:
         scratch.close()
         bench_session.stop(xvfb)
 
-    burst = statistics.median(per_message["Velantro's burst"])
-    alone = statistics.median(per_message["the translator alone"])
+    burst = statistics.median(per_message["burst"])
+    alone = statistics.median(per_message["alone"])
     verdict = "met" if burst / alone <= 1.1 else "NOT met"
     print(f"{args.count} incoming messages, each shown once: Velantro / the translator alone: "
           f"{burst / alone:.2f} (goal <= 1.10: {verdict}; {burst:.3f} vs {alone:.3f} ms per "
