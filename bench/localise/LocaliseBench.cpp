@@ -25,7 +25,7 @@ using namespace velantro::localise;
 constexpr std::size_t TextSize = std::size_t{4} << 20;
 
 /// Table lines of varied keys, languages and texts, Cyrillic included, up to
-/// TextSize bytes.
+/// TextSize bytes and no more lines than a loader takes entries.
 std::string MakeText() {
     std::mt19937 random(20261207);
     const char* const words[] = {
@@ -35,7 +35,7 @@ std::string MakeText() {
     const int langs[] = {1, 5, 6, 2};
     std::string text;
     text.reserve(TextSize + 256);
-    while (text.size() < TextSize) {
+    for (std::size_t lines = 0; text.size() < TextSize && lines < MaxTranslations; ++lines) {
         std::string line = "Form" + std::to_string(random() % 40) + ".Component" +
                            std::to_string(random() % 5000) + ";" +
                            std::to_string(langs[random() % 4]) + ";\"";
