@@ -4,6 +4,7 @@
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
 
+#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -86,6 +87,35 @@ void ConversationFlows::ShowWhenComplete(std::int32_t id) {
     if (atom == nullptr || atom->FromHandle.empty() || atom->Body.empty()) {
         return;
     }
+    ReadyToShow.push_back(id);
+    if (Showing) {
+        return; // shown by the call under way, after the message it shows
+    }
+    Showing = true;
+    std::exception_ptr firstError;
+    while (!ReadyToShow.empty()) {
+        const std::int32_t next = ReadyToShow.front();
+        ReadyToShow.pop_front();
+        try {
+            Show(next);
+        } catch (...) {
+            // The message stays queued with both pieces; the others still show.
+            if (!firstError) {
+                firstError = std::current_exception();
+            }
+        }
+    }
+    Showing = false;
+    if (firstError) {
+        std::rethrow_exception(firstError);
+    }
+}
+
+void ConversationFlows::Show(std::int32_t id) {
+    const QueueAtom* atom = Queue.Find(id);
+    if (atom == nullptr || atom->FromHandle.empty() || atom->Body.empty()) {
+        return; // shown already, when it was ready twice
+    }
     const std::string from = atom->FromHandle;
     const std::string body = atom->Body;
     View.SelectContact(from);
@@ -97,8 +127,6 @@ void ConversationFlows::ShowWhenComplete(std::int32_t id) {
     const std::int32_t code = LangCodeFromComboIndex(View.ReceiveLanguageIndex());
     // On failure the error leaves here and the atom stays, with both pieces.
     const std::u16string translation = TranslateText(translate::Utf8Decode(body), code);
-    // Deliveries served while the translation ran may have shown this
-    // message already; it is shown once.
     QueueAtom* shown = Queue.Find(id);
     if (shown == nullptr) {
         return;

@@ -10,6 +10,7 @@
 #include "skype/SkypeControl.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -53,11 +54,18 @@ public:
 
 private:
     void ShowWhenComplete(std::int32_t id);
+    void Show(std::int32_t id);
 
     MainView& View;
     skype::TSkypeControl& Skype;
     Translator TranslateText;
     TMessageQueue Queue;
+    /// Messages complete and waiting to be shown, in the order they completed.
+    /// A translation runs the bus's event loop (it looks for the local
+    /// program's window), so other messages may complete inside it; they are
+    /// shown after it, so each page keeps the order in which messages came.
+    std::deque<std::int32_t> ReadyToShow;
+    bool Showing = false;
     std::string Own;
 };
 

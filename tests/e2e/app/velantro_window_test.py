@@ -71,6 +71,20 @@ class VelantroTest(unittest.TestCase):
                    "the contacts after the re-attach")
         wait_until(lambda: self.window.caption().endswith(" - maria.k"), 5, "the new handle")
 
+    def test_a_burst_of_1000_messages_shows_each_once(self):
+        self.start_all()
+        senders = ["alice", "bob", "Carol"]
+        lines = [f"{senders[n % 3]}: Hola {n}" for n in range(1000)]
+        self.session.peer.stdin.write(("\n".join(lines) + "\n").encode())
+        self.session.peer.stdin.flush()
+        wait_until(lambda: sum(len(page) for _, page in self.window.pages()) >= 1000, 240,
+                   "1,000 entries")
+        # The client's answers interleave with its notifications, so messages
+        # complete, and show, in an order of their own.
+        for index, sender in enumerate(senders):
+            expected = [f"{sender}: Hello {n}" for n in range(index, 1000, 3)]
+            self.assertCountEqual(self.window.page_lines(sender), expected)
+
     def test_translator_down_keeps_the_message_until_it_comes_again(self):
         self.start_all()
         self.session.stop(self.session.translator)

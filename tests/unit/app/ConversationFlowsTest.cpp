@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <stdexcept>
+#include <utility>
 
 namespace velantro::app {
 namespace {
@@ -108,8 +109,12 @@ protected:
     std::map<std::string, Lines> Replies;
     bool TranslatorDown = false;
     bool EmptyTranslation = false;
+    /// Lines the client sends while the next translation runs, as the bus
+    /// delivers them inside it.
+    Lines DuringTranslation;
     /// Marks a translation with its language code, so the tests see which was asked.
     ConversationFlows Flows{View, Skype, [this](std::u16string_view text, std::int32_t code) {
+                                Notify(std::exchange(DuringTranslation, {}));
                                 if (TranslatorDown) {
                                     throw std::runtime_error("Connection refused");
                                 }
@@ -202,6 +207,16 @@ TEST_F(ConversationFlowsTest, AFailedTranslationKeepsTheMessageUntilAPieceComesA
     TranslatorDown = false;
     Notify({"CHATMESSAGE 8 BODY Hola"});
     EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{u"bob: [1]Hola"});
+    EXPECT_EQ(QueueLength(), 0u);
+}
+
+TEST_F(ConversationFlowsTest, MessagesCompletedDuringATranslationFollowItInOrder) {
+    DuringTranslation = {"CHATMESSAGE 2 FROM_HANDLE bob", "CHATMESSAGE 2 BODY two",
+                         "CHATMESSAGE 1 BODY one again", "CHATMESSAGE 3 FROM_HANDLE bob",
+                         "CHATMESSAGE 3 BODY three"};
+    Notify({"CHATMESSAGE 1 FROM_HANDLE bob", "CHATMESSAGE 1 BODY one"});
+    EXPECT_EQ(View.Pages["bob"].Entries,
+              (std::vector<std::u16string>{u"bob: [1]one", u"bob: [1]two", u"bob: [1]three"}));
     EXPECT_EQ(QueueLength(), 0u);
 }
 
