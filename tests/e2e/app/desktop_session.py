@@ -3,6 +3,8 @@ chat-client stand-in and the translator stand-in, each in a temporary folder,
 on the private session bus the caller runs on (dbus-run-session)."""
 
 import atexit
+import argparse
+import importlib.util
 import os
 import shutil
 import signal
@@ -32,6 +34,7 @@ def _own_accessibility_bus():
 _own_accessibility_bus()
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
 from screen_reader import VelantroWindow, wait_until  # noqa: E402
+from virtual_display import start_display  # noqa: E402
 
 
 def free_port():
@@ -55,7 +58,8 @@ class DesktopSession:
         self.bin = bin_dir
         self.folder = tempfile.mkdtemp(prefix="velantro-e2e-")
         self.processes = []
-        self.display = self._start_display()
+        xvfb, self.display = start_display()
+        self.processes.append(xvfb)
         self.port = free_port()
         self.env = dict(os.environ,
                         DISPLAY=self.display,
@@ -67,22 +71,6 @@ class DesktopSession:
         self.translator = None
         self.peer = None
         self.velantro = None
-
-    def _start_display(self):
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                 "1024x768x24", "-nolisten", "tcp"],
-                                pass_fds=[write_end], stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        self.processes.append(xvfb)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                raise RuntimeError("Xvfb did not start")
-            number += chunk
-        os.close(read_end)
-        return ":" + number.decode().strip()
 
     def path(self, name):
         return os.path.join(self.folder, name)
@@ -142,3 +130,18 @@ class DesktopSession:
             if process.stdin:
                 process.stdin.close()
         shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def test_arguments(modules=("pyatspi",)):
+    """The program folder and unittest's arguments from the command line; ends
+    the run as skipped (status 77) when a tool or module the tests need is
+    missing."""
+    missing = [tool for tool in ("Xvfb", "xdotool") if shutil.which(tool) is None]
+    missing += [module for module in modules if importlib.util.find_spec(module) is None]
+    if missing:
+        print("skipped: missing", ", ".join(missing))
+        sys.exit(77)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("bin")
+    arguments, rest = parser.parse_known_args()
+    return os.path.abspath(arguments.bin), [sys.argv[0], *rest]

@@ -3,9 +3,7 @@ chat client, its translation service and its files misbehave. Every case
 checks that nothing is lost, that the program neither crashes nor hangs past
 its time-outs, and that the window goes on answering afterwards."""
 
-import argparse
 import gzip
-import importlib.util
 import os
 import random
 import shutil
@@ -17,6 +15,7 @@ import threading
 import time
 import unittest
 
+import desktop_session
 from desktop_session import DesktopSession, wait_until
 
 BIN = None
@@ -466,14 +465,5 @@ def mount(folder, options):
 
 
 if __name__ == "__main__":
-    missing = [tool for tool in ("Xvfb", "xdotool") if shutil.which(tool) is None]
-    if missing or importlib.util.find_spec("pyatspi") is None or \
-            importlib.util.find_spec("gi") is None:
-        print("skipped: needs Xvfb, xdotool, python3-pyatspi and python3-gi; missing:",
-              ", ".join(missing or ["pyatspi or gi"]))
-        sys.exit(77)
-    parser = argparse.ArgumentParser()
-    parser.add_argument("bin")
-    arguments, rest = parser.parse_known_args()
-    BIN = os.path.abspath(arguments.bin)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    BIN, argv = desktop_session.test_arguments(("pyatspi", "gi"))
+    unittest.main(argv=argv, verbosity=2)

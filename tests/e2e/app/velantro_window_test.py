@@ -2,14 +2,12 @@
 stand-ins as their own processes on a private session bus, the window read
 and driven through the accessibility tree on a virtual display."""
 
-import argparse
-import importlib.util
 import os
-import shutil
 import signal
 import sys
 import unittest
 
+import desktop_session
 from desktop_session import DesktopSession, wait_until
 
 BIN = None
@@ -211,13 +209,5 @@ class EmptyTranslator:
 
 
 if __name__ == "__main__":
-    missing = [tool for tool in ("Xvfb", "xdotool") if shutil.which(tool) is None]
-    if missing or importlib.util.find_spec("pyatspi") is None:
-        print("skipped: needs Xvfb, xdotool and python3-pyatspi; missing:",
-              ", ".join(missing or ["pyatspi"]))
-        sys.exit(77)
-    parser = argparse.ArgumentParser()
-    parser.add_argument("bin")
-    arguments, rest = parser.parse_known_args()
-    BIN = os.path.abspath(arguments.bin)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    BIN, argv = desktop_session.test_arguments(("pyatspi",))
+    unittest.main(argv=argv, verbosity=2)
