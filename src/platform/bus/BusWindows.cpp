@@ -6,7 +6,10 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QEventLoop>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -15,9 +18,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace velantro::platform {
@@ -27,10 +32,11 @@ using bus::BusWindowObject;
 namespace {
 
 // Title reads and questions to the bus daemon: a window answers these at
-// once unless its program is stuck.
+// once unless its program is stuck. The titles of an enumeration are read
+// all at once, so any number of stuck programs costs this once.
 constexpr int QueryTimeoutMs = 2000;
-// A broadcast waits this long for each window, so one stuck program delays
-// it but never stops it.
+// A broadcast reaches every window at once and waits this long for them
+// all, so stuck programs delay it but never stop it.
 constexpr int BroadcastTimeoutMs = 5000;
 constexpr int DefaultSendTimeoutMs = 25000;
 // How many window names are tried before giving up on joining the bus.
@@ -88,6 +94,52 @@ QDBusMessage DaemonCall(const QString& method) {
     return QDBusMessage::createMethodCall(DaemonService, DaemonPath, DaemonInterface, method);
 }
 
+/// Waits until every call has its reply or has timed out, delivering
+/// messages to this thread's windows meanwhile, as a send on the desktop
+/// does. User input waits until the sender is done.
+void WaitForReplies(const std::vector<QDBusPendingCall>& calls) {
+    if (calls.empty()) {
+        return;
+    }
+    QEventLoop loop;
+    std::size_t open = calls.size();
+    std::vector<std::unique_ptr<QDBusPendingCallWatcher>> watchers;
+    for (const QDBusPendingCall& call : calls) {
+        // A watcher of a call that has already finished reports it from the
+        // event loop, so no reply is missed.
+        auto watcher = std::make_unique<QDBusPendingCallWatcher>(call);
+        QObject::connect(watcher.get(), &QDBusPendingCallWatcher::finished, &loop, [&] {
+            if (--open == 0) {
+                loop.quit();
+            }
+        });
+        watchers.push_back(std::move(watcher));
+    }
+    loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+}
+
+/// A window's result from the reply to Send or CopyData; 0 for an error.
+std::intptr_t ResultOf(const QDBusPendingCall& call) {
+    const QDBusMessage reply = call.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("x")) {
+        return 0;
+    }
+    return static_cast<std::intptr_t>(reply.arguments().front().toLongLong());
+}
+
+/// The title in the reply to a Get of the Title property.
+std::optional<std::string> TitleOf(const QDBusPendingCall& call) {
+    const QDBusMessage reply = call.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        return std::nullopt;
+    }
+    const QVariant value = reply.arguments().front().value<QDBusVariant>().variant();
+    if (value.metaType() != QMetaType::fromType<QString>()) {
+        return std::nullopt;
+    }
+    return value.toString().toStdString();
+}
+
 } // namespace
 
 std::uint32_t BusMessageId(std::string_view name) {
@@ -114,6 +166,9 @@ struct BusWindows::Impl {
     std::unique_ptr<BusWindowObject> Object;
     std::string Error;
     int SendTimeoutMs = DefaultSendTimeoutMs;
+    // The titles read by the last enumeration, for the title reads that
+    // follow it in the same pass of the event loop.
+    std::map<WindowHandle, std::optional<std::string>> EnumeratedTitles;
 
     bool Connected() const { return Handle != 0; }
 
@@ -186,19 +241,19 @@ struct BusWindows::Impl {
         return true;
     }
 
-    /// Sends one message to a window of another connection and waits at most
-    /// timeoutMs for its result; messages to this thread's windows are
-    /// delivered meanwhile.
-    std::intptr_t SendOverBus(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
-                              std::intptr_t lParam, int timeoutMs) {
+    /// Starts one message to a window of another connection, whose reply
+    /// comes within timeoutMs; nothing when it cannot be sent at all.
+    std::optional<QDBusPendingCall> StartSend(WindowHandle window, std::uint32_t msg,
+                                              std::uintptr_t wParam, std::intptr_t lParam,
+                                              int timeoutMs) {
         if (!Connected()) {
-            return 0;
+            return std::nullopt;
         }
         QDBusMessage call;
         if (msg == CopyDataMessage) {
             const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
             if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
-                return 0;
+                return std::nullopt;
             }
             call = QDBusMessage::createMethodCall(ServiceName(window), ObjectPath(window),
                                                   QLatin1String(bus::WindowInterface),
@@ -209,7 +264,7 @@ struct BusWindows::Impl {
         } else if (msg < bus::WM_USER) {
             // The system's own messages may carry addresses that mean
             // nothing in another process.
-            return 0;
+            return std::nullopt;
         } else {
             call = QDBusMessage::createMethodCall(ServiceName(window), ObjectPath(window),
                                                   QLatin1String(bus::WindowInterface),
@@ -218,43 +273,70 @@ struct BusWindows::Impl {
         }
         // A window that is gone must not start anything; the send just fails.
         call.setAutoStartService(false);
-        const QDBusMessage reply = Bus.call(call, QDBus::BlockWithGui, timeoutMs);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("x")) {
-            return 0;
-        }
-        return static_cast<std::intptr_t>(reply.arguments().front().toLongLong());
+        return Bus.asyncCall(call, timeoutMs);
     }
 
-    /// The title of any window on the bus; false when it cannot be read.
-    bool ReadTitle(WindowHandle window, std::string& title) {
-        if (window == 0) {
-            return false;
-        }
-        {
-            const std::lock_guard lock(RegistryMutex);
-            if (const auto found = Registry.find(window); found != Registry.end()) {
-                title = found->second->Title;
-                return true;
-            }
-        }
-        if (!Connected()) {
-            return false;
-        }
+    /// Starts reading the title of a window of another connection.
+    QDBusPendingCall StartTitleRead(WindowHandle window, int timeoutMs) {
         QDBusMessage get = QDBusMessage::createMethodCall(
             ServiceName(window), ObjectPath(window),
             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         get << QLatin1String(bus::WindowInterface) << QStringLiteral("Title");
         get.setAutoStartService(false);
-        const QDBusMessage reply = Bus.call(get, QDBus::Block, QueryTimeoutMs);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-            return false;
+        return Bus.asyncCall(get, timeoutMs);
+    }
+
+    /// The title of a window of this process, read directly: its thread
+    /// could answer a read over the bus only from its event loop.
+    static std::optional<std::string> LocalTitle(WindowHandle window) {
+        const std::lock_guard lock(RegistryMutex);
+        if (const auto found = Registry.find(window); found != Registry.end()) {
+            return found->second->Title;
         }
-        const QVariant value = reply.arguments().front().value<QDBusVariant>().variant();
-        if (value.metaType() != QMetaType::fromType<QString>()) {
-            return false;
+        return std::nullopt;
+    }
+
+    /// Reads the titles of windows all at once, against one time limit. No
+    /// event is handled meanwhile: a title is the window's own business.
+    void ReadTitles(const std::vector<WindowHandle>& windows) {
+        EnumeratedTitles.clear();
+        std::vector<std::pair<WindowHandle, QDBusPendingCall>> reads;
+        for (const WindowHandle window : windows) {
+            if (auto title = LocalTitle(window)) {
+                EnumeratedTitles[window] = std::move(title);
+            } else {
+                reads.emplace_back(window, StartTitleRead(window, QueryTimeoutMs));
+            }
         }
-        title = value.toString().toStdString();
-        return true;
+        for (auto& [window, read] : reads) {
+            // Every read started with the same limit, so the waits overlap.
+            read.waitForFinished();
+            EnumeratedTitles[window] = TitleOf(read);
+        }
+        // Titles change: the list serves only the reads that follow the
+        // enumeration before the event loop takes over again.
+        if (!EnumeratedTitles.empty() && QCoreApplication::instance() != nullptr) {
+            QTimer::singleShot(0, Object.get(), [this] { EnumeratedTitles.clear(); });
+        }
+    }
+
+    /// The title of any window on the bus; nothing when it cannot be read.
+    std::optional<std::string> ReadTitle(WindowHandle window) {
+        if (window == 0) {
+            return std::nullopt;
+        }
+        if (auto title = LocalTitle(window)) {
+            return title;
+        }
+        if (const auto found = EnumeratedTitles.find(window); found != EnumeratedTitles.end()) {
+            return found->second;
+        }
+        if (!Connected()) {
+            return std::nullopt;
+        }
+        QDBusPendingCall read = StartTitleRead(window, QueryTimeoutMs);
+        read.waitForFinished();
+        return TitleOf(read);
     }
 };
 
@@ -357,13 +439,29 @@ std::intptr_t BusWindows::Broadcast(std::uint32_t msg, std::uintptr_t wParam,
     if (!d->ListWindows(windows)) {
         return 0;
     }
+    std::vector<QDBusPendingCall> calls;
+    bool toOwnWindow = false;
     for (const WindowHandle window : windows) {
         if (window == d->Handle) {
+            toOwnWindow = true;
+        } else if (auto call = d->StartSend(window, msg, wParam, lParam, BroadcastTimeoutMs)) {
+            calls.push_back(*call);
+        }
+    }
+    // The other windows have the message already; an error of this window's
+    // own hook is raised once they have answered.
+    std::exception_ptr ownError;
+    if (toOwnWindow) {
+        try {
             WindowMessage message{msg, wParam, lParam, 0};
             d->Deliver(message);
-        } else {
-            d->SendOverBus(window, msg, wParam, lParam, BroadcastTimeoutMs);
+        } catch (...) {
+            ownError = std::current_exception();
         }
+    }
+    WaitForReplies(calls);
+    if (ownError) {
+        std::rethrow_exception(ownError);
     }
     return 1;
 }
@@ -379,7 +477,12 @@ std::intptr_t BusWindows::SendToWindow(WindowHandle window, std::uint32_t msg,
         WindowMessage message{msg, wParam, lParam, 0};
         return d->Deliver(message);
     }
-    return d->SendOverBus(window, msg, wParam, lParam, d->SendTimeoutMs);
+    const auto call = d->StartSend(window, msg, wParam, lParam, d->SendTimeoutMs);
+    if (!call) {
+        return 0;
+    }
+    WaitForReplies({*call});
+    return ResultOf(*call);
 }
 
 WindowHandle BusWindows::ApplicationWindow() {
@@ -399,6 +502,9 @@ bool BusWindows::EnumerateWindows(const std::function<bool(WindowHandle)>& visit
     if (!d->ListWindows(windows)) {
         return false;
     }
+    // Whoever enumerates windows reads their titles next; reading them here
+    // together keeps stuck programs from adding up.
+    d->ReadTitles(windows);
     for (const WindowHandle window : windows) {
         if (!visit(window)) {
             break;
@@ -411,13 +517,13 @@ int BusWindows::ReadWindowTitle(WindowHandle window, char* buffer, int maxCount)
     if (buffer == nullptr || maxCount <= 0) {
         return 0;
     }
-    std::string title;
-    if (!d->ReadTitle(window, title)) {
+    const std::optional<std::string> title = d->ReadTitle(window);
+    if (!title) {
         buffer[0] = '\0';
         return 0;
     }
-    const std::size_t count = std::min(title.size(), static_cast<std::size_t>(maxCount - 1));
-    std::memcpy(buffer, title.data(), count);
+    const std::size_t count = std::min(title->size(), static_cast<std::size_t>(maxCount - 1));
+    std::memcpy(buffer, title->data(), count);
     buffer[count] = '\0';
     return static_cast<int>(count);
 }

@@ -328,6 +328,12 @@ TEST_F(TwoWindows, BroadcastReachesEveryWindowIncludingTheSenders) {
     EXPECT_THAT(SeenByB.Messages, ElementsAre(expected));
 }
 
+TEST_F(TwoWindows, AnErrorInTheSendersOwnHookComesAfterTheOthersHaveTheBroadcast) {
+    A.HookMainWindow([](WindowMessage&) -> bool { throw std::runtime_error("own hook failed"); });
+    EXPECT_THROW(A.Broadcast(0xC001, 0, 5), std::runtime_error);
+    EXPECT_THAT(SeenByB.Messages, ElementsAre(Seen{0xC001, 0, 5, 0, ""}));
+}
+
 TEST_F(TwoWindows, SystemMessagesAndBadRecordsAreNotCarried) {
     const WindowHandle b = B.ApplicationWindow();
     EXPECT_EQ(A.SendToWindow(b, 0x000C, 0, 0x1234), 0) << "a system message may carry an address";
@@ -384,6 +390,28 @@ QProcess* StartChild(const QString& test, const QProcessEnvironment& environment
     return child;
 }
 
+/// Starts a peer and reads its window's handle; 0 when it never says.
+WindowHandle StartPeer(std::unique_ptr<QProcess>& peer, QByteArray& output) {
+    peer.reset(
+        StartChild(QStringLiteral("DISABLED_Peer"), QProcessEnvironment::systemEnvironment()));
+    const QRegularExpression handleLine(QStringLiteral("HANDLE (\\d+)\n"));
+    WindowHandle window = 0;
+    WaitUntil([&] {
+        output += peer->readAll();
+        const auto match = handleLine.match(QString::fromUtf8(output));
+        if (match.hasMatch()) {
+            window = match.captured(1).toULongLong();
+        }
+        return window != 0 || peer->state() == QProcess::NotRunning;
+    });
+    return window;
+}
+
+void StopPeer(QProcess& peer) {
+    peer.kill();
+    peer.waitForFinished(5000);
+}
+
 class PeerProcess : public ::testing::Test {
 protected:
     QCoreApplication& App = TestApplication();
@@ -397,17 +425,7 @@ protected:
         ASSERT_TRUE(Self.Connected()) << Self.ErrorText();
         Self.SetSendTimeout(10s);
         SeenBySelf.Hook(Self);
-        Peer.reset(
-            StartChild(QStringLiteral("DISABLED_Peer"), QProcessEnvironment::systemEnvironment()));
-        const QRegularExpression handleLine(QStringLiteral("HANDLE (\\d+)\n"));
-        ASSERT_TRUE(WaitUntil([&] {
-            PeerOutput += Peer->readAll();
-            const auto match = handleLine.match(QString::fromUtf8(PeerOutput));
-            if (match.hasMatch()) {
-                PeerWindow = match.captured(1).toULongLong();
-            }
-            return PeerWindow != 0 || Peer->state() == QProcess::NotRunning;
-        })) << PeerOutput.toStdString();
+        PeerWindow = StartPeer(Peer, PeerOutput);
         ASSERT_NE(PeerWindow, 0u) << PeerOutput.toStdString();
     }
 
@@ -415,8 +433,7 @@ protected:
         if (Peer && Peer->state() != QProcess::NotRunning) {
             Self.SendToWindow(PeerWindow, QuitMessage, 0, 0);
             if (!Peer->waitForFinished(5000)) {
-                Peer->kill();
-                Peer->waitForFinished(5000);
+                StopPeer(*Peer);
             }
         }
     }
@@ -504,6 +521,38 @@ TEST_F(PeerProcess, AStuckProgramDelaysASendOnlyUntilTheTimeOut) {
     // The message was delivered late; the next one is answered as usual.
     Self.SetSendTimeout(10s);
     EXPECT_EQ(Self.SendToWindow(PeerWindow, PingMessage, 0, 2), 3);
+}
+
+TEST_F(PeerProcess, StuckProgramsCostABroadcastOrAnEnumerationOneTimeLimitInAll) {
+    std::vector<std::unique_ptr<QProcess>> peers(2);
+    for (auto& peer : peers) {
+        QByteArray output;
+        ASSERT_NE(StartPeer(peer, output), 0u) << output.toStdString();
+    }
+    peers.push_back(std::move(Peer));
+    for (const auto& peer : peers) {
+        ASSERT_EQ(::kill(static_cast<pid_t>(peer->processId()), SIGSTOP), 0);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Self.Broadcast(PingMessage, 0, 1), 1);
+    const qint64 broadcastMs = clock.restart();
+    std::string titles;
+    for (const WindowHandle window : AllWindows(Self)) {
+        titles += TitleOf(Self, window) + ";";
+    }
+    const qint64 titlesMs = clock.elapsed();
+    for (const auto& peer : peers) {
+        ::kill(static_cast<pid_t>(peer->processId()), SIGCONT);
+        StopPeer(*peer);
+    }
+    // One broadcast limit (5 s) and one title limit (2 s), however many
+    // programs are stuck; a stuck program has no title.
+    EXPECT_GE(broadcastMs, 4500);
+    EXPECT_LT(broadcastMs, 8000);
+    EXPECT_GE(titlesMs, 1500);
+    EXPECT_LT(titlesMs, 3500);
+    EXPECT_EQ(titles, "test window;;;;");
 }
 
 TEST(BusWindowsOffline, WithoutABusNothingIsPretended) {
