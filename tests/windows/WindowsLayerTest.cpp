@@ -384,6 +384,33 @@ TEST(Win32WindowTitles, EnumerationSeesHiddenWindowsStopsWhenAskedAndPassesError
                  std::runtime_error);
 }
 
+TEST(Win32WindowMessages, AnErrorInAHookStaysOnItsOwnSideOfTheWindowProcedure) {
+    const auto sender = OpenDesktopWindows(UniqueName("Velantro"));
+    const auto other = OpenDesktopWindows(UniqueName("Velantro"));
+    const std::uint32_t msg = sender->RegisterMessageName(UniqueName("VelantroTest"));
+    sender->HookMainWindow([msg](velantro::platform::WindowMessage& message) -> bool {
+        if (message.Msg == msg) {
+            throw std::runtime_error("own hook failed");
+        }
+        return false;
+    });
+    std::vector<std::intptr_t> seenByOther;
+    other->HookMainWindow([&](velantro::platform::WindowMessage& message) {
+        if (message.Msg != msg) {
+            return false;
+        }
+        seenByOther.push_back(message.LParam);
+        message.Result = 9;
+        return true;
+    });
+    // The sender's own error comes back to it once every window has the message.
+    EXPECT_THROW(sender->Broadcast(msg, 0, 1), std::runtime_error);
+    EXPECT_THAT(seenByOther, ElementsAre(1));
+    // Sent by another window, the failed message is handled with 0.
+    EXPECT_EQ(other->SendToWindow(sender->ApplicationWindow(), msg, 0, 2), 0);
+    EXPECT_EQ(sender->SendToWindow(other->ApplicationWindow(), msg, 0, 3), 9);
+}
+
 // ---------------------------------------------------------------------------
 // Settings through the profile API, in the Windows directory.
 

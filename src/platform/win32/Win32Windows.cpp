@@ -1,7 +1,9 @@
 #include "platform/win32/Win32Windows.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 #include <windows.h>
 
@@ -134,7 +136,13 @@ bool Win32Windows::Process(WindowMessage& message) {
     if (Hook) {
         // The hook may remove or replace itself while it runs.
         const WindowHook hook = Hook;
-        if (hook(message)) {
+        try {
+            if (hook(message)) {
+                return true;
+            }
+        } catch (...) {
+            KeepHookError(std::current_exception());
+            message.Result = 0;
             return true;
         }
     }
@@ -146,6 +154,32 @@ bool Win32Windows::Process(WindowMessage& message) {
         return true;
     }
     return false;
+}
+
+// An exception cannot cross the system's frames around the window
+// procedure. When this thread sends to its own window (a broadcast reaches it
+// too), the error is raised again once the send has returned, after the other
+// windows have had the message. An error while handling another program's
+// message is reported here, and that program sees the message as handled
+// with 0.
+void Win32Windows::KeepHookError(std::exception_ptr error) {
+    if (SendsUnderWay > 0 && InSendMessage() == FALSE && !OwnHookError) {
+        OwnHookError = std::move(error);
+        return;
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& caught) {
+        std::fprintf(stderr, "Error while handling a window message: %s\n", caught.what());
+    } catch (...) {
+        std::fprintf(stderr, "Unknown error while handling a window message\n");
+    }
+}
+
+void Win32Windows::RaiseOwnHookError() {
+    if (OwnHookError) {
+        std::rethrow_exception(std::exchange(OwnHookError, nullptr));
+    }
 }
 
 bool Win32Windows::Connected() const {
@@ -188,10 +222,13 @@ std::uint32_t Win32Windows::RegisterMessageName(const std::string& name) {
 std::intptr_t Win32Windows::Broadcast(std::uint32_t msg, std::uintptr_t wParam,
                                       std::intptr_t lParam) {
     DWORD_PTR ignored = 0;
-    return SendMessageTimeoutA(HWND_BROADCAST, msg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                               BroadcastTimeoutMs, &ignored) != 0
-               ? 1
-               : 0;
+    ++SendsUnderWay;
+    const LRESULT sent =
+        SendMessageTimeoutA(HWND_BROADCAST, msg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            BroadcastTimeoutMs, &ignored);
+    --SendsUnderWay;
+    RaiseOwnHookError();
+    return sent != 0 ? 1 : 0;
 }
 
 std::intptr_t Win32Windows::SendToWindow(WindowHandle window, std::uint32_t msg,
@@ -212,11 +249,12 @@ std::intptr_t Win32Windows::SendToWindow(WindowHandle window, std::uint32_t msg,
     }
     // While it waits, messages sent to this thread's windows are delivered.
     DWORD_PTR result = 0;
-    if (SendMessageTimeoutA(ToHwnd(window), msg, wParam, lParam, SMTO_NORMAL, SendTimeoutMs,
-                            &result) == 0) {
-        return 0;
-    }
-    return static_cast<std::intptr_t>(result);
+    ++SendsUnderWay;
+    const LRESULT sent = SendMessageTimeoutA(ToHwnd(window), msg, wParam, lParam, SMTO_NORMAL,
+                                             SendTimeoutMs, &result);
+    --SendsUnderWay;
+    RaiseOwnHookError();
+    return sent != 0 ? static_cast<std::intptr_t>(result) : 0;
 }
 
 WindowHandle Win32Windows::ApplicationWindow() {

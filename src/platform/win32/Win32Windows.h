@@ -3,6 +3,7 @@
 #include "platform/DesktopServices.h"
 
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,11 +43,17 @@ public:
     /// The window procedure's work for one message of this window: true when
     /// the message was handled, with its result set, false for the default
     /// processing. Closing the window (WM_CLOSE), unless the hook takes it,
-    /// ends RunMessageLoop().
+    /// ends RunMessageLoop(). An error of the hook never leaves it: see
+    /// KeepHookError().
     bool Process(WindowMessage& message);
 
 private:
+    void KeepHookError(std::exception_ptr error);
+    void RaiseOwnHookError();
+
     WindowHandle Window = 0;
+    int SendsUnderWay = 0;
+    std::exception_ptr OwnHookError;
     std::string Error;
     WindowHook Hook;
     std::deque<std::function<void()>> Later;
