@@ -2,9 +2,9 @@
 // the end-to-end tests. See docs/skype-peer.md.
 
 #include "ChatClient.h"
+#include "PeerProgram.h"
 #include "PeerScript.h"
 #include "SkypePeer.h"
-#include "common/EscapedText.h"
 #include "platform/bus/BusWindows.h"
 
 #include <QCoreApplication>
@@ -27,72 +27,18 @@ namespace {
 using velantro::platform::WindowHandle;
 using velantro::standins::ChatClient;
 using velantro::standins::IncomingMessage;
+using velantro::standins::OpenPeerLog;
+using velantro::standins::PeerSettings;
+using velantro::standins::ReadPeerArguments;
 using velantro::standins::ScriptStep;
+using velantro::standins::ShowTraffic;
 using velantro::standins::SkypePeer;
-using velantro::tools::EscapeBytes;
 
 constexpr std::string_view Usage =
     "usage: skype-peer [--script FILE] [--log FILE] [--user HANDLE] [--friends A,B,...]\n"
     "                  [--echo HANDLE] [--title TITLE] [--quiet]\n"
     "Plays the chat client on the D-Bus session bus. Type \"alice: hola\" to receive a\n"
     "message from alice, \"raw LINE\" to send a line as it is, \"quit\" to end.\n";
-
-struct Settings {
-    ChatClient::Options Client;
-    std::string ScriptPath;
-    std::string LogPath;
-    std::string Title = "skype-peer";
-    bool Quiet = false;
-};
-
-std::vector<std::string> SplitList(std::string_view text) {
-    std::vector<std::string> items;
-    while (!text.empty()) {
-        const auto comma = text.find(',');
-        const std::string_view item = text.substr(0, comma);
-        if (!item.empty()) {
-            items.emplace_back(item);
-        }
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-    }
-    return items;
-}
-
-/// Reads the command line; throws std::invalid_argument for a bad one.
-Settings ReadArguments(const std::vector<std::string_view>& args) {
-    Settings settings;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view option = args[i];
-        if (option == "--quiet") {
-            settings.Quiet = true;
-            continue;
-        }
-        if (i + 1 >= args.size()) {
-            throw std::invalid_argument("unknown option or missing value: " + std::string(option));
-        }
-        const std::string value(args[++i]);
-        if (option == "--script") {
-            settings.ScriptPath = value;
-        } else if (option == "--log") {
-            settings.LogPath = value;
-        } else if (option == "--user") {
-            settings.Client.UserHandle = value;
-        } else if (option == "--friends") {
-            settings.Client.Friends = SplitList(value);
-        } else if (option == "--echo") {
-            settings.Client.EchoContact = value;
-        } else if (option == "--title") {
-            settings.Title = value;
-        } else {
-            throw std::invalid_argument("unknown option: " + std::string(option));
-        }
-    }
-    if (settings.Client.UserHandle.empty() ||
-        settings.Client.UserHandle.find_first_of(" \t\r\n") != std::string::npos) {
-        throw std::invalid_argument("--user needs a handle without blanks");
-    }
-    return settings;
-}
 
 void RunLater(std::function<void()> work) {
     QTimer::singleShot(0, QCoreApplication::instance(), std::move(work));
@@ -172,12 +118,22 @@ private:
             Notifier.setEnabled(false); // end of input: the peer keeps running
             return;
         }
+        // Only the new bytes are searched, so a long line costs its length
+        // once rather than once per chunk.
+        std::size_t searchFrom = Pending.size();
         Pending.append(chunk, static_cast<std::size_t>(count));
-        for (auto end = Pending.find('\n'); end != std::string::npos; end = Pending.find('\n')) {
+        if (Playing) {
+            return; // a send of the line being played let this read in; the loop below plays it
+        }
+        Playing = true;
+        for (auto end = Pending.find('\n', searchFrom); end != std::string::npos;
+             end = Pending.find('\n', searchFrom)) {
             const std::string line = Pending.substr(0, end);
             Pending.erase(0, end + 1);
+            searchFrom = 0;
             Play(line);
         }
+        Playing = false;
     }
 
     /// Started in the background of a terminal (skype-peer &), the peer
@@ -220,6 +176,7 @@ private:
     SkypePeer& Peer;
     QSocketNotifier Notifier;
     std::string Pending;
+    bool Playing = false;
 };
 
 } // namespace
@@ -234,10 +191,10 @@ int main(int argc, char** argv) {
         std::cout << Usage;
         return 0;
     }
-    Settings settings;
+    PeerSettings settings;
     std::vector<ScriptStep> script;
     try {
-        settings = ReadArguments(args);
+        settings = ReadPeerArguments(args);
         if (!settings.ScriptPath.empty()) {
             script = velantro::standins::ReadScript(settings.ScriptPath);
         }
@@ -247,12 +204,11 @@ int main(int argc, char** argv) {
     }
 
     std::ofstream log;
-    if (!settings.LogPath.empty()) {
-        log.open(settings.LogPath, std::ios::binary | std::ios::trunc);
-        if (!log) {
-            std::cerr << "skype-peer: cannot write the log file " << settings.LogPath << "\n";
-            return 2;
-        }
+    try {
+        OpenPeerLog(settings, log);
+    } catch (const std::runtime_error& error) {
+        std::cerr << "skype-peer: " << error.what() << "\n";
+        return 2;
     }
 
     velantro::platform::BusWindows windows(settings.Title);
@@ -270,26 +226,7 @@ int main(int argc, char** argv) {
     }
     ScriptPlayer player(std::move(script), *peer, settings.Quiet);
 
-    peer->OnCommand = [&](WindowHandle from, std::string_view line, std::uint32_t) {
-        if (log.is_open()) {
-            log << EscapeBytes(line) << '\n' << std::flush;
-        }
-        if (!settings.Quiet) {
-            std::cout << "<- " << from << ": " << EscapeBytes(line) << std::endl;
-        }
-    };
-    peer->OnSent = [&](WindowHandle to, std::string_view line, bool accepted) {
-        if (!settings.Quiet) {
-            std::cout << "-> " << to << ": " << EscapeBytes(line)
-                      << (accepted ? "" : "   (not accepted)") << std::endl;
-        }
-    };
-    peer->OnAttachStatus = [&](WindowHandle to, std::intptr_t status, bool accepted) {
-        if (!settings.Quiet) {
-            std::cout << "-> " << to << ": attach status " << status
-                      << (accepted ? "" : "   (not accepted)") << std::endl;
-        }
-    };
+    ShowTraffic(*peer, settings, log, false);
     peer->OnHandshake = [&](WindowHandle) {
         player.Start();
     };
