@@ -55,6 +55,9 @@ class VelantroWindow:
 
     def _find_app(self):
         desktop = pyatspi.Registry.getDesktop(0)
+        # The desktop's list of applications is cached; an application that
+        # registered after the first look would otherwise never be seen.
+        desktop.clear_cache()
         for index in range(desktop.childCount):
             app = desktop.getChildAtIndex(index)
             try:
