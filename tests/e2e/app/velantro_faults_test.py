@@ -218,15 +218,16 @@ class FaultTest(unittest.TestCase):
         damaged = bytearray(good)
         for at in range(len(good) // 3, len(good) // 3 + 40):
             damaged[at] ^= 0x5A
+        # Each case with the start of its error box; None for none.
         cases = [
-            ("truncated", good[:len(good) // 2]),
-            ("corrupted", bytes(damaged)),
-            ("empty", b""),
+            ("truncated", good[:len(good) // 2], "LoadTranslations:"),
+            ("corrupted", bytes(damaged), "LoadTranslations:"),
+            ("empty", b"", None),
             ("negative count", masked((-5).to_bytes(4, "little", signed=True) +
-                                      b'MainForm.l_in;1;"in"\r\n')),
-            ("100 MB", None),
+                                      b'MainForm.l_in;1;"in"\r\n'), None),
+            ("100 MB", None, "LoadTranslations:Interface text over the limit of 16 MiB"),
         ]
-        for name, content in cases:
+        for name, content, expected_error in cases:
             with self.subTest(name):
                 path = self.session.path("vlintf.dat")
                 if content is None:
@@ -238,9 +239,12 @@ class FaultTest(unittest.TestCase):
                 self.start_velantro(contacts=False)
                 shown = quietly(lambda: self.window.label_texts() or self.window.error_box())
                 wait_until(shown, 60, "the window")
-                error = self.window.error_box()
-                if error:
-                    self.assertTrue(error.startswith("LoadTranslations:"), error)
+                if expected_error is None:
+                    error = self.window.error_box()
+                    self.assertIsNone(error)
+                else:
+                    error = wait_until(quietly(self.window.error_box), 60, "the error box")
+                    self.assertTrue(error.startswith(expected_error), error)
                     self.window.dismiss_error_box()
                 print(f"  {name}: {time.monotonic() - started:.1f} s: {error!r}", file=sys.stderr)
                 self.assertIn("in", self.window.label_texts())
