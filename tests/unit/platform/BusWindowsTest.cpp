@@ -379,8 +379,8 @@ TEST_F(TwoWindows, AVanishedWindowGivesZeroAtOnceAndItsHandleIsNotReused) {
 // ---------------------------------------------------------------------------
 // A second process: this program run again as BusWindowsChild.DISABLED_Peer
 
-QProcess* StartChild(const QString& test, const QProcessEnvironment& environment) {
-    auto* child = new QProcess;
+std::unique_ptr<QProcess> StartChild(const QString& test, const QProcessEnvironment& environment) {
+    auto child = std::make_unique<QProcess>();
     child->setProgram(QCoreApplication::applicationFilePath());
     child->setArguments({QStringLiteral("--gtest_also_run_disabled_tests"),
                          QStringLiteral("--gtest_filter=BusWindowsChild.") + test});
@@ -392,8 +392,7 @@ QProcess* StartChild(const QString& test, const QProcessEnvironment& environment
 
 /// Starts a peer and reads its window's handle; 0 when it never says.
 WindowHandle StartPeer(std::unique_ptr<QProcess>& peer, QByteArray& output) {
-    peer.reset(
-        StartChild(QStringLiteral("DISABLED_Peer"), QProcessEnvironment::systemEnvironment()));
+    peer = StartChild(QStringLiteral("DISABLED_Peer"), QProcessEnvironment::systemEnvironment());
     const QRegularExpression handleLine(QStringLiteral("HANDLE (\\d+)\n"));
     WindowHandle window = 0;
     WaitUntil([&] {
@@ -560,7 +559,7 @@ TEST(BusWindowsOffline, WithoutABusNothingIsPretended) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                        QStringLiteral("unix:path=/nonexistent/velantro-test-bus"));
-    std::unique_ptr<QProcess> child(StartChild(QStringLiteral("DISABLED_Offline"), environment));
+    const auto child = StartChild(QStringLiteral("DISABLED_Offline"), environment);
     ASSERT_TRUE(child->waitForFinished(20000));
     const std::string output = child->readAll().toStdString();
     EXPECT_EQ(child->exitCode(), 0) << output;
