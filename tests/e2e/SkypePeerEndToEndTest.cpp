@@ -5,6 +5,7 @@
 #include "platform/bus/BusWindows.h"
 #include "skype/SkypeControl.h"
 #include "support/EventLoopWait.h"
+#include "support/HandshakeEvents.h"
 
 #include <QFile>
 #include <QProcess>
@@ -80,19 +81,7 @@ protected:
         ASSERT_TRUE(Windows.Connected()) << Windows.ErrorText();
         Skype = std::make_unique<TSkypeControl>(&Windows);
         Skype->IdentName = "Velantro";
-        Skype->OnAttachPending = [this](TSkypeControl&) {
-            Events.push_back("AttachPending");
-        };
-        Skype->OnAttachSuccess = [this](TSkypeControl&) {
-            Events.push_back("AttachSuccess");
-            Attached = true;
-        };
-        Skype->OnProtocol = [this](std::int32_t protocol) {
-            Events.push_back("Protocol " + std::to_string(protocol));
-        };
-        Skype->OnCurrentUserHandle = [this](std::string handle) {
-            Events.push_back("CurrentUserHandle " + handle);
-        };
+        velantro::testing::RecordHandshake(*Skype, Events, Attached);
         Skype->OnError = [this](std::int32_t code, std::string text) {
             Events.push_back("Error " + std::to_string(code) + " " + text);
         };

@@ -5,6 +5,7 @@
 
 #include "platform/DesktopServices.h"
 #include "skype/SkypeControl.h"
+#include "support/HandshakeEvents.h"
 #include "translate/LocalTranslator.h"
 
 #include <atomic>
@@ -202,19 +203,7 @@ protected:
         Skype = std::make_unique<TSkypeControl>(Windows.get());
         ASSERT_TRUE(Skype->IsHooked());
         Skype->IdentName = "Velantro";
-        Skype->OnAttachPending = [this](TSkypeControl&) {
-            Events.push_back("AttachPending");
-        };
-        Skype->OnAttachSuccess = [this](TSkypeControl&) {
-            Events.push_back("AttachSuccess");
-            Attached = true;
-        };
-        Skype->OnProtocol = [this](std::int32_t protocol) {
-            Events.push_back("Protocol " + std::to_string(protocol));
-        };
-        Skype->OnCurrentUserHandle = [this](std::string handle) {
-            Events.push_back("CurrentUserHandle " + handle);
-        };
+        velantro::testing::RecordHandshake(*Skype, Events, Attached);
         Skype->OnCopyData = [this](std::string line) {
             Lines.push_back({std::move(line), Sending});
         };
