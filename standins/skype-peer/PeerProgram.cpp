@@ -2,6 +2,7 @@
 
 #include "common/EscapedText.h"
 
+#include <fstream>
 #include <iostream>
 #include <stdexcept>
 

@@ -6,7 +6,7 @@
 #include "ChatClient.h"
 #include "SkypePeer.h"
 
-#include <fstream>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>

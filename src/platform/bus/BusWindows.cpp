@@ -302,9 +302,8 @@ struct BusWindows::Impl {
         EnumeratedTitles.clear();
         std::vector<std::pair<WindowHandle, QDBusPendingCall>> reads;
         for (const WindowHandle window : windows) {
-            if (auto title = LocalTitle(window)) {
-                EnumeratedTitles[window] = std::move(title);
-            } else {
+            // This process's own windows are read directly by ReadTitle.
+            if (!LocalTitle(window)) {
                 reads.emplace_back(window, StartTitleRead(window, QueryTimeoutMs));
             }
         }
