@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "version/ProgramInfo.h"
+
 #include <string_view>
 
 namespace velantro::app {
@@ -14,11 +16,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (arg == "--help" || arg == "-h") {
+        if (IsHelpRequest(arg)) {
             result.What = CommandLine::Action::Help;
             return result;
         }
-        if (arg == "--version") {
+        if (IsVersionRequest(arg)) {
             result.What = CommandLine::Action::Version;
             return result;
         }
@@ -51,7 +53,7 @@ std::string UsageText() {
            "                      environment variable VELANTRO_WEB_ENDPOINT, else\n"
            "                      http://localhost:8357/vl.asp); the local translation\n"
            "                      program on 127.0.0.1:4357 is used whenever it runs\n"
-           "  --help              this text\n"
+           "  --help, help        this text\n"
            "  --version           the program's version\n"
            "\n"
            "Settings live in $XDG_CONFIG_HOME/velantro.ini (else ~/.config/velantro.ini).\n";

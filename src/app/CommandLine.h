@@ -16,7 +16,7 @@ struct CommandLine {
     std::string Problem;
 };
 
-/// Reads --help, --version and --web-endpoint URL (or --web-endpoint=URL).
+/// Reads --help (or -h, or help), --version and --web-endpoint URL (or --web-endpoint=URL).
 /// Any other argument that begins with "--" is refused; the rest (Qt's own
 /// options, such as -platform) is left to Qt.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);

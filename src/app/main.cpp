@@ -9,6 +9,7 @@
 #include "translate/CurlHttpClient.h"
 #include "translate/Endpoints.h"
 #include "translate/LangCodes.h"
+#include "version/ProgramInfo.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
         std::cout << app::UsageText();
         return 0;
     case app::CommandLine::Action::Version:
-        std::cout << "velantro " << VELANTRO_VERSION << "\n";
+        std::cout << VersionText("velantro");
         return 0;
     case app::CommandLine::Action::Refuse:
         std::cerr << "velantro: " << commandLine.Problem << " (see velantro --help)\n";

@@ -6,6 +6,7 @@
 #include "PeerScript.h"
 #include "SkypePeer.h"
 #include "platform/bus/BusWindows.h"
+#include "version/ProgramInfo.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -35,7 +36,7 @@ using velantro::standins::ShowTraffic;
 using velantro::standins::SkypePeer;
 
 constexpr std::string_view Usage =
-    "usage: skype-peer [--script FILE] [--log FILE] [--user HANDLE] [--friends A,B,...]\n"
+    "Usage: skype-peer [--script FILE] [--log FILE] [--user HANDLE] [--friends A,B,...]\n"
     "                  [--echo HANDLE] [--title TITLE] [--quiet]\n"
     "Plays the chat client on the D-Bus session bus. Type \"alice: hola\" to receive a\n"
     "message from alice, \"raw LINE\" to send a line as it is, \"quit\" to end.\n";
@@ -187,8 +188,12 @@ int main(int argc, char** argv) {
     std::signal(SIGTTIN, SIG_IGN);
     QCoreApplication app(argc, argv);
     const std::vector<std::string_view> args(argv + 1, argv + argc);
-    if (!args.empty() && (args.front() == "--help" || args.front() == "-h")) {
+    if (!args.empty() && velantro::IsHelpRequest(args.front())) {
         std::cout << Usage;
+        return 0;
+    }
+    if (!args.empty() && velantro::IsVersionRequest(args.front())) {
+        std::cout << velantro::VersionText("skype-peer");
         return 0;
     }
     PeerSettings settings;

@@ -11,6 +11,7 @@
 #include "LibreTranslateEngine.h"
 #include "StandinWindow.h"
 #include "TranslatorService.h"
+#include "version/ProgramInfo.h"
 
 #include <charconv>
 #include <csignal>
@@ -43,7 +44,7 @@ struct Options {
 };
 
 void PrintUsage(std::ostream& out) {
-    out << "usage: translator [--local | --web] [--port N] [--title TEXT] [--log FILE]\n"
+    out << "Usage: translator [--local | --web] [--port N] [--title TEXT] [--log FILE]\n"
         << "                  [--engine phrasebook | apertium | libretranslate URL | apy URL]\n"
         << "  --local       be the local program: port " << LocalPort
         << ", target \"/\", a window titled \"" << DefaultLocalTitle << "\" (default)\n"
@@ -54,7 +55,8 @@ void PrintUsage(std::ostream& out) {
         << "  --log FILE    append the raw bytes of every request to FILE\n"
         << "  --engine      what translates: the phrase book (default), Apertium's\n"
         << "                program, or the LibreTranslate or APy server at URL\n"
-        << "  --help        print this and end\n";
+        << "  --help        print this and end\n"
+        << "  --version     print the release and end\n";
 }
 
 int Usage(std::string_view problem) {
@@ -77,7 +79,7 @@ std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) 
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
+        if (velantro::IsHelpRequest(arg)) {
             options.Help = true;
         } else if (arg == "--local") {
             options.Web = false;
@@ -143,6 +145,10 @@ std::unique_ptr<Engine> MakeEngine(const Options& options, const EngineNotes& no
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && velantro::IsVersionRequest(argv[1])) {
+        std::cout << velantro::VersionText("translator");
+        return 0;
+    }
     std::string problem;
     const auto options = ReadOptions(argc, argv, problem);
     if (!options) {

@@ -2,6 +2,7 @@
 // exchange and the interface file.
 
 #include "Commands.h"
+#include "version/ProgramInfo.h"
 
 #include <iostream>
 #include <string_view>
@@ -22,11 +23,19 @@ constexpr Command Commands[] = {
     {"translate", "translate [--web-endpoint URL] CODE TEXT", &velantro::tools::RunTranslate},
 };
 
-int Usage() {
-    std::cerr << "usage: velantro-cli COMMAND ARGS...\n";
+void PrintUsage(std::ostream& out) {
+    const char* lead = "Usage: ";
     for (const Command& command : Commands) {
-        std::cerr << "  velantro-cli " << command.Usage << "\n";
+        out << lead << "velantro-cli " << command.Usage << "\n";
+        lead = "  or:  ";
     }
+    out << lead << "velantro-cli --help | help | --version\n"
+        << "The developer's tool for the chat client's lines, the translation exchange and the\n"
+        << "interface file.\n";
+}
+
+int Usage() {
+    PrintUsage(std::cerr);
     return 2;
 }
 
@@ -35,6 +44,14 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 2) {
         return Usage();
+    }
+    if (velantro::IsHelpRequest(argv[1])) {
+        PrintUsage(std::cout);
+        return 0;
+    }
+    if (velantro::IsVersionRequest(argv[1])) {
+        std::cout << velantro::VersionText("velantro-cli");
+        return 0;
     }
     const std::vector<std::string_view> args(argv + 2, argv + argc);
     for (const Command& command : Commands) {
