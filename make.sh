@@ -9,6 +9,8 @@
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
 #   ./make.sh wine-test   cross-build the Windows layer with mingw-w64, test it under Wine
 #   ./make.sh format [--check] apply clang-format to every C++ file, or only check
+#   ./make.sh package  build the Debian package build/velantro_<version>_<arch>.deb
+#   ./make.sh package-test  build it, install it on a fresh Debian 12 (a chroot), remove it
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -18,7 +20,10 @@ SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
           libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
-          dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool)
+          dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool
+          help2man man-db)
+# Building the Debian package and checking it and its desktop metadata.
+PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian)
 # The translator stand-in's offline engine, for its tests and the demo.
 ENGINE_PACKAGES=(apertium apertium-eng-spa apertium-fr-es apertium-mkd-eng apertium-mkd-bul)
 # The Windows cross build and Wine; once installed, ./make.sh test runs the
@@ -61,6 +66,7 @@ test)
     if [ -n "${WINE_TESTS:-}" ]; then
         install_packages "${WINE_PACKAGES[@]}"
     fi
+    install_packages "${PACKAGING_PACKAGES[@]}"
     configure_and_build
     install_packages "${ENGINE_PACKAGES[@]}"
     ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$(nproc)" "$@"
@@ -148,14 +154,32 @@ wine-test)
     ;;
 format)
     install_packages clang-format
+    # Listed without git, which a fresh machine may not have; build folders
+    # and hidden ones are not the project's sources.
+    cpp_files() {
+        find . \( -path './build*' -o -path './.*' \) -prune -o \
+            -type f \( -name '*.cpp' -o -name '*.h' \) -print0
+    }
     if [ "${1:-}" = --check ]; then
-        git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+        cpp_files | xargs -0 clang-format --dry-run -Werror
     else
-        git ls-files '*.cpp' '*.h' | xargs clang-format -i
+        cpp_files | xargs -0 clang-format -i
     fi
     ;;
+package)
+    install_packages "${PACKAGING_PACKAGES[@]}"
+    configure_and_build
+    (cd "$BUILD_DIR" && cpack --config CPackConfig.cmake)
+    ;;
+package-test)
+    # A fresh Debian 12 made by debootstrap, kept in the build folder.
+    install_packages "${PACKAGING_PACKAGES[@]}" debootstrap
+    configure_and_build
+    (cd "$BUILD_DIR" && cpack --config CPackConfig.cmake)
+    exec bash scripts/package-test.sh "$BUILD_DIR"
+    ;;
 *)
-    sed -n '2,12p' "$0"
+    sed -n '2,14p' "$0"
     exit 2
     ;;
 esac
