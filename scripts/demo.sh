@@ -35,13 +35,29 @@ trap cleanup EXIT
 # shellcheck source=standin-waits.sh
 source "$scripts/standin-waits.sh"
 
+# Velantro always looks for the local translation program on 127.0.0.1:4357,
+# so the demo's translator needs that port for itself.
+port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+if port_taken 4357; then
+    echo "demo: port 4357 on 127.0.0.1 is already in use by another program; the demo's" >&2
+    echo "      translator must listen there, since Velantro looks for the local translation" >&2
+    echo "      program on that port. Stop that program (ss -ltnp 'sport = :4357' shows which" >&2
+    echo "      one) and run the demo again." >&2
+    exit 1
+fi
+
 headless=
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     headless=1
-    Xvfb :77 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display itself and writes its number when it is ready.
+    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
     pids+=($!)
-    export DISPLAY=:77
-    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X77 ] && break; sleep 0.05; done
+    for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+    if [ ! -s "$work/display" ]; then
+        echo "demo: the virtual display (Xvfb) did not start" >&2
+        exit 1
+    fi
+    export DISPLAY=":$(head -n 1 "$work/display")"
 fi
 
 # A real offline engine when Debian's apertium is installed; the translator
@@ -49,9 +65,16 @@ fi
 engine=()
 command -v apertium >/dev/null && engine=(--engine apertium)
 "$bin/translator" --local "${engine[@]}" --log "$work/translator.log" 2>"$work/translator.err" &
-pids+=($!)
-wait_for_port 4357
-wait_for_window "$work/translator.err"
+translator=$!
+pids+=($translator)
+# Another program may still have taken the port since the check above: the
+# translator then says so on its stderr.
+if ! (wait_for_port 4357 && wait_for_window "$work/translator.err") ||
+    ! kill -0 "$translator" 2>/dev/null; then
+    echo "demo: the translator stand-in did not start:" >&2
+    cat "$work/translator.err" >&2
+    exit 1
+fi
 echo "Translator: the local program on 127.0.0.1:4357;" \
     "$(grep -m1 '^translator: engine' "$work/translator.err" | sed 's/^translator: //')"
 
