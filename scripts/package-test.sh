@@ -7,7 +7,8 @@
 #
 # The fresh system is a debootstrap chroot of bookworm (minimal, with man-db),
 # made once and kept as BUILD/package-test/bookworm.tar; every run unpacks it
-# anew. Downloaded packages are kept beside it, so repeated runs are quick.
+# anew. Downloaded packages and package lists are kept beside it, so
+# repeated runs are quick.
 # Needs root (chroot and mounts) and Debian's mirror.
 #   scripts/package-test.sh [BUILD]
 set -euo pipefail
@@ -29,12 +30,17 @@ if [ ${#debs[@]} -ne 1 ]; then
 fi
 deb=${debs[0]}
 
-mounted=()
+# The chroot's mounts, undone before its folder is removed (also those a
+# killed run left behind), so removing it never reaches through them.
+mount_points=("$root/var/cache/apt/archives" "$root/var/lib/apt/lists" "$root/proc")
 cleanup() {
-    local i
-    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
-    rm -rf "$root"
+    local point
+    for point in "${mount_points[@]}"; do
+        while mountpoint -q "$point" 2>/dev/null; do umount -l "$point"; done
+    done
+    rm -rf --one-file-system "$root"
 }
+cleanup
 trap cleanup EXIT
 
 if [ ! -f "$pristine" ]; then
@@ -48,8 +54,7 @@ if [ ! -f "$pristine" ]; then
     rm -rf "$cache/bootstrap"
 fi
 
-rm -rf "$root"
-mkdir -p "$root" "$cache/archives/partial"
+mkdir -p "$root" "$cache/archives/partial" "$cache/lists/partial"
 tar -C "$root" -xf "$pristine"
 cat >"$root/etc/apt/sources.list" <<SOURCES
 deb $mirror bookworm main
@@ -57,11 +62,11 @@ deb $mirror bookworm-updates main
 deb $security_mirror bookworm-security main
 SOURCES
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
-# Keep what apt downloads between runs.
+# Keep what apt downloads between runs: the packages and the package lists.
 echo 'APT::Keep-Downloaded-Packages "true";' >"$root/etc/apt/apt.conf.d/90keep"
-mount -t proc proc "$root/proc" && mounted+=("$root/proc")
-mount --bind "$cache/archives" "$root/var/cache/apt/archives" &&
-    mounted+=("$root/var/cache/apt/archives")
+mount -t proc proc "$root/proc"
+mount --bind "$cache/archives" "$root/var/cache/apt/archives"
+mount --bind "$cache/lists" "$root/var/lib/apt/lists"
 cp "$deb" "$root/tmp/"
 package=/tmp/$(basename "$deb")
 
@@ -70,10 +75,10 @@ in_root() {
         HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
 }
 
-echo "== apt-get update"
+echo "== apt-get update ($SECONDS s)"
 in_root apt-get update -q >"$cache/apt-update.log" 2>&1 ||
     { cat "$cache/apt-update.log" >&2; echo "FAILED: apt-get update" >&2; exit 1; }
-echo "== apt-get install ./$(basename "$deb")"
+echo "== apt-get install ./$(basename "$deb") ($SECONDS s)"
 in_root apt-get install -y -q --no-install-recommends "$package" >"$cache/install.log" 2>&1 ||
     { cat "$cache/install.log" >&2; echo "FAILED: apt-get install" >&2; exit 1; }
 grep -E '^(The following NEW packages|Setting up velantro|[0-9]+ upgraded)' "$cache/install.log"
@@ -88,7 +93,7 @@ done
 in_root dpkg-query -L velantro >"$cache/installed-files"
 echo "$(grep -c . "$cache/installed-files") paths installed"
 
-echo "== apt-get remove velantro"
+echo "== apt-get remove velantro ($SECONDS s)"
 in_root apt-get remove -y -q velantro >"$cache/remove.log" 2>&1 ||
     { cat "$cache/remove.log" >&2; echo "FAILED: apt-get remove" >&2; exit 1; }
 grep -E '^(Removing velantro|[0-9]+ upgraded)' "$cache/remove.log"
@@ -110,7 +115,7 @@ if [ ${#left[@]} -gt 0 ]; then
 fi
 echo "every installed file is gone"
 
-echo "== ./make.sh format --check on the fresh system, which has no git"
+echo "== ./make.sh format --check on the fresh system, which has no git ($SECONDS s)"
 if in_root sh -c 'command -v git' >/dev/null; then
     echo "FAILED: the fresh system has git" >&2
     exit 1
@@ -120,4 +125,4 @@ tar -C "$source_dir" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$
 in_root bash /src/make.sh format --check >"$cache/format.log" 2>&1 ||
     { cat "$cache/format.log" >&2; echo "FAILED: ./make.sh format --check" >&2; exit 1; }
 echo "format check passed on $(cd "$root/src" && find . -name '*.cpp' -o -name '*.h' | grep -c .) files"
-echo "package test passed"
+echo "package test passed in $SECONDS s"
