@@ -3,7 +3,8 @@
 # Debian 12, the way a person would: apt-get install ./velantro_*.deb, then
 # the installed velantro --version and man -w velantro; removes it and checks
 # that every file it installed is gone. On the same fresh system, without
-# git, the format check lists and checks the sources as CI runs it.
+# git, the format check lists and checks the sources as CI runs it, and apt
+# finds every package make.sh installs.
 #
 # The fresh system is a debootstrap chroot of bookworm (minimal, with man-db),
 # made once and kept as BUILD/package-test/bookworm.tar; every run unpacks it
@@ -125,4 +126,17 @@ tar -C "$source_dir" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$
 in_root bash /src/make.sh format --check >"$cache/format.log" 2>&1 ||
     { cat "$cache/format.log" >&2; echo "FAILED: ./make.sh format --check" >&2; exit 1; }
 echo "format check passed on $(cd "$root/src" && find . -name '*.cpp' -o -name '*.h' | grep -c .) files"
+# Whatever make.sh installs for CI on a fresh machine is there to install.
+echo "== make.sh's package lists, resolved by apt on the fresh system ($SECONDS s)"
+lists=$(sed -n '/^PACKAGES=(/,/^install_packages()/{/^install_packages()/!p}' "$source_dir/make.sh")
+read -r -a wanted < <(bash -c "$lists"$'\n''echo "${PACKAGES[@]} ${PACKAGING_PACKAGES[@]}" \
+    "${ENGINE_PACKAGES[@]} ${WINE_PACKAGES[@]}"')
+if [ ${#wanted[@]} -lt 10 ]; then
+    echo "FAILED: could not read the package lists from make.sh" >&2
+    exit 1
+fi
+wanted+=(clang-format clang libclang-rt-14-dev debootstrap imagemagick python3-xlib)
+in_root apt-get install -s -q "${wanted[@]}" >"$cache/simulate.log" 2>&1 ||
+    { tail -n 20 "$cache/simulate.log" >&2; echo "FAILED: make.sh's packages" >&2; exit 1; }
+echo "${#wanted[@]} packages and their dependencies can be installed"
 echo "package test passed in $SECONDS s"
