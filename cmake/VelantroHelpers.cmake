@@ -15,11 +15,35 @@ function(velantro_target_settings target)
   endif()
 endfunction()
 
-# velantro_library(name SOURCES ... [DEPS ...]) - one static library per src/ folder.
+# velantro_include_root(out_var folder) - the include folder of one src/
+# folder (e.g. "skype", "platform/bus"): a folder in the build tree where
+# "skype/SkypeControl.h" names src/skype/SkypeControl.h and nothing else of
+# src/ is reachable. The headers are linked one by one, so a folder's
+# subfolders (each a library of its own) stay out of its include folder.
+function(velantro_include_root out_var folder)
+  string(REPLACE "/" "_" id "${folder}")
+  set(root ${CMAKE_BINARY_DIR}/include/${id})
+  file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.h)
+  file(MAKE_DIRECTORY ${root}/${folder})
+  foreach(header ${headers})
+    get_filename_component(file_name ${header} NAME)
+    if(NOT IS_SYMLINK ${root}/${folder}/${file_name})
+      file(CREATE_LINK ${header} ${root}/${folder}/${file_name} SYMBOLIC)
+    endif()
+  endforeach()
+  set(${out_var} ${root} PARENT_SCOPE)
+endfunction()
+
+# velantro_library(name SOURCES ... [DEPS ...] [PRIVATE_DEPS ...]) - one static
+# library of a src/ folder. It sees its own folder's headers and those of the
+# libraries it links, nothing else, so an include that crosses the layers the
+# wrong way does not compile; the targets that link it see its folder too.
 function(velantro_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  velantro_include_root(root ${folder})
+  target_include_directories(${name} PUBLIC ${root})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   velantro_target_settings(${name})
 endfunction()
