@@ -1,6 +1,6 @@
 #include "app/Settings.h"
 
-#include "skype/SkypeTokens.h"
+#include "common/IntegerText.h"
 
 #include <stdexcept>
 #include <string>
@@ -16,7 +16,7 @@ std::int32_t ReadSettingsInteger(std::string_view text, std::int32_t fallback) {
     if (number.find_first_of("xX") != std::string::npos) {
         return fallback;
     }
-    return skype::ReadInteger(number).value_or(fallback);
+    return common::ReadInteger(number).value_or(fallback);
 }
 
 std::int32_t TSettings::ReadInteger(std::string_view section, std::string_view key,

@@ -17,7 +17,9 @@ inline constexpr std::string_view SettingsSection = "General";
 /// Reads a setting's text as a whole number: "0x" or "0X" at the start of a
 /// text longer than two characters stands for "$"; then an optional sign and
 /// decimal digits, or "$" and hexadecimal digits, fitting 32 bits. Anything
-/// else gives fallback.
+/// else gives fallback. Unlike the protocol's integers (common::ReadInteger),
+/// "x" or "X" alone does not introduce hexadecimal digits, nor does "0x" after
+/// a sign.
 std::int32_t ReadSettingsInteger(std::string_view text, std::int32_t fallback);
 
 /// Whole numbers in one profile file.

@@ -1,6 +1,7 @@
 #include "localise/TranslationText.h"
 
-#include <limits>
+#include "common/IntegerText.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -120,57 +121,11 @@ private:
     std::string Unquoted;
 };
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return 99;
-}
-
 [[noreturn]] void ThrowMissingField(int index) {
     throw std::runtime_error("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 } // namespace
-
-std::optional<std::int32_t> ReadLanguageNumber(std::string_view field) {
-    bool negative = false;
-    if (!field.empty() && (field.front() == '+' || field.front() == '-')) {
-        negative = field.front() == '-';
-        field.remove_prefix(1);
-    }
-    int base = 10;
-    for (std::string_view prefix : {"0x", "0X", "$", "x", "X"}) {
-        if (field.starts_with(prefix)) {
-            field.remove_prefix(prefix.size());
-            base = 16;
-            break;
-        }
-    }
-    if (field.empty()) {
-        return std::nullopt;
-    }
-    // A negative value may reach the magnitude of INT32_MIN.
-    const std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + negative;
-    std::int64_t magnitude = 0;
-    for (const char c : field) {
-        const int digit = DigitValue(c);
-        if (digit >= base) {
-            return std::nullopt;
-        }
-        magnitude = magnitude * base + digit;
-        if (magnitude > limit) {
-            return std::nullopt;
-        }
-    }
-    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-}
 
 void ReadTranslationLine(std::string_view line, TTranslation& entry) {
     FieldReader fields(line);
@@ -182,7 +137,7 @@ void ReadTranslationLine(std::string_view line, TTranslation& entry) {
     if (!fields.Next(field)) {
         ThrowMissingField(1);
     }
-    const auto lang = ReadLanguageNumber(field);
+    const auto lang = common::ReadInteger(field);
     if (!lang) {
         throw std::runtime_error("'" + std::string(field) + "' is not a valid integer value");
     }

@@ -18,11 +18,8 @@ namespace velantro::localise {
 /// maxLines lines.
 std::vector<std::string_view> SplitLines(std::string_view text, std::size_t maxLines = SIZE_MAX);
 
-/// Reads a language number: decimal with an optional sign, or hexadecimal
-/// after "$", "x" or "0x"; empty unless it fits a signed 32-bit integer.
-std::optional<std::int32_t> ReadLanguageNumber(std::string_view field);
-
-/// Fills entry from one line: Key from field 1, Lang from field 2, Text from
+/// Fills entry from one line: Key from field 1, Lang from field 2 (read by
+/// common::ReadInteger), Text from
 /// field 3, each as soon as its field is taken. Throws std::runtime_error with
 /// "List index out of bounds (N)", N the first missing field counted from 0,
 /// or "'FIELD' is not a valid integer value".

@@ -2,6 +2,8 @@
 
 // Word cutting and integer reading for the chat client's text lines.
 
+#include "common/IntegerText.h"
+
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -78,9 +80,7 @@ inline std::string_view NextToken(std::string_view& text, TDelimiters delimiters
 /// The same, on a byte string held by the caller and shortened in place.
 std::string NextToken(std::string& text, TDelimiters delimiters);
 
-/// Reads an optional sign followed by decimal digits, or by hexadecimal digits
-/// after "$", "x", "X", "0x" or "0X". Empty when the word has any other form or
-/// the value does not fit a signed 32-bit integer.
-std::optional<std::int32_t> ReadInteger(std::string_view word);
+/// The protocol's integers: see common::ReadInteger.
+using common::ReadInteger;
 
 } // namespace velantro::skype

@@ -1,5 +1,6 @@
 #include "translate/CurlHttpClient.h"
 
+#include "common/AsciiText.h"
 #include "translate/Endpoints.h"
 #include "translate/SetCookie2.h"
 
@@ -34,35 +35,9 @@ void Append(Slist& list, const std::string& line) {
     list.reset(grown);
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string DescribeDuration(std::chrono::milliseconds duration) {
     const auto count = duration.count();
     return count % 1000 == 0 ? std::to_string(count / 1000) + " s" : std::to_string(count) + " ms";
-}
-
-std::string_view TrimmedValue(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 /// What the callbacks learn during one exchange.
@@ -101,11 +76,11 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
         exchange.StatusLine = content;
         exchange.Redirected = false;
         exchange.Location.clear();
-    } else if (StartsWithNoCase(content, "location:")) {
+    } else if (common::StartsWithNoCaseAscii(content, "location:")) {
         exchange.Redirected = true;
-        exchange.Location = TrimmedValue(content.substr(9));
-    } else if (StartsWithNoCase(content, "set-cookie2:")) {
-        exchange.SetCookie2Values.emplace_back(TrimmedValue(content.substr(12)));
+        exchange.Location = common::TrimBlanks(content.substr(9));
+    } else if (common::StartsWithNoCaseAscii(content, "set-cookie2:")) {
+        exchange.SetCookie2Values.emplace_back(common::TrimBlanks(content.substr(12)));
     }
     return line.size();
 }
@@ -189,10 +164,7 @@ std::optional<CookieLine> ParseCookieLine(std::string_view line) {
     if (domain.starts_with('.')) {
         domain.remove_prefix(1);
     }
-    cookie.Domain = domain;
-    std::transform(cookie.Domain.begin(), cookie.Domain.end(), cookie.Domain.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    cookie.Domain = common::LowerAscii(domain);
     cookie.TailMatch = fields[1] == "TRUE";
     cookie.Path = fields[2];
     cookie.Secure = fields[3] == "TRUE";

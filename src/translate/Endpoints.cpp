@@ -1,5 +1,7 @@
 #include "translate/Endpoints.h"
 
+#include "common/AsciiText.h"
+
 #include <cstdlib>
 #include <curl/curl.h>
 #include <memory>
@@ -47,14 +49,9 @@ EndpointAddress ParseEndpointUrl(const std::string& url) {
         Reject(url, "user names and fragments are not supported");
     }
     EndpointAddress address;
-    address.Host = UrlPart(parsed.get(), CURLUPART_HOST).value_or("");
+    address.Host = common::LowerAscii(UrlPart(parsed.get(), CURLUPART_HOST).value_or(""));
     if (address.Host.empty()) {
         Reject(url, "no host");
-    }
-    for (char& c : address.Host) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
     }
     address.HostHeader = address.Host;
     if (const auto port = UrlPart(parsed.get(), CURLUPART_PORT); port && *port != "80") {

@@ -1,5 +1,7 @@
 #include "translate/SetCookie2.h"
 
+#include "common/AsciiText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <limits>
@@ -7,39 +9,6 @@
 namespace velantro::translate {
 
 namespace {
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
-        };
-        return lower(x) == lower(y);
-    });
-}
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
-}
 
 std::string_view Unquoted(std::string_view value) {
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
@@ -77,7 +46,7 @@ public:
         while (Pos < Text.size() && Text[Pos] != '=' && Text[Pos] != ';' && Text[Pos] != ',') {
             ++Pos;
         }
-        return Trimmed(Text.substr(start, Pos - start));
+        return common::TrimBlanks(Text.substr(start, Pos - start));
     }
 
     std::string_view Value() {
@@ -93,7 +62,7 @@ public:
                 break;
             }
         }
-        return Trimmed(Text.substr(start, Pos - start));
+        return common::TrimBlanks(Text.substr(start, Pos - start));
     }
 
 private:
@@ -114,17 +83,17 @@ struct Cookie {
 void ApplyAttribute(Cookie& cookie, std::string_view name, std::string_view value,
                     std::int64_t now) {
     value = Unquoted(value);
-    if (EqualsNoCase(name, "domain")) {
-        cookie.Domain = Lower(value);
+    if (common::EqualsNoCaseAscii(name, "domain")) {
+        cookie.Domain = common::LowerAscii(value);
         if (cookie.Domain.starts_with('.')) {
             cookie.Domain.erase(0, 1);
         }
         cookie.Valid = cookie.Valid && !cookie.Domain.empty();
-    } else if (EqualsNoCase(name, "path")) {
+    } else if (common::EqualsNoCaseAscii(name, "path")) {
         cookie.Path = value;
-    } else if (EqualsNoCase(name, "secure")) {
+    } else if (common::EqualsNoCaseAscii(name, "secure")) {
         cookie.Secure = true;
-    } else if (EqualsNoCase(name, "max-age")) {
+    } else if (common::EqualsNoCaseAscii(name, "max-age")) {
         std::int64_t seconds = 0;
         const auto [end, error] =
             std::from_chars(value.data(), value.data() + value.size(), seconds);

@@ -1,5 +1,7 @@
 #include "translate/WebEncoding.h"
 
+#include "common/AsciiText.h"
+
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -29,19 +31,6 @@ constexpr char UpperHexDigits[] = "0123456789ABCDEF";
 
 bool IsAsciiAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-int HexValue(char32_t c) {
-    if (c >= '0' && c <= '9') {
-        return static_cast<int>(c - '0');
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<int>(c - 'a' + 10);
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<int>(c - 'A' + 10);
-    }
-    return -1;
 }
 
 } // namespace
@@ -80,7 +69,7 @@ std::string FormDecode(std::string_view text) {
         int value = 0;
         bool valid = !digits.empty();
         for (const char digit : digits) {
-            const int nibble = HexValue(static_cast<unsigned char>(digit));
+            const int nibble = common::HexDigitValue(digit);
             valid = valid && nibble >= 0;
             value = value * 16 + nibble;
         }
@@ -171,20 +160,12 @@ constexpr std::array<NamedReference, 5> UpperCaseNames = {{
     {u"POUND", u"GBP"},
 }};
 
-std::u16string AsciiUpper(std::u16string_view name) {
-    std::u16string upper(name);
-    for (char16_t& c : upper) {
-        if (c >= u'a' && c <= u'z') {
-            c = static_cast<char16_t>(c - u'a' + u'A');
-        }
-    }
-    return upper;
-}
-
 /// The value of a numeric reference's text after "#": an optional sign, then
 /// hexadecimal digits after "x", "X", "$", "0x" or "0X", else decimal ones,
 /// up to the first character that is not a digit. Magnitudes are capped just
 /// above the largest code point so that long digit runs cannot overflow.
+/// Unlike common::ReadInteger, which rejects such a word, it reads what
+/// digits there are: the service's references are taken as browsers take them.
 std::int64_t ReadReferenceNumber(std::u16string_view text) {
     constexpr std::int64_t Cap = 0x110000;
     bool negative = false;
@@ -202,7 +183,7 @@ std::int64_t ReadReferenceNumber(std::u16string_view text) {
     }
     std::int64_t value = 0;
     for (const char16_t c : text) {
-        const int digit = HexValue(c);
+        const int digit = common::HexDigitValue(c);
         if (digit < 0 || digit >= base) {
             break;
         }
@@ -231,7 +212,7 @@ void ResolveReference(std::u16string& out, std::u16string_view name) {
                 return;
             }
         }
-        const std::u16string upper = AsciiUpper(name);
+        const std::u16string upper = common::UpperAscii(name);
         for (const NamedReference& row : UpperCaseNames) {
             if (row.Name == upper) {
                 out += row.Result;

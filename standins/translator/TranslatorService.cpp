@@ -1,6 +1,6 @@
 #include "TranslatorService.h"
 
-#include "common/DecimalText.h"
+#include "common/IntegerText.h"
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
 
@@ -33,7 +33,7 @@ std::string AnswerRequestBody(std::string_view body, Engine& engine) {
     const std::string l1 = FormDecode(FieldValue(body, "l1").value_or(""));
     const std::u16string text = WebDecode(Utf8Decode(l1));
     const auto code =
-        velantro::tools::ReadDecimal(FormDecode(FieldValue(body, "TargetLang").value_or("")));
+        velantro::common::ReadDecimal(FormDecode(FieldValue(body, "TargetLang").value_or("")));
 
     const std::optional<Language> target = code ? LanguageFromCode(*code) : std::nullopt;
     const std::u16string translation = target ? engine.Translate(text, *target) : text;

@@ -2,7 +2,7 @@
 // program uses, endpoint choice included, and prints the translation.
 
 #include "Commands.h"
-#include "common/DecimalText.h"
+#include "common/IntegerText.h"
 #include "common/StrictUtf8.h"
 #include "platform/DesktopServices.h"
 #include "translate/CurlHttpClient.h"
@@ -51,7 +51,7 @@ int RunTranslate(CommandArgs args) {
     if (operands.size() != 2) {
         return UsageError("expected a language CODE and a TEXT");
     }
-    const auto code = ReadDecimal(operands[0]);
+    const auto code = common::ReadDecimal(operands[0]);
     if (!code || std::find(translate::LangCodes.begin(), translate::LangCodes.end(), *code) ==
                      translate::LangCodes.end()) {
         return UsageError("CODE must be 1 (English), 2 (Bulgarian), 5 (Spanish) or 6 (French), "

@@ -1,5 +1,6 @@
 #include "platform/bus/BusWindows.h"
 
+#include "common/AsciiText.h"
 #include "platform/bus/BusWindowObject.h"
 
 #include <QCoreApplication>
@@ -148,10 +149,7 @@ std::uint32_t BusMessageId(std::string_view name) {
     }
     std::uint32_t hash = 2166136261u;
     for (const char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte >= 'A' && byte <= 'Z') {
-            byte = static_cast<unsigned char>(byte - 'A' + 'a');
-        }
+        const auto byte = common::ToLowerAscii(static_cast<unsigned char>(c));
         hash = (hash ^ byte) * 16777619u;
     }
     return 0xC000u + hash % 0x4000u;

@@ -1,5 +1,7 @@
 #include "platform/ini/IniProfileFile.h"
 
+#include "common/FileDescriptor.h"
+
 // Profile files hold bytes in the system code page: no character conversion.
 // Debian's header keeps the template bodies behind SI_IMPLEMENTATION; this file
 // instantiates what it uses, so no shared library (nor ICU) is needed.
@@ -79,29 +81,6 @@ LoadResult Load(const fs::path& path, IniText& ini, bool forWriting = false) {
                                                                          : LoadResult::Failed;
 }
 
-/// Closes a file descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : Fd(fd) {}
-    ~FileDescriptor() {
-        if (Fd >= 0) {
-            ::close(Fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return Fd; }
-    bool Close() {
-        const int fd = Fd;
-        Fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int Fd;
-};
-
 bool WriteAll(int fd, const std::string& text) {
     std::size_t written = 0;
     while (written < text.size()) {
@@ -128,7 +107,7 @@ mode_t ModeOf(const fs::path& path) {
 /// path is untouched.
 bool ReplaceFile(const fs::path& path, const std::string& text) {
     std::string temporary = path.string() + ".XXXXXX";
-    FileDescriptor fd(::mkstemp(temporary.data()));
+    common::FileDescriptor fd(::mkstemp(temporary.data()));
     if (fd.Get() < 0) {
         return false;
     }
