@@ -3,11 +3,16 @@ its own port, its configuration and data in a folder of its own, accounts
 registered with prosodyctl. No root, no system service."""
 
 import getpass
+import json
 import os
+import queue
 import shutil
 import socket
 import subprocess
+import threading
 import time
+
+CONTACT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "xmpp_contact.py")
 
 
 def free_port():
@@ -103,3 +108,54 @@ VirtualHost "{self.DOMAIN}"
     @staticmethod
     def available():
         return all(shutil.which(tool) for tool in ("prosody", "prosodyctl", "openssl"))
+
+
+class Contact:
+    """An XMPP account driven by xmpp_contact.py (slixmpp), its events read
+    as they come."""
+
+    def __init__(self, server, jid, password, *extra):
+        env = dict(os.environ, XMPP_CONTACT_PASSWORD=password)
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", CONTACT, jid, "127.0.0.1", str(server.port),
+             "--ca", server.ca_file, *extra],
+            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.events = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.events.put(json.loads(line))
+
+    def wait_for(self, kind, timeout=20.0):
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                event = self.events.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                raise TimeoutError(f"no {kind} event within {timeout} s") from None
+            if event["event"] == kind:
+                return event
+
+    def send(self, to, body):
+        self.process.stdin.write((json.dumps({"send": [to, body]}) + "\n").encode())
+        self.process.stdin.flush()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.process.stdin.close()
+        self.process.stdout.close()
+
+
+def befriend(server, jid, password, friend):
+    """jid asks friend (online, accepting) for its presence from a device of
+    its own, and waits until friend is among its friends."""
+    done = subprocess.run(
+        ["/usr/bin/python3", CONTACT, jid, "127.0.0.1", str(server.port),
+         "--ca", server.ca_file, "--befriend", friend],
+        env=dict(os.environ, XMPP_CONTACT_PASSWORD=password),
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    if done.returncode != 0:
+        raise RuntimeError(f"{jid} could not befriend {friend}")

@@ -3,62 +3,19 @@ test's own on 127.0.0.1, skype-peer --xmpp for one account on the private
 session bus, and the other account driven by a plain XMPP client
 (slixmpp), the window read and driven through the accessibility tree."""
 
-import json
 import os
-import queue
 import subprocess
 import sys
-import threading
-import time
 import unittest
 
 import desktop_session
 from desktop_session import DesktopSession, wait_until
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
-from local_prosody import LocalProsody  # noqa: E402
+from local_prosody import Contact, LocalProsody, befriend  # noqa: E402
 
 BIN = None
-CONTACT = os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts", "xmpp_contact.py")
 FOOTER = " - Translated with Velantro"
-
-
-class Contact:
-    """An XMPP account on the other side, its events read as they come."""
-
-    def __init__(self, server, jid, password, *extra):
-        env = dict(os.environ, XMPP_CONTACT_PASSWORD=password)
-        self.process = subprocess.Popen(
-            ["/usr/bin/python3", CONTACT, jid, "127.0.0.1", str(server.port),
-             "--ca", server.ca_file, *extra],
-            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.events = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.events.put(json.loads(line))
-
-    def wait_for(self, kind, timeout=20.0):
-        deadline = time.monotonic() + timeout
-        while True:
-            try:
-                event = self.events.get(timeout=max(0.0, deadline - time.monotonic()))
-            except queue.Empty:
-                raise TimeoutError(f"no {kind} event within {timeout} s") from None
-            if event["event"] == kind:
-                return event
-
-    def send(self, to, body):
-        self.process.stdin.write((json.dumps({"send": [to, body]}) + "\n").encode())
-        self.process.stdin.flush()
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait()
-        self.process.stdin.close()
-        self.process.stdout.close()
 
 
 class VelantroXmppTest(unittest.TestCase):
@@ -85,12 +42,7 @@ class VelantroXmppTest(unittest.TestCase):
         online, accepts."""
         other = self.contact(friend, friend_password)
         other.wait_for("ready")
-        device = subprocess.run(
-            ["/usr/bin/python3", CONTACT, self.alice, "127.0.0.1", str(self.server.port),
-             "--ca", self.server.ca_file, "--befriend", friend],
-            env=dict(os.environ, XMPP_CONTACT_PASSWORD="alice-secret-1"),
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        self.assertEqual(device.returncode, 0)
+        befriend(self.server, self.alice, "alice-secret-1", friend)
         return other
 
     def start_peer(self, password_file):
