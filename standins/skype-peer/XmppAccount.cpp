@@ -82,6 +82,9 @@ XmppAccount::XmppAccount(XmppSettings settings, std::string password, Events eve
 }
 
 XmppAccount::~XmppAccount() {
+    // Releasing a live connection may report its end: nobody listens any more.
+    Tell = Events{};
+    Retry.stop();
     Readable.reset();
     Writable.reset();
     Conn.reset();
@@ -239,7 +242,7 @@ void XmppAccount::PushArrived(xmpp_stanza_t* iq) {
                       xmpp_stanza_get_child_by_name_and_ns(iq, "query", "jabber:iq:roster");
     if (!push) {
         // Every request must be answered; this client offers no service.
-        Stanza error(xmpp_stanza_reply_error(iq, "cancel", "service-unavailable", nullptr));
+        Stanza error(XmppMapping::IqUnavailable(Ctx.get(), iq));
         xmpp_send(Conn.get(), error.get());
         return;
     }
@@ -247,8 +250,7 @@ void XmppAccount::PushArrived(xmpp_stanza_t* iq) {
     if (outcome == XmppMapping::PushOutcome::Ignored) {
         return;
     }
-    Stanza result(xmpp_stanza_reply(iq));
-    xmpp_stanza_set_type(result.get(), "result");
+    Stanza result(XmppMapping::IqResult(Ctx.get(), iq));
     xmpp_send(Conn.get(), result.get());
     if (outcome == XmppMapping::PushOutcome::Changed && Tell.FriendsChanged) {
         Tell.FriendsChanged();

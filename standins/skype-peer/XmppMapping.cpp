@@ -133,4 +133,29 @@ xmpp_stanza_t* XmppMapping::ChatMessage(xmpp_ctx_t* ctx, std::string_view handle
     return message;
 }
 
+xmpp_stanza_t* XmppMapping::IqResult(xmpp_ctx_t* ctx, xmpp_stanza_t* request) {
+    // Built here rather than by xmpp_stanza_reply, which cannot address an
+    // answer to a request that names no sender.
+    const char* id = xmpp_stanza_get_id(request);
+    xmpp_stanza_t* answer = xmpp_iq_new(ctx, "result", id != nullptr ? id : "");
+    if (const char* from = xmpp_stanza_get_from(request)) {
+        xmpp_stanza_set_to(answer, from);
+    }
+    return answer;
+}
+
+xmpp_stanza_t* XmppMapping::IqUnavailable(xmpp_ctx_t* ctx, xmpp_stanza_t* request) {
+    xmpp_stanza_t* answer = IqResult(ctx, request);
+    xmpp_stanza_set_type(answer, "error");
+    xmpp_stanza_t* error = xmpp_stanza_new(ctx);
+    xmpp_stanza_set_name(error, "error");
+    xmpp_stanza_set_type(error, "cancel");
+    xmpp_stanza_t* condition = xmpp_stanza_new(ctx);
+    xmpp_stanza_set_name(condition, "service-unavailable");
+    xmpp_stanza_set_ns(condition, "urn:ietf:params:xml:ns:xmpp-stanzas");
+    xmpp_stanza_add_child_ex(error, condition, 0);
+    xmpp_stanza_add_child_ex(answer, error, 0);
+    return answer;
+}
+
 } // namespace velantro::standins

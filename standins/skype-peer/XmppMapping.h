@@ -54,6 +54,13 @@ public:
     static xmpp_stanza_t* ChatMessage(xmpp_ctx_t* ctx, std::string_view handle,
                                       std::string_view text, const std::string& id);
 
+    /// The answer to a request (an iq of type get or set): an empty result,
+    /// or the error that says this client offers no such service. A request
+    /// without a sender (from the server on the account's behalf) is answered
+    /// without an addressee.
+    static xmpp_stanza_t* IqResult(xmpp_ctx_t* ctx, xmpp_stanza_t* request);
+    static xmpp_stanza_t* IqUnavailable(xmpp_ctx_t* ctx, xmpp_stanza_t* request);
+
 private:
     bool FromAccountItself(xmpp_stanza_t* stanza) const;
     std::optional<IncomingMessage> Plain(xmpp_stanza_t* message) const;

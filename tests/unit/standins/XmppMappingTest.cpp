@@ -231,6 +231,40 @@ TEST_F(Roster, FriendsAreTheItemsWhosePresenceTheUserSeesAndPushesChangeThem) {
     EXPECT_EQ(mapping.OwnHandle(), "alice@example.org");
 }
 
+TEST_F(Roster, RequestsAreAnsweredWhetherOrNotTheyNameASender) {
+    // Attribute order is libstrophe's own: answers are compared field by field.
+    const auto describe = [](xmpp_stanza_t* answer) {
+        const char* to = xmpp_stanza_get_to(answer);
+        xmpp_stanza_t* error = xmpp_stanza_get_child_by_name(answer, "error");
+        xmpp_stanza_t* condition = error == nullptr ? nullptr : xmpp_stanza_get_children(error);
+        return std::string(xmpp_stanza_get_type(answer)) + " id=" + xmpp_stanza_get_id(answer) +
+               " to=" + (to != nullptr ? to : "(none)") +
+               (condition != nullptr ? std::string(" ") + xmpp_stanza_get_name(condition) + " " +
+                                           xmpp_stanza_get_ns(condition)
+                                     : std::string());
+    };
+    struct Case {
+        std::string Request;
+        std::string Result;
+        std::string Unavailable;
+    };
+    const std::string condition = " service-unavailable urn:ietf:params:xml:ns:xmpp-stanzas";
+    const std::vector<Case> cases = {
+        // A roster push from the server names no sender.
+        {"<iq type='set' id='p1'><query xmlns='jabber:iq:roster'/></iq>", "result id=p1 to=(none)",
+         "error id=p1 to=(none)" + condition},
+        {"<iq type='get' id='v' from='bob@example.org/pc'><query xmlns='jabber:iq:version'/></iq>",
+         "result id=v to=bob@example.org/pc", "error id=v to=bob@example.org/pc" + condition},
+    };
+    for (const Case& row : cases) {
+        const Stanza request = Parse(row.Request);
+        const Stanza result(XmppMapping::IqResult(Ctx.get(), request.get()));
+        const Stanza unavailable(XmppMapping::IqUnavailable(Ctx.get(), request.get()));
+        EXPECT_EQ(describe(result.get()), row.Result);
+        EXPECT_EQ(describe(unavailable.get()), row.Unavailable);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Addresses and texts
 
