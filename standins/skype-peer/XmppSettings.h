@@ -50,11 +50,6 @@ bool IsLoopbackHost(std::string_view host);
 /// the loopback address.
 void CheckXmppSettings(const XmppSettings& settings);
 
-/// The password: the first line of the file named in settings, else the
-/// environment variable (which is then removed, so no child inherits it).
-/// Throws std::runtime_error when there is none or the file cannot be read.
-std::string ReadXmppPassword(const XmppSettings& settings);
-
 /// A line of the XMPP log with the password and the contents of SASL
 /// elements (which carry it, encoded, for the PLAIN mechanism) replaced by
 /// [redacted].

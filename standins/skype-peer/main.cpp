@@ -6,6 +6,7 @@
 #include "PeerScript.h"
 #include "SkypePeer.h"
 #include "XmppAccount.h"
+#include "XmppPassword.h"
 #include "platform/bus/BusWindows.h"
 
 #include <QCoreApplication>

@@ -6,6 +6,7 @@ session bus, and the other account driven by a plain XMPP client
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 import desktop_session
@@ -119,9 +120,12 @@ class VelantroXmppTest(unittest.TestCase):
         # Velantro attaches again by itself (the handle is reported again).
         self.server.stop()
         wait_until(lambda: "connection lost" in self.read(self.peer_err), 20, "the lost line")
+        restarted = time.monotonic()
         self.server.start()
         wait_until(lambda: self.window.caption().count(" - " + self.alice) == 2, 60,
                    "the re-attach")
+        print(f"re-attached {time.monotonic() - restarted:.1f} s after the server started again",
+              file=sys.stderr)
         bob = self.contact(self.bob, "bob-secret-2")
         bob.wait_for("ready")
         bob.send(self.alice, "Gracias")
@@ -139,8 +143,10 @@ class VelantroXmppTest(unittest.TestCase):
         wrong = self.session.path("wrong.password")
         with open(wrong, "w") as file:
             file.write("not-the-password\n")
+        started = time.monotonic()
         peer = self.start_peer(wrong)
         self.assertEqual(peer.wait(60), 1)
+        print(f"refused and ended in {time.monotonic() - started:.1f} s", file=sys.stderr)
         self.assertEqual(self.read(self.peer_err).splitlines(),
                          [f"skype-peer: XMPP sign-in failed: the server did not accept the "
                           f"password of {self.alice}"])

@@ -6,6 +6,8 @@
 #include "ChatClient.h"
 #include "ConnectionProblem.h"
 #include "PeerProgram.h"
+#include "XmppAccount.h"
+#include "XmppPassword.h"
 #include "XmppSettings.h"
 
 #include <cstdio>
@@ -527,6 +529,30 @@ TEST(ChatClientOverABackend, TheBackendGivesUserFriendsAndDeliveryAndMayRefuse) 
     EXPECT_EQ(backend.Sent.back(), "bob@example.org hi again\nsecond");
     EXPECT_EQ(client.Command("GET CHATMESSAGE 1 CHATNAME").Lines.back(),
               "CHATMESSAGE 1 CHATNAME alice@example.org/bob@example.org");
+}
+
+TEST(XmppAccountOffline, MessagesAreRefusedWithTheChatClientsErrorLines) {
+    XmppSettings settings;
+    settings.Jid = "alice@example.org/velantro";
+    XmppAccount account(settings, "pw", {});
+    ChatClient client(account);
+    EXPECT_EQ(client.UserHandle(), "alice@example.org");
+    EXPECT_EQ(client.FriendsLine(), "USERS");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"MESSAGE bob@example.org/phone hi", std::string(errors::InvalidUserHandle)},
+        {"MESSAGE bo<b@example.org hi", std::string(errors::InvalidUserHandle)},
+        {"MESSAGE @example.org hi", std::string(errors::InvalidUserHandle)},
+        // A valid JID, but nothing is queued while the account is not signed in.
+        {"MESSAGE bob@example.org hi", std::string(NotConnectedError)},
+    };
+    for (const auto& [command, error] : cases) {
+        EXPECT_EQ(client.Command(command).Lines, std::vector<std::string>{error}) << command;
+    }
+    EXPECT_THAT(client.Command("GET CHATMESSAGE 1 BODY").Lines,
+                ::testing::ElementsAre(std::string(errors::InvalidMessageId)));
+
+    settings.LogPath = ::testing::TempDir() + "no-such-folder/xmpp.log";
+    EXPECT_THROW(XmppAccount(settings, "pw", {}), std::runtime_error);
 }
 
 } // namespace
