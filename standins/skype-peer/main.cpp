@@ -188,10 +188,9 @@ private:
 };
 
 /// The XMPP account behind the chat client, reporting to the peer once it
-/// exists. Throws when the password cannot be read or the log written.
-std::unique_ptr<XmppAccount> OpenAccount(const PeerSettings& settings,
+/// exists. Throws when its log cannot be written.
+std::unique_ptr<XmppAccount> OpenAccount(const PeerSettings& settings, std::string password,
                                          std::optional<SkypePeer>& peer) {
-    velantro::standins::CheckXmppSettings(settings.Xmpp);
     XmppAccount::Events events;
     events.SignedIn = [&peer] {
         if (peer) {
@@ -225,8 +224,7 @@ std::unique_ptr<XmppAccount> OpenAccount(const PeerSettings& settings,
             std::cout << "xmpp: " << line << std::endl;
         };
     }
-    return std::make_unique<XmppAccount>(
-        settings.Xmpp, velantro::standins::ReadXmppPassword(settings.Xmpp), std::move(events));
+    return std::make_unique<XmppAccount>(settings.Xmpp, std::move(password), std::move(events));
 }
 
 } // namespace
@@ -254,12 +252,12 @@ int main(int argc, char** argv) {
     }
 
     std::ofstream log;
-    std::optional<SkypePeer> peer;
-    std::unique_ptr<XmppAccount> account;
+    std::string password;
     try {
         OpenPeerLog(settings, log);
         if (!settings.Xmpp.Jid.empty()) {
-            account = OpenAccount(settings, peer);
+            velantro::standins::CheckXmppSettings(settings.Xmpp);
+            password = velantro::standins::ReadXmppPassword(settings.Xmpp);
         }
     } catch (const std::exception& error) {
         std::cerr << "skype-peer: " << error.what() << "\n";
@@ -270,6 +268,18 @@ int main(int argc, char** argv) {
     if (!windows.Connected()) {
         std::cerr << "skype-peer: " << windows.ErrorText() << "\n";
         return 1;
+    }
+    // Everything below goes before the bus windows do; the peer goes first
+    // of all (see the end), while the client and the account it uses remain.
+    std::optional<SkypePeer> peer;
+    std::unique_ptr<XmppAccount> account;
+    try {
+        if (!settings.Xmpp.Jid.empty()) {
+            account = OpenAccount(settings, std::move(password), peer);
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "skype-peer: " << error.what() << "\n";
+        return 2;
     }
     ChatClient client = account ? ChatClient(*account) : ChatClient(settings.Client);
     try {
@@ -308,5 +318,7 @@ int main(int argc, char** argv) {
                   << " on the session bus, user " << client.UserHandle()
                   << "; waiting for a program to attach" << std::endl;
     }
-    return app.exec();
+    const int status = app.exec();
+    peer.reset();
+    return status;
 }
