@@ -17,11 +17,9 @@ namespace velantro::app {
 
 namespace {
 
-/// Room around a tab's text, each side.
-constexpr int TextMargin = 6;
 /// The tab rows never take so much height that the page shows fewer lines
 /// than this.
-constexpr int PageLinesKept = 4;
+constexpr int PageLinesKept = 3;
 
 } // namespace
 
@@ -46,15 +44,36 @@ public:
         return tabFont;
     }
 
-    /// The width the text asks for; bold, so that marking never reflows rows.
-    int WantedWidth() const {
-        return QFontMetrics(TabFont(true)).horizontalAdvance(FullText) + 2 * TextMargin + 2;
+    /// The style's size of a tab whose text is textWidth wide.
+    QSize TabSize(int textWidth) const {
+        QStyleOptionTab option;
+        option.initFrom(this);
+        option.shape = QTabBar::RoundedNorth;
+        const int padding = style()->pixelMetric(QStyle::PM_TabBarTabHSpace, &option, this);
+        const QSize contents(textWidth + padding, QFontMetrics(TabFont(true)).height());
+        // As tall as the classic control's tabs: the text and a little air, so
+        // that several rows leave the page room.
+        return {style()->sizeFromContents(QStyle::CT_TabBarTab, &option, contents, this).width(),
+                contents.height() + 6};
     }
 
+    /// The style's own room around a tab's text: its frame and padding.
+    int Chrome() const { return TabSize(0).width(); }
+
+    /// The width the text asks for; bold, so that marking never reflows rows.
+    int WantedWidth() const {
+        return QFontMetrics(TabFont(true)).horizontalAdvance(FullText) + Chrome();
+    }
+
+    QSize sizeHint() const override { return TabSize(WantedWidth() - Chrome()); }
+
     void SetWidth(int width) {
-        const int room = width - 2 * TextMargin - 2;
-        const QString shown =
-            QFontMetrics(TabFont(true)).elidedText(FullText, Qt::ElideMiddle, std::max(room, 0));
+        const QFontMetrics metrics(TabFont(true));
+        const int room = std::max(width - Chrome(), 0);
+        // Advances are rounded: the text's own width always fits its own tab.
+        const QString shown = metrics.horizontalAdvance(FullText) <= room
+                                  ? FullText
+                                  : metrics.elidedText(FullText, Qt::ElideMiddle, room);
         // "&" would read as a mnemonic; the text is shown as it is.
         setText(QString(shown).replace(QLatin1Char('&'), QLatin1String("&&")));
         setToolTip(shown == FullText ? QString() : FullText);
@@ -96,16 +115,35 @@ public:
     int Current = -1;
     std::function<void(int)> Choose;
 
-    int RowHeight() const { return QFontMetrics(font()).height() + 10; }
+    int RowHeight() const {
+        return Tabs.empty() ? QFontMetrics(font()).height() + 10
+                            : Tabs.front()->sizeHint().height();
+    }
 
-    /// The tabs' rectangles for rows of this width, in page order.
+    /// The tabs' rectangles for rows of this width, in page order. Every row
+    /// but the last is stretched to the full width, as the classic control
+    /// does, so that the rows read as one block above the page.
     std::vector<QRect> Arrange(int width) const {
         std::vector<QRect> places;
+        std::size_t rowStart = 0;
         int x = 0;
         int y = 0;
+        const auto stretchRow = [&](std::size_t end) {
+            const int count = static_cast<int>(end - rowStart);
+            const int spare = width - x;
+            int shift = 0;
+            for (std::size_t i = rowStart; i < end; ++i) {
+                const int share = spare / count + (static_cast<int>(i - rowStart) < spare % count);
+                places[i].translate(shift, 0);
+                places[i].setWidth(places[i].width() + share);
+                shift += share;
+            }
+        };
         for (const PageTab* tab : Tabs) {
             const int tabWidth = std::min(tab->WantedWidth(), std::max(width, 1));
             if (x > 0 && x + tabWidth > width) {
+                stretchRow(places.size());
+                rowStart = places.size();
                 x = 0;
                 y += RowHeight();
             }
