@@ -2,6 +2,7 @@
 
 #include "app/DesktopNotifications.h"
 #include "app/DisplayText.h"
+#include "app/PageLog.h"
 #include "app/Settings.h"
 #include "app/TPageControl.h"
 #include "localise/TranslateInterface.h"
@@ -116,24 +117,6 @@ public:
 };
 
 } // namespace
-
-/// The log on a conversation page, named "Memo".
-class PageLog final : public ConversationLog {
-public:
-    explicit PageLog(QPlainTextEdit* memo)
-        : Memo(memo) {}
-
-    void AppendLine(std::u16string_view text) override {
-        // Cut first: the page lays out what it is given, and a line of a
-        // million characters would stop the window for minutes.
-        QString line = FromUtf16(ShownEntry(text));
-        line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        Memo->appendPlainText(line);
-    }
-
-    QPlainTextEdit* Memo;
-};
 
 TMainForm::TMainForm(Services services)
     : HTTP(std::move(services.HTTP))
