@@ -172,6 +172,11 @@ public:
             Tabs[i]->Focused = hasFocus() && static_cast<int>(i) == Current;
             Tabs[i]->update();
         }
+        // A screen reader follows the focus: it is on the current tab.
+        if (hasFocus() && Current >= 0 && QAccessible::isActive()) {
+            QAccessibleEvent focus(Tabs[static_cast<std::size_t>(Current)], QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
+        }
     }
 
 protected:

@@ -376,6 +376,24 @@ private slots:
         }
         QCOMPARE(form->focusWidget(), form->SendMessage);
         QCOMPARE(form->SendMessage->toPlainText(), QString());
+
+        // Tab from "To" reaches the tab rows, in the window's order; there the
+        // arrows page and stop at the ends.
+        form->ToUsers->setFocus();
+        QTest::keyClick(form->ToUsers, Qt::Key_Tab);
+        QWidget* rows = QApplication::focusWidget();
+        QVERIFY(rows != nullptr && pages.isAncestorOf(rows));
+        const struct {
+            Qt::Key Key;
+            int Current;
+        } arrows[] = {{Qt::Key_Left, 0},  {Qt::Key_Left, 0}, {Qt::Key_End, 2},
+                      {Qt::Key_Right, 2}, {Qt::Key_Home, 0}, {Qt::Key_Right, 1}};
+        for (const auto& arrow : arrows) {
+            QTest::keyClick(rows, arrow.Key);
+            QCOMPARE(pages.currentIndex(), arrow.Current);
+        }
+        QTest::keyClick(rows, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->SendIn);
     }
 
     void theKeyboardWritesAndSendsTheMessage() {
