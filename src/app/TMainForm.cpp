@@ -572,7 +572,9 @@ void TMainForm::ShowPages() {
 }
 
 void TMainForm::AppendToCaption(std::string_view text) {
-    setWindowTitle(windowTitle() + FromEightBit(text));
+    // The text holds the user's own handle: shown, like every handle, with
+    // its control and direction characters as symbols.
+    setWindowTitle(windowTitle() + FromUtf16(HandleText(text)));
 }
 
 bool TMainForm::ShowOriginalText() const {

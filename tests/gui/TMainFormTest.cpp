@@ -501,6 +501,15 @@ private slots:
         QCOMPARE(SentMessages(),
                  std::vector<std::string>{"MESSAGE " + handle + " ok - Translated with Velantro"});
         QCOMPARE(form->PageControl1->count(), 1); // the same page: its identity is the handle
+
+        // The user's own handle, in the caption and at the start of own entries.
+        Deliver("CURRENTUSERHANDLE me\x07\xE2\x81\xA6");
+        QCOMPARE(form->windowTitle(),
+                 QString::fromUtf16(u"Velantro 1.0:01 - maria - me\u2407\uFFFD"));
+        form->SendMessage->setPlainText("Bye");
+        form->btnSend->click();
+        QCOMPARE(Memo(*form, 0).split('\n').last(),
+                 QString::fromUtf16(u"me\u2407\uFFFD: Bye (ok)"));
     }
 
     void unreadTabsAreMarkedUntilShown() {
