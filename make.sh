@@ -102,6 +102,8 @@ bench)
     /usr/bin/python3 bench/startup_memory.py "$bin"
     echo "== 1,000 incoming messages, beside the translator's own time per request (lower is better)"
     /usr/bin/python3 bench/message_burst.py "$bin"
+    echo "== appending to a page: by the entries already there, by the entry's length (CPU time, flat then flat past the cut)"
+    "$bin/page_log_bench"
     ;;
 sanitize)
     # A folder of its own, so the test build is not reconfigured. A sanitizer
