@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for everything: installs what is missing on Debian 12,
 # configures, builds and runs.
-#   ./make.sh demo     build and run the demo
+#   ./make.sh demo     build and run the demo (demo --xmpp: with a real XMPP account)
 #   ./make.sh test     build and run every test through ctest (WINE_TESTS=1: the Wine tests too)
 #   ./make.sh build    configure and build only
 #   ./make.sh bench    build and run the benchmarks, each beside its baseline
@@ -21,7 +21,7 @@ SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
           libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
           dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool
-          help2man man-db)
+          libstrophe-dev prosody python3-slixmpp openssl help2man man-db)
 # Building the Debian package and checking it and its desktop metadata.
 PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian)
 # The translator stand-in's offline engine, for its tests and the demo.
@@ -74,6 +74,10 @@ test)
 demo)
     configure_and_build
     install_packages imagemagick "${ENGINE_PACKAGES[@]}"
+    if [ "${1:-}" = --xmpp ]; then
+        shift
+        exec /usr/bin/python3 scripts/demo_xmpp.py "$BUILD_DIR" "$@"
+    fi
     exec bash scripts/demo.sh "$BUILD_DIR" "$@"
     ;;
 bench)
@@ -98,6 +102,8 @@ bench)
     /usr/bin/python3 bench/startup_memory.py "$bin"
     echo "== 1,000 incoming messages, beside the translator's own time per request (lower is better)"
     /usr/bin/python3 bench/message_burst.py "$bin"
+    echo "== appending to a page: by the entries already there, by the entry's length (CPU time, flat then flat past the cut)"
+    "$bin/page_log_bench"
     ;;
 sanitize)
     # A folder of its own, so the test build is not reconfigured. A sanitizer

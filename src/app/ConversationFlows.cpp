@@ -1,5 +1,6 @@
 #include "app/ConversationFlows.h"
 
+#include "app/DisplayText.h"
 #include "translate/LangCodes.h"
 #include "translate/Utf8Encode.h"
 #include "translate/WebEncoding.h"
@@ -17,19 +18,6 @@ namespace {
 
 constexpr std::int32_t BulgarianCode = 2;
 
-/// A handle (bytes in the system's code page, UTF-8 here) as shown text. A
-/// handle that is not UTF-8 keeps one character per byte rather than vanishing.
-std::u16string HandleText(std::string_view handle) {
-    std::u16string text = translate::Utf8Decode(handle);
-    if (text.empty() && !handle.empty()) {
-        text.assign(handle.begin(), handle.end());
-        for (char16_t& unit : text) {
-            unit = static_cast<unsigned char>(unit);
-        }
-    }
-    return text;
-}
-
 std::string TooLongText(std::size_t messageBytes, std::string_view target) {
     const std::size_t overhead = std::string_view("MESSAGE ").size() + target.size() + 1;
     const std::size_t room = skype::TSkypeControl::MaxCommandLength > overhead
@@ -43,6 +31,18 @@ std::string TooLongText(std::size_t messageBytes, std::string_view target) {
 }
 
 } // namespace
+
+std::u16string IncomingEntry(std::string_view handle, std::u16string_view translation,
+                             std::u16string_view original, bool showOriginal) {
+    std::u16string entry = HandleText(handle) + u": ";
+    entry += translation;
+    if (showOriginal && !original.empty()) {
+        entry += u" (";
+        entry += original;
+        entry += u")";
+    }
+    return entry;
+}
 
 std::u16string_view FooterFor(std::int32_t languageCode) {
     return languageCode == BulgarianCode ? BulgarianFooter : EnglishFooter;
@@ -126,13 +126,15 @@ void ConversationFlows::Show(std::int32_t id) {
     View.ShowPages();
     const std::int32_t code = LangCodeFromComboIndex(View.ReceiveLanguageIndex());
     // On failure the error leaves here and the atom stays, with both pieces.
-    const std::u16string translation = TranslateText(translate::Utf8Decode(body), code);
+    const std::u16string original = translate::Utf8Decode(body);
+    const std::u16string translation = TranslateText(original, code);
     QueueAtom* shown = Queue.Find(id);
     if (shown == nullptr) {
         return;
     }
-    log->AppendLine(HandleText(from) + u": " + translation);
+    log->AppendLine(IncomingEntry(from, translation, original, View.ShowOriginalText()));
     Queue.Unlink(*shown);
+    View.MessageShown(from, translation);
 }
 
 void ConversationFlows::SkypeControlAttachSuccess() {

@@ -25,6 +25,12 @@ inline constexpr std::u16string_view EnglishFooter = u" - Translated with Velant
 inline constexpr std::u16string_view BulgarianFooter =
     u" - \u041f\u0440\u0435\u0432\u0435\u0434\u0435\u043d\u043e \u0441\u044a\u0441 Velantro";
 
+/// The entry of a received message: "handle: translation", and with
+/// showOriginal (and an original) " (original)" after it, the mirror of a
+/// sent message's entry.
+std::u16string IncomingEntry(std::string_view handle, std::u16string_view translation,
+                             std::u16string_view original, bool showOriginal);
+
 /// The footer for an outgoing message in the language with this code.
 std::u16string_view FooterFor(std::int32_t languageCode);
 

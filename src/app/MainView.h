@@ -46,6 +46,11 @@ public:
     /// Makes the page control visible.
     virtual void ShowPages() = 0;
 
+    /// Whether received entries carry the original text after the translation.
+    virtual bool ShowOriginalText() const { return false; }
+    /// A received message from handle was written to its page.
+    virtual void MessageShown(const std::string& /*handle*/, std::u16string_view /*translation*/) {}
+
     /// Appends text (8-bit) to the window's caption.
     virtual void AppendToCaption(std::string_view text) = 0;
 };

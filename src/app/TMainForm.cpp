@@ -1,20 +1,30 @@
 #include "app/TMainForm.h"
 
+#include "app/DesktopNotifications.h"
+#include "app/DisplayText.h"
+#include "app/PageLog.h"
 #include "app/Settings.h"
+#include "app/TPageControl.h"
 #include "localise/TranslateInterface.h"
 #include "translate/LangCodes.h"
 #include "translate/Translate.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -87,6 +97,16 @@ void SelectIndex(QComboBox* list, std::int32_t index) {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
 
+/// The window presents itself to screen readers as a frame, the role by which
+/// they announce a program's window (a plain widget would be a filler).
+QAccessibleInterface* FormAccessible(const QString& classname, QObject* object) {
+    if (classname == QLatin1String(TMainForm::staticMetaObject.className()) &&
+        object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    return nullptr;
+}
+
 /// Restores the arrow cursor when the exchange ends, however it ends.
 class WaitCursor {
 public:
@@ -97,22 +117,6 @@ public:
 };
 
 } // namespace
-
-/// The log on a conversation page, named "Memo".
-class PageLog final : public ConversationLog {
-public:
-    explicit PageLog(QPlainTextEdit* memo)
-        : Memo(memo) {}
-
-    void AppendLine(std::u16string_view text) override {
-        QString line = FromUtf16(text);
-        line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        Memo->appendPlainText(line);
-    }
-
-    QPlainTextEdit* Memo;
-};
 
 TMainForm::TMainForm(Services services)
     : HTTP(std::move(services.HTTP))
@@ -125,6 +129,11 @@ TMainForm::TMainForm(Services services)
                              : [this](const std::string& message) { ShowErrorBox(message); },
           [this](std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); })
     , Messages(services.Messages, Errors) {
+    static const bool accessibleFormKnown = [] {
+        QAccessible::installFactory(FormAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleFormKnown);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QString::fromLatin1(DesignCaption));
     SkypeControl = std::make_unique<skype::TSkypeControl>(&Messages);
@@ -135,8 +144,11 @@ TMainForm::TMainForm(Services services)
     Conversations = std::make_unique<ConversationFlows>(
         static_cast<MainView&>(*this), *SkypeControl,
         [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); });
+    Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
     BindEvents();
     FormCreate();
+    // Typing at start goes into the message, never into a language list.
+    SendMessage->setFocus();
 }
 
 TMainForm::~TMainForm() {
@@ -157,17 +169,21 @@ void TMainForm::CreateControls() {
     btnSend->setObjectName(QStringLiteral("btnSend"));
     btnSend->setAutoDefault(false);
     btnSend->setEnabled(false);
+    btnSend->installEventFilter(this);
+    SendMessage->installEventFilter(this);
     l_Send_To = Label(this, "l_Send_To", "To", Qt::AlignLeft);
     ToUsers = new QComboBox(this);
     ToUsers->setObjectName(QStringLiteral("ToUsers"));
     ToUsers->setEditable(false);
-    PageControl1 = new QTabWidget(this);
+    PageControl1 = new TPageControl(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setUsesScrollButtons(false); // tabs wrap onto several rows
     PageControl1->setAccessibleName(QStringLiteral("Conversations"));
     PageControl1->hide();
     l_in = Label(this, "l_in", "in", Qt::AlignRight);
     SendIn = LanguageList(this, "SendIn");
+    mnShowOriginal = new QAction(QStringLiteral("Show original text"), this);
+    mnShowOriginal->setObjectName(QStringLiteral("mnShowOriginal"));
+    mnShowOriginal->setCheckable(true);
     l_Translate_To->setBuddy(TranslateTo);
     l_Send_To->setBuddy(ToUsers);
     l_in->setBuddy(SendIn);
@@ -236,8 +252,28 @@ void TMainForm::BindEvents() {
     };
     connect(SendMessage, &QPlainTextEdit::textChanged, this,
             [this] { Guarded(Errors, [this] { Conversations->SendMessageChange(); }); });
-    connect(btnSend, &QPushButton::clicked, this,
-            [this] { Guarded(Errors, [this] { Conversations->btnSendClick(); }); });
+    connect(btnSend, &QPushButton::clicked, this, [this] {
+        Guarded(Errors, [this] {
+            const std::string target = ContactText();
+            const int language = SendIn->currentIndex();
+            Conversations->btnSendClick();
+            SendLanguages[target] = language;
+        });
+        // The next keys typed belong to the next message, not to "To".
+        SendMessage->setFocus();
+    });
+    // A partner chosen in "To" brings back the language last sent to them.
+    connect(ToUsers, &QComboBox::currentIndexChanged, this, [this] {
+        const auto found = SendLanguages.find(ContactText());
+        if (found != SendLanguages.end()) {
+            SelectIndex(SendIn, found->second);
+        }
+    });
+    connect(PageControl1, &TPageControl::currentChanged, this, [this](int index) {
+        if (isActiveWindow()) {
+            PageShown(index);
+        }
+    });
     // Only the user's choice relabels: setting the selection from the
     // settings does not raise this.
     connect(TranslateTo, &QComboBox::activated, this,
@@ -368,6 +404,12 @@ localise::TComponent TMainForm::ApplicationComponents() {
                                {},
                                {}});
     form.Components.push_back({"SendIn", 0, {}, {}, {}});
+    form.Components.push_back(
+        {"mnShowOriginal",
+         localise::ckMenuItem,
+         caption([this](const QString& t) { mnShowOriginal->setText(LiteralMnemonics(t)); }),
+         {},
+         {}});
     form.Components.push_back({"HTTP", 0, {}, {}, {}});
     TComponent application{"", 0, {}, {}, {}};
     application.Components.push_back(std::move(form));
@@ -386,14 +428,51 @@ void TMainForm::UpdateAccessibleNames() {
     TranslateTo->setAccessibleName(l_Translate_To->text());
     ToUsers->setAccessibleName(l_Send_To->text());
     SendIn->setAccessibleName(l_in->text());
-    SendMessage->setAccessibleName(btnSend->text().remove(QLatin1Char('&')));
+    SendMessage->setAccessibleName(InterfaceText("MainForm.SendMessage", "Message"));
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        DescribeTab(index);
+    }
+}
+
+QString TMainForm::InterfaceText(const char* key, const char* text) const {
+    const std::int32_t found = localise::FindTranslation(
+        key, translate::LangCodeFromComboIndex(TranslateTo->currentIndex()));
+    return found < 0 ? QString::fromLatin1(text)
+                     : FromUtf16(localise::Translations()[static_cast<std::size_t>(found)].Text);
+}
+
+void TMainForm::DescribeTab(int index) {
+    PageControl1->setTabDescription(
+        index, PageControl1->isTabMarked(index)
+                   ? InterfaceText("MainForm.sUnread", "Unread messages")
+                   : InterfaceText("MainForm.sNoUnread", "No unread messages"));
 }
 
 void TMainForm::SetPageCaption(int index, const std::string& caption) {
     PageCaptions.at(static_cast<std::size_t>(index)) = caption;
-    const QString text = FromEightBit(caption);
-    PageControl1->setTabText(index, LiteralMnemonics(text));
+    // Shown with its control and direction characters as symbols; the
+    // caption itself stays the page's identity.
+    const QString text = FromUtf16(HandleText(caption));
+    PageControl1->setTabText(index, text);
     PageLogs.at(static_cast<std::size_t>(index))->Memo->setAccessibleName(text);
+}
+
+int TMainForm::PageIndex(const std::string& handle) const {
+    for (std::size_t i = 0; i < PageCaptions.size(); ++i) {
+        if (PageCaptions[i] == handle) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void TMainForm::PageShown(int index) {
+    if (index < 0 || index >= PageControl1->count()) {
+        return;
+    }
+    PageControl1->setTabMarked(index, false);
+    DescribeTab(index);
+    Notifications->Withdraw(PageCaptions.at(static_cast<std::size_t>(index)));
 }
 
 std::int32_t TMainForm::ReceiveLanguageIndex() const {
@@ -413,7 +492,8 @@ std::string TMainForm::ContactText() const {
 void TMainForm::SelectContact(std::string_view handle) {
     const QString wanted = FromEightBit(handle);
     for (int i = 0; i < ToUsers->count(); ++i) {
-        if (ToUsers->itemText(i).compare(wanted, Qt::CaseInsensitive) == 0) {
+        if (FromEightBit(ToUsers->itemData(i).toByteArray().toStdString())
+                .compare(wanted, Qt::CaseInsensitive) == 0) {
             ToUsers->setCurrentIndex(i);
             return;
         }
@@ -428,10 +508,12 @@ void TMainForm::SetContacts(const std::vector<std::string>& handles) {
         // Sorted without regard to case; an equal item goes after its equals.
         int position = 0;
         while (position < ToUsers->count() &&
-               ToUsers->itemText(position).compare(text, Qt::CaseInsensitive) <= 0) {
+               FromEightBit(ToUsers->itemData(position).toByteArray().toStdString())
+                       .compare(text, Qt::CaseInsensitive) <= 0) {
             ++position;
         }
-        ToUsers->insertItem(position, text, QByteArray::fromStdString(handle));
+        ToUsers->insertItem(position, FromUtf16(HandleText(handle)),
+                            QByteArray::fromStdString(handle));
     }
     ToUsers->setCurrentIndex(ToUsers->count() > 0 ? 0 : -1);
 }
@@ -463,14 +545,26 @@ ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
     memo->setReadOnly(true);
     memo->setFrameShape(QFrame::Box);
     memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(memo, &QWidget::customContextMenuRequested, this, [this, memo](const QPoint& at) {
+        LogContextMenu(memo, at)->exec(memo->mapToGlobal(at));
+    });
     auto* fill = new QVBoxLayout(page);
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(memo);
-    PageControl1->addTab(page, QString());
-    PageCaptions.emplace_back();
+    PageCaptions.emplace_back(handle);
     PageLogs.push_back(std::make_unique<PageLog>(memo));
+    PageControl1->addTab(page, QString());
     SetPageCaption(PageControl1->count() - 1, handle);
+    DescribeTab(PageControl1->count() - 1);
     return PageLogs.back().get();
+}
+
+std::unique_ptr<QMenu> TMainForm::LogContextMenu(QPlainTextEdit* memo, const QPoint& position) {
+    std::unique_ptr<QMenu> menu(memo->createStandardContextMenu(position));
+    menu->addSeparator();
+    menu->addAction(mnShowOriginal);
+    return menu;
 }
 
 void TMainForm::ShowPages() {
@@ -478,7 +572,54 @@ void TMainForm::ShowPages() {
 }
 
 void TMainForm::AppendToCaption(std::string_view text) {
-    setWindowTitle(windowTitle() + FromEightBit(text));
+    // The text holds the user's own handle: shown, like every handle, with
+    // its control and direction characters as symbols.
+    setWindowTitle(windowTitle() + FromUtf16(HandleText(text)));
+}
+
+bool TMainForm::ShowOriginalText() const {
+    return mnShowOriginal->isChecked();
+}
+
+void TMainForm::MessageShown(const std::string& handle, std::u16string_view translation) {
+    const int index = PageIndex(handle);
+    const bool onShow = isActiveWindow() && index == PageControl1->currentIndex();
+    if (index >= 0 && !onShow) {
+        PageControl1->setTabMarked(index, true);
+        DescribeTab(index);
+    }
+    if (!isActiveWindow()) {
+        QApplication::alert(this);
+        Notifications->Notify(handle, FromUtf16(HandleText(handle)), FromUtf16(translation));
+    }
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    // Coming back to the window shows its current page again.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        PageShown(PageControl1->currentIndex());
+    }
+    QWidget::changeEvent(event);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (enter && watched == btnSend) {
+        btnSend->click(); // the focused Send button answers Enter as it does Space
+        return true;
+    }
+    if (enter && watched == SendMessage && (key->modifiers() & Qt::ControlModifier) != 0) {
+        // Ctrl+Enter sends; Enter alone starts a new line.
+        if (btnSend->isEnabled()) {
+            btnSend->click();
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace velantro::app

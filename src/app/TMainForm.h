@@ -18,19 +18,23 @@
 #include "translate/HttpClient.h"
 
 #include <QWidget>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
-class QTabWidget;
 
 namespace velantro::app {
 
+class DesktopNotifications;
 class PageLog;
+class TPageControl;
 
 class TMainForm final : public QWidget, private MainView {
     Q_OBJECT
@@ -61,10 +65,12 @@ public:
     QPushButton* btnSend = nullptr;
     QLabel* l_Send_To = nullptr;
     QComboBox* ToUsers = nullptr;
-    QTabWidget* PageControl1 = nullptr;
+    TPageControl* PageControl1 = nullptr;
     QLabel* l_in = nullptr;
     QComboBox* SendIn = nullptr;
     std::unique_ptr<translate::HttpClient> HTTP;
+    /// "Show original text", in every log's context menu; off at every start.
+    QAction* mnShowOriginal = nullptr;
 
     /// Relabels the application in the language of the "Receive in" choice.
     void TranslateToChange();
@@ -78,8 +84,13 @@ public:
 
     const ConversationFlows& Flows() const { return *Conversations; }
 
+    /// The context menu of a page's log: the log's own actions and the view's.
+    std::unique_ptr<QMenu> LogContextMenu(QPlainTextEdit* memo, const QPoint& position);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
@@ -90,6 +101,12 @@ private:
     void ShowErrorBox(const std::string& message);
     void UpdateAccessibleNames();
     void SetPageCaption(int index, const std::string& caption);
+    int PageIndex(const std::string& handle) const;
+    /// The page at index is in front of the user: its mark and bubble go.
+    void PageShown(int index);
+    void DescribeTab(int index);
+    /// A text of the interface file for the "Receive in" language, or text.
+    QString InterfaceText(const char* key, const char* text) const;
 
     // MainView
     std::int32_t ReceiveLanguageIndex() const override;
@@ -103,6 +120,8 @@ private:
     ConversationLog* FindOrCreatePage(const std::string& handle) override;
     void ShowPages() override;
     void AppendToCaption(std::string_view text) override;
+    bool ShowOriginalText() const override;
+    void MessageShown(const std::string& handle, std::u16string_view translation) override;
 
     platform::WindowTitles& Titles;
     platform::ProfileFile& Profile;
@@ -114,6 +133,9 @@ private:
     /// Each page's caption as 8-bit text, the page's identity; the tab shows it.
     std::vector<std::string> PageCaptions;
     std::vector<std::unique_ptr<PageLog>> PageLogs;
+    DesktopNotifications* Notifications = nullptr;
+    /// The "in" language of the last send to each partner, for this run.
+    std::map<std::string, int> SendLanguages;
 };
 
 } // namespace velantro::app

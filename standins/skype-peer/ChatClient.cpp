@@ -52,6 +52,16 @@ Answer Error(std::string_view line) {
     return Lines({std::string(line)});
 }
 
+} // namespace
+
+std::int64_t SecondsNow() {
+    return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count());
+}
+
+namespace {
+
 std::string UsersLine(const std::vector<std::string>& handles) {
     std::string line = "USERS";
     for (std::size_t i = 0; i < handles.size(); ++i) {
@@ -64,12 +74,16 @@ std::string UsersLine(const std::vector<std::string>& handles) {
 } // namespace
 
 ChatClient::ChatClient(Options options)
-    : Clock([] {
-        return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                                             std::chrono::system_clock::now().time_since_epoch())
-                                             .count());
-    })
-    , Config(std::move(options)) {}
+    : OwnBackend(std::make_unique<ScriptBackend>(std::move(options))) {
+    Backend = OwnBackend.get();
+}
+
+ChatClient::ChatClient(ChatBackend& backend)
+    : Backend(&backend) {}
+
+std::string ChatClient::FriendsLine() const {
+    return UsersLine(Backend->Friends());
+}
 
 Answer ChatClient::Command(std::string_view line) {
     std::string_view rest = line;
@@ -108,8 +122,8 @@ Answer ChatClient::Protocol(std::string_view rest) {
     }
     // The client speaks protocols 1 to 4 and offers the highest one it shares.
     const std::int32_t offered = std::clamp(*asked, 1, 4);
-    Answer answer =
-        Lines({"PROTOCOL " + std::to_string(offered), "CURRENTUSERHANDLE " + Config.UserHandle});
+    Answer answer = Lines(
+        {"PROTOCOL " + std::to_string(offered), "CURRENTUSERHANDLE " + Backend->UserHandle()});
     answer.HandshakeDone = true;
     return answer;
 }
@@ -117,13 +131,13 @@ Answer ChatClient::Protocol(std::string_view rest) {
 Answer ChatClient::Search(std::string_view rest) {
     const std::string type = Upper(CutWord(rest));
     if (type == "FRIENDS") {
-        return Lines({UsersLine(Config.Friends)});
+        return Lines({FriendsLine()});
     }
     if (type == "USERS") {
         // The friends whose handle contains the target, ignoring ASCII case.
         const std::string target = Upper(rest);
         std::vector<std::string> found;
-        for (const std::string& handle : Config.Friends) {
+        for (const std::string& handle : Backend->Friends()) {
             if (Upper(handle).find(target) != std::string::npos) {
                 found.push_back(handle);
             }
@@ -139,7 +153,7 @@ Answer ChatClient::Get(std::string_view rest) {
         return GetChatMessage(rest);
     }
     if (what == "CURRENTUSERHANDLE") {
-        return Lines({"CURRENTUSERHANDLE " + Config.UserHandle});
+        return Lines({"CURRENTUSERHANDLE " + Backend->UserHandle()});
     }
     return Error(errors::UnknownCommand);
 }
@@ -155,7 +169,7 @@ Answer ChatClient::GetChatMessage(std::string_view rest) {
     const ChatMessage& message = found->second;
     std::string value;
     if (property == "CHATNAME") {
-        value = Config.UserHandle + "/" + message.Partner;
+        value = Backend->UserHandle() + "/" + message.Partner;
     } else if (property == "TIMESTAMP") {
         value = std::to_string(message.Timestamp);
     } else if (property == "FROM_HANDLE" || property == "FROM_DISPNAME") {
@@ -182,13 +196,15 @@ Answer ChatClient::Message(std::string_view rest) {
         return Error(errors::InvalidUserHandle);
     }
     // The text is the rest of the line as it is: blanks, line breaks and all.
-    const std::int32_t id = Store(
-        {Config.UserHandle, std::string(handle), std::string(rest), "SENT", Clock ? Clock() : 0});
+    Delivery delivery = Backend->Deliver(handle, rest);
+    if (!delivery.Error.empty()) {
+        return Error(delivery.Error);
+    }
+    const std::int32_t id = Store({Backend->UserHandle(), std::string(handle), std::string(rest),
+                                   "SENT", Clock ? Clock() : 0});
     const std::string prefix = "CHATMESSAGE " + std::to_string(id) + " STATUS ";
     Answer answer = Lines({prefix + "SENDING", prefix + "SENT"});
-    if (!Config.EchoContact.empty() && handle == Config.EchoContact) {
-        answer.Echo = IncomingMessage{std::string(handle), std::string(rest)};
-    }
+    answer.Echo = std::move(delivery.Reply);
     return answer;
 }
 

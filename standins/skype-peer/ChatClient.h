@@ -3,23 +3,18 @@
 // The chat client that skype-peer plays, without any transport: command
 // lines in, answer lines out.
 
+#include "ChatBackend.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace velantro::standins {
-
-/// A chat message that reaches this client's user from a contact.
-struct IncomingMessage {
-    std::string From;
-    std::string Body;
-
-    bool operator==(const IncomingMessage&) const = default;
-};
 
 /// What the client sends back for one command line.
 struct Answer {
@@ -31,17 +26,19 @@ struct Answer {
     std::optional<IncomingMessage> Echo;
 };
 
-/// The chat client's state: its user, friends and chat messages.
+/// Seconds since the epoch, now.
+std::int64_t SecondsNow();
+
+/// The chat client's state: its chat messages, over a backend that knows the
+/// user, the friends and where messages go.
 class ChatClient {
 public:
-    struct Options {
-        std::string UserHandle = "me";
-        std::vector<std::string> Friends = {"alice", "bob", "echo"};
-        /// The contact that answers every message with its text; empty for none.
-        std::string EchoContact = "echo";
-    };
+    using Options = ScriptBackend::Options;
 
+    /// A client over the played network of options.
     explicit ChatClient(Options options);
+    /// A client over backend, which must outlive it.
+    explicit ChatClient(ChatBackend& backend);
 
     /// Answers one command line (without its NUL).
     Answer Command(std::string_view line);
@@ -49,10 +46,14 @@ public:
     /// Stores a message from a contact and gives the line that announces it.
     std::string Receive(const IncomingMessage& message);
 
-    const Options& Settings() const { return Config; }
+    std::string UserHandle() const { return Backend->UserHandle(); }
+
+    /// The friends search's answer ("USERS a, b"), also sent unasked when the
+    /// friends change.
+    std::string FriendsLine() const;
 
     /// Seconds since the epoch, for TIMESTAMP; replaceable for tests.
-    std::function<std::int64_t()> Clock;
+    std::function<std::int64_t()> Clock = SecondsNow;
 
 private:
     struct ChatMessage {
@@ -70,7 +71,8 @@ private:
     Answer Message(std::string_view rest);
     std::int32_t Store(ChatMessage message);
 
-    Options Config;
+    std::unique_ptr<ChatBackend> OwnBackend;
+    ChatBackend* Backend = nullptr;
     std::map<std::int32_t, ChatMessage> Messages;
     std::int32_t NextId = 1;
 };

@@ -25,6 +25,23 @@ std::vector<std::string> SplitList(std::string_view text) {
     return items;
 }
 
+/// The account gives what the played network's options set; the XMPP
+/// options mean nothing without an account.
+void CheckXmppOptions(const std::vector<std::string_view>& args, const XmppSettings& xmpp) {
+    for (const std::string_view option : args) {
+        const bool scriptOption = option == "--script" || option == "--user" ||
+                                  option == "--friends" || option == "--echo";
+        if (!xmpp.Jid.empty() && scriptOption) {
+            throw std::invalid_argument(std::string(option) +
+                                        " is for the played network; with --xmpp the account "
+                                        "gives the user, the friends and the messages");
+        }
+        if (xmpp.Jid.empty() && option.starts_with("--xmpp-")) {
+            throw std::invalid_argument(std::string(option) + " needs --xmpp JID");
+        }
+    }
+}
+
 const char* AcceptedNote(bool accepted) {
     return accepted ? "" : "   (not accepted)";
 }
@@ -38,6 +55,16 @@ PeerSettings ReadPeerArguments(const std::vector<std::string_view>& args) {
         if (option == "--quiet") {
             settings.Quiet = true;
             continue;
+        }
+        if (option == "--xmpp-plain") {
+            settings.Xmpp.Plain = true;
+            continue;
+        }
+        if (option == "--xmpp-password") {
+            throw std::invalid_argument(
+                "a password on the command line is seen by every user of the machine; use "
+                "--xmpp-password-file FILE or the environment variable " +
+                std::string(PasswordVariable));
         }
         if (i + 1 >= args.size()) {
             throw std::invalid_argument("unknown option or missing value: " + std::string(option));
@@ -55,6 +82,21 @@ PeerSettings ReadPeerArguments(const std::vector<std::string_view>& args) {
             settings.Client.EchoContact = value;
         } else if (option == "--title") {
             settings.Title = value;
+        } else if (option == "--xmpp") {
+            settings.Xmpp.Jid = value;
+        } else if (option == "--xmpp-password-file") {
+            settings.Xmpp.PasswordFile = value;
+        } else if (option == "--xmpp-server") {
+            const auto server = ParseServerAddress(value);
+            if (!server) {
+                throw std::invalid_argument("--xmpp-server needs HOST or HOST:PORT");
+            }
+            settings.Xmpp.ServerHost = server->Host;
+            settings.Xmpp.ServerPort = server->Port;
+        } else if (option == "--xmpp-ca") {
+            settings.Xmpp.CaFile = value;
+        } else if (option == "--xmpp-log") {
+            settings.Xmpp.LogPath = value;
         } else {
             throw std::invalid_argument("unknown option: " + std::string(option));
         }
@@ -63,6 +105,7 @@ PeerSettings ReadPeerArguments(const std::vector<std::string_view>& args) {
         settings.Client.UserHandle.find_first_of(" \t\r\n") != std::string::npos) {
         throw std::invalid_argument("--user needs a handle without blanks");
     }
+    CheckXmppOptions(args, settings.Xmpp);
     return settings;
 }
 

@@ -5,6 +5,7 @@
 
 #include "ChatClient.h"
 #include "SkypePeer.h"
+#include "XmppSettings.h"
 
 #include <iosfwd>
 #include <string>
@@ -19,6 +20,8 @@ struct PeerSettings {
     std::string LogPath;
     std::string Title = "skype-peer";
     bool Quiet = false;
+    /// An XMPP account instead of the played network when its Jid is set.
+    XmppSettings Xmpp;
 };
 
 /// Reads the command line (without the program's name); throws

@@ -17,6 +17,7 @@ namespace {
 // success (the stand-in's user always allows access).
 constexpr std::intptr_t AttachPending = 1;
 constexpr std::intptr_t AttachSuccess = 0;
+constexpr std::intptr_t APINotAvailable = 3;
 constexpr std::intptr_t APIAvailable = 32769;
 
 } // namespace
@@ -45,6 +46,18 @@ SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client, Sche
 
 void SkypePeer::AnnounceAPIAvailable() {
     Windows.Broadcast(AttachMessage, Windows.ApplicationWindow(), APIAvailable);
+}
+
+void SkypePeer::AnnounceAPIUnavailable() {
+    // A copy: sending lets further messages in, which may attach programs.
+    const std::vector<WindowHandle> programs = Attached;
+    for (const WindowHandle program : programs) {
+        SendStatus(program, APINotAvailable);
+    }
+}
+
+void SkypePeer::AnnounceFriends() {
+    SendToAll(Client.FriendsLine());
 }
 
 SkypePeer::~SkypePeer() {

@@ -48,6 +48,15 @@ public:
     /// re-attach by themselves attach again.
     void AnnounceAPIAvailable();
 
+    /// Tells every attached program that the API is not available now
+    /// (attach status 3), as the client does when it loses its network. The
+    /// programs stay attached; AnnounceAPIAvailable later brings them back.
+    void AnnounceAPIUnavailable();
+
+    /// Tells every attached program the friends, as the answer to a friends
+    /// search, when they have changed.
+    void AnnounceFriends();
+
     /// Sends a line as it is to every attached program.
     void SendToAll(const std::string& line);
 

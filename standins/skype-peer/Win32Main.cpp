@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
         if (!settings.ScriptPath.empty()) {
             throw std::invalid_argument("--script needs the script player of the Linux peer");
         }
+        if (!settings.Xmpp.Jid.empty()) {
+            throw std::invalid_argument("--xmpp needs the Linux peer");
+        }
     } catch (const std::invalid_argument& error) {
         std::cerr << "skype-peer: " << error.what() << "\n" << Usage;
         return 2;

@@ -5,6 +5,8 @@
 #include "PeerProgram.h"
 #include "PeerScript.h"
 #include "SkypePeer.h"
+#include "XmppAccount.h"
+#include "XmppPassword.h"
 #include "platform/bus/BusWindows.h"
 #include "version/ProgramInfo.h"
 
@@ -34,12 +36,18 @@ using velantro::standins::ReadPeerArguments;
 using velantro::standins::ScriptStep;
 using velantro::standins::ShowTraffic;
 using velantro::standins::SkypePeer;
+using velantro::standins::XmppAccount;
 
 constexpr std::string_view Usage =
     "Usage: skype-peer [--script FILE] [--log FILE] [--user HANDLE] [--friends A,B,...]\n"
     "                  [--echo HANDLE] [--title TITLE] [--quiet]\n"
+    "       skype-peer --xmpp JID [--xmpp-password-file FILE] [--xmpp-server HOST[:PORT]]\n"
+    "                  [--xmpp-ca FILE] [--xmpp-plain] [--xmpp-log FILE] [--log FILE]\n"
+    "                  [--title TITLE] [--quiet]\n"
     "Plays the chat client on the D-Bus session bus. Type \"alice: hola\" to receive a\n"
-    "message from alice, \"raw LINE\" to send a line as it is, \"quit\" to end.\n";
+    "message from alice, \"raw LINE\" to send a line as it is, \"quit\" to end.\n"
+    "With --xmpp the chat client is an XMPP account (password from the file or from\n"
+    "the environment variable SKYPE_PEER_XMPP_PASSWORD); see docs/xmpp.md.\n";
 
 void RunLater(std::function<void()> work) {
     QTimer::singleShot(0, QCoreApplication::instance(), std::move(work));
@@ -180,6 +188,46 @@ private:
     bool Playing = false;
 };
 
+/// The XMPP account behind the chat client, reporting to the peer once it
+/// exists. Throws when its log cannot be written.
+std::unique_ptr<XmppAccount> OpenAccount(const PeerSettings& settings, std::string password,
+                                         std::optional<SkypePeer>& peer) {
+    XmppAccount::Events events;
+    events.SignedIn = [&peer] {
+        if (peer) {
+            peer->AnnounceAPIAvailable(); // programs attach again and read the roster
+        }
+    };
+    events.SignedOut = [&peer](const std::string&) {
+        if (peer) {
+            peer->AnnounceAPIUnavailable();
+        }
+    };
+    events.AuthenticationFailed = [](const std::string& why) {
+        std::cerr << "skype-peer: XMPP sign-in failed: " << why << std::endl;
+        QCoreApplication::exit(1);
+    };
+    events.Incoming = [&peer](const IncomingMessage& message) {
+        if (peer) {
+            peer->PlayIncoming(message);
+        }
+    };
+    events.FriendsChanged = [&peer] {
+        if (peer) {
+            peer->AnnounceFriends();
+        }
+    };
+    events.Problem = [](const std::string& line) {
+        std::cerr << "skype-peer: " << line << std::endl;
+    };
+    if (!settings.Quiet) {
+        events.Note = [](const std::string& line) {
+            std::cout << "xmpp: " << line << std::endl;
+        };
+    }
+    return std::make_unique<XmppAccount>(settings.Xmpp, std::move(password), std::move(events));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -209,9 +257,14 @@ int main(int argc, char** argv) {
     }
 
     std::ofstream log;
+    std::string password;
     try {
         OpenPeerLog(settings, log);
-    } catch (const std::runtime_error& error) {
+        if (!settings.Xmpp.Jid.empty()) {
+            velantro::standins::CheckXmppSettings(settings.Xmpp);
+            password = velantro::standins::ReadXmppPassword(settings.Xmpp);
+        }
+    } catch (const std::exception& error) {
         std::cerr << "skype-peer: " << error.what() << "\n";
         return 2;
     }
@@ -221,8 +274,19 @@ int main(int argc, char** argv) {
         std::cerr << "skype-peer: " << windows.ErrorText() << "\n";
         return 1;
     }
-    ChatClient client(settings.Client);
+    // Everything below goes before the bus windows do; the peer goes first
+    // of all (see the end), while the client and the account it uses remain.
     std::optional<SkypePeer> peer;
+    std::unique_ptr<XmppAccount> account;
+    try {
+        if (!settings.Xmpp.Jid.empty()) {
+            account = OpenAccount(settings, std::move(password), peer);
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "skype-peer: " << error.what() << "\n";
+        return 2;
+    }
+    ChatClient client = account ? ChatClient(*account) : ChatClient(settings.Client);
     try {
         peer.emplace(windows, client, &RunLater);
     } catch (const std::exception& error) {
@@ -246,13 +310,20 @@ int main(int argc, char** argv) {
         }
     });
     busWatch.start(500);
-    // Programs already waiting (Velantro re-attaches by itself) attach again.
-    QTimer::singleShot(0, [&] { peer->AnnounceAPIAvailable(); });
+    if (account) {
+        // Programs hear that the API is available once the account has signed in.
+        account->Start();
+    } else {
+        // Programs already waiting (Velantro re-attaches by itself) attach again.
+        QTimer::singleShot(0, [&] { peer->AnnounceAPIAvailable(); });
+    }
 
     if (!settings.Quiet) {
         std::cout << "skype-peer: window " << windows.ApplicationWindow()
-                  << " on the session bus, user " << settings.Client.UserHandle
+                  << " on the session bus, user " << client.UserHandle()
                   << "; waiting for a program to attach" << std::endl;
     }
-    return app.exec();
+    const int status = app.exec();
+    peer.reset();
+    return status;
 }

@@ -3,14 +3,16 @@
 
 #include "app/TMainForm.h"
 
+#include "app/TPageControl.h"
 #include "doubles/FakeWindowMessages.h"
 #include "unit/localise/MaskedFile.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QtTest>
 #include <map>
 
@@ -100,6 +102,31 @@ private:
     void ReceiveMessage(int id, const std::string& from, const std::string& body) {
         Deliver("CHATMESSAGE " + std::to_string(id) + " FROM_HANDLE " + from);
         Deliver("CHATMESSAGE " + std::to_string(id) + " BODY " + body);
+    }
+
+    /// The chat client takes every command and reports its user as maria.
+    std::unique_ptr<TMainForm> Attached(const std::vector<std::string>& friends = {"alice",
+                                                                                   "bob"}) {
+        auto form = Open();
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        std::string list;
+        for (const std::string& handle : friends) {
+            list += (list.empty() ? "" : ", ") + handle;
+        }
+        Deliver("USERS " + list);
+        Deliver("CURRENTUSERHANDLE maria");
+        form->activateWindow();
+        return form;
+    }
+
+    std::vector<std::string> SentMessages() const {
+        std::vector<std::string> sent;
+        for (const std::string& line : Fake->SentLines()) {
+            if (line.rfind("MESSAGE ", 0) == 0) {
+                sent.push_back(line);
+            }
+        }
+        return sent;
     }
 
     static QString Memo(TMainForm& form, int page) {
@@ -245,6 +272,257 @@ private slots:
         QCOMPARE(ShownInDelivery, std::vector<bool>{false});
         QCOMPARE(form->Flows().PendingMessages().QueueHead()->ChatMsgID, 3);
         QCOMPARE(Memo(*form, 0), QString());
+    }
+
+    void tabsWrapOntoRowsInPageOrderAndEveryOneCanBeShown() {
+        const auto latin = [](int n) {
+            return "partner" + std::to_string(n);
+        };
+        const auto cyrillic = [](int n) {
+            return "\xD0\xBF\xD0\xBE\xD0\xB4\xD1\x80\xD1\x83\xD0\xB3\xD0\xB0" + std::to_string(n);
+        };
+        const std::string longHandle = "a.very.long.handle.that.does.not.fit.on.any.tab.row."
+                                       "of.this.window.at.all.not.even.stretched.wide.open.x" +
+                                       std::string(60, 'z');
+        const struct {
+            int Partners;
+            std::function<std::string(int)> Handle;
+            QSize Size;
+        } cases[] = {
+            {1, latin, {380, 338}},
+            {8, latin, {380, 338}},
+            {18, latin, {380, 338}},
+            {40, latin, {380, 338}},
+            {40, cyrillic, {380, 338}},
+            {200, latin, {380, 338}},
+            {8, latin, {1000, 700}},
+            {40, cyrillic, {1000, 700}},
+            {200, cyrillic, {1000, 700}},
+            {3, [&](int n) { return n == 1 ? longHandle : latin(n); }, {380, 338}},
+        };
+        for (const auto& c : cases) {
+            auto form = Open();
+            form->resize(c.Size);
+            Fake->DeliverAttachStatus(ClientWindow, 0);
+            for (int n = 0; n < c.Partners; ++n) {
+                ReceiveMessage(n + 1, c.Handle(n), "hola");
+            }
+            QCoreApplication::processEvents();
+            app::TPageControl& pages = *form->PageControl1;
+            const QString name = QString("%1 partners, %2 x %3")
+                                     .arg(c.Partners)
+                                     .arg(c.Size.width())
+                                     .arg(c.Size.height());
+            QVERIFY2(pages.count() == c.Partners, qPrintable(name));
+            const QRect bar = pages.visibleTabArea();
+            QVERIFY2(bar.height() < pages.height(), qPrintable(name + ": the page has room"));
+            for (int i = 0; i < pages.count(); ++i) {
+                const QString tab = name + QString(", tab %1").arg(i);
+                QVERIFY2(pages.tabText(i) == QString::fromStdString(c.Handle(i)), qPrintable(tab));
+                const QRect place = pages.tabRect(i);
+                QVERIFY2(place.left() >= 0 && place.right() < pages.width(), qPrintable(tab));
+                if (i > 0) {
+                    // After its predecessor: further right on its row, or on a lower row.
+                    const QRect before = pages.tabRect(i - 1);
+                    QVERIFY2(place.top() > before.top() ||
+                                 (place.top() == before.top() && place.left() > before.left()),
+                             qPrintable(tab + ": in page order"));
+                }
+                pages.setCurrentIndex(i);
+                QVERIFY2(bar.contains(pages.tabRect(i)), qPrintable(tab + ": shown when current"));
+                QVERIFY2(form->rect().contains(pages.tabRect(i).translated(pages.pos())),
+                         qPrintable(tab + ": inside the window"));
+            }
+        }
+    }
+
+    void aLongHandleIsElidedInTheMiddleAndNamedInFull() {
+        auto form = Open();
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        const std::string handle = "begin" + std::string(300, 'm') + "end";
+        ReceiveMessage(1, handle, "hola");
+        auto* tab = form->PageControl1->findChildren<QAbstractButton*>().value(0);
+        QVERIFY(tab != nullptr);
+        QVERIFY(form->PageControl1->tabRect(0).width() <= form->PageControl1->width());
+        QVERIFY(tab->text().startsWith("begin"));
+        QVERIFY(tab->text().endsWith("end"));
+        QVERIFY(tab->text().contains(QChar(0x2026)));
+        QCOMPARE(tab->toolTip(), QString::fromStdString(handle));
+        QCOMPARE(tab->accessibleName(), QString::fromStdString(handle));
+    }
+
+    void keyboardPagingGoesRoundThePages() {
+        auto form = Attached();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        for (const char* from : {"alice", "bob", "Carol"}) {
+            ReceiveMessage(static_cast<int>(form->PageControl1->count()) + 1, from, "hola");
+        }
+        app::TPageControl& pages = *form->PageControl1;
+        QCOMPARE(pages.currentIndex(), 0);
+        const struct {
+            Qt::Key Key;
+            Qt::KeyboardModifiers Modifiers;
+            int Current;
+        } steps[] = {
+            {Qt::Key_Tab, Qt::ControlModifier, 1},
+            {Qt::Key_PageDown, Qt::ControlModifier, 2},
+            {Qt::Key_Tab, Qt::ControlModifier, 0},
+            {Qt::Key_PageUp, Qt::ControlModifier, 2},
+            {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1},
+        };
+        for (const auto& step : steps) {
+            QTest::keyClick(form->SendMessage, step.Key, step.Modifiers);
+            QCOMPARE(pages.currentIndex(), step.Current);
+        }
+        QCOMPARE(form->focusWidget(), form->SendMessage);
+        QCOMPARE(form->SendMessage->toPlainText(), QString());
+
+        // Tab from "To" reaches the tab rows, in the window's order; there the
+        // arrows page and stop at the ends.
+        form->ToUsers->setFocus();
+        QTest::keyClick(form->ToUsers, Qt::Key_Tab);
+        QWidget* rows = QApplication::focusWidget();
+        QVERIFY(rows != nullptr && pages.isAncestorOf(rows));
+        const struct {
+            Qt::Key Key;
+            int Current;
+        } arrows[] = {{Qt::Key_Left, 0},  {Qt::Key_Left, 0}, {Qt::Key_End, 2},
+                      {Qt::Key_Right, 2}, {Qt::Key_Home, 0}, {Qt::Key_Right, 1}};
+        for (const auto& arrow : arrows) {
+            QTest::keyClick(rows, arrow.Key);
+            QCOMPARE(pages.currentIndex(), arrow.Current);
+        }
+        QTest::keyClick(rows, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->SendIn);
+    }
+
+    void theKeyboardWritesAndSendsTheMessage() {
+        auto form = Attached();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QCOMPARE(QApplication::focusWidget(), form->SendMessage); // typing never picks a language
+        QTest::keyClicks(QApplication::focusWidget(), "Hi");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClicks(QApplication::focusWidget(), "there");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QCOMPARE(form->SendMessage->toPlainText(), QString("Hi\nthere"));
+        QCOMPARE(form->TranslateTo->currentIndex(), 0);
+        QVERIFY(form->isVisible());
+
+        QTest::keyClick(form->SendMessage, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(SentMessages(),
+                 std::vector<std::string>{"MESSAGE alice ok - Translated with Velantro"});
+        QCOMPARE(Memo(*form, 0), QString("maria: Hi\nthere (ok)"));
+        QCOMPARE(QApplication::focusWidget(), form->SendMessage);
+
+        // Ctrl+Enter with nothing to send neither sends nor starts a line.
+        QTest::keyClick(form->SendMessage, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(SentMessages().size(), std::size_t(1));
+        QCOMPARE(form->SendMessage->toPlainText(), QString());
+
+        // Enter on the focused Send button presses it; the focus comes back.
+        QTest::keyClicks(form->SendMessage, "Again");
+        form->btnSend->setFocus();
+        QTest::keyClick(form->btnSend, Qt::Key_Return);
+        QCOMPARE(SentMessages().size(), std::size_t(2));
+        QCOMPARE(QApplication::focusWidget(), form->SendMessage);
+        QVERIFY(Shown.empty());
+    }
+
+    void originalsShowOnRequestInEntriesWrittenAfterwards() {
+        auto form = Attached();
+        auto* memo = [&] {
+            ReceiveMessage(1, "alice", "hola");
+            return form->PageControl1->widget(0)->findChild<QPlainTextEdit*>("Memo");
+        }();
+        const std::unique_ptr<QMenu> menu = form->LogContextMenu(memo, QPoint(1, 1));
+        QVERIFY(menu->actions().contains(form->mnShowOriginal));
+        QVERIFY(!form->mnShowOriginal->isChecked());
+        QCOMPARE(form->mnShowOriginal->text(), QString("Show original text"));
+
+        form->mnShowOriginal->trigger();
+        ReceiveMessage(2, "alice", "buenos\r\ndias");
+        ReceiveMessage(3, "bob", "salut");
+        form->mnShowOriginal->trigger();
+        ReceiveMessage(4, "alice", "adios");
+        QCOMPARE(Memo(*form, 0), QString("alice: ok\nalice: ok (buenos\ndias)\nalice: ok"));
+        QCOMPARE(Memo(*form, 1), QString("bob: ok (salut)"));
+    }
+
+    void aPartnerChosenInToBringsBackTheLanguageLastSentToThem() {
+        auto form = Attached({"alice", "bob", "carol"});
+        const auto send = [&](int to, int language) {
+            form->ToUsers->setCurrentIndex(to);
+            form->SendIn->setCurrentIndex(language);
+            form->SendMessage->setPlainText("Hello");
+            form->btnSend->click();
+        };
+        send(0, 3); // alice reads Bulgarian
+        send(1, 1); // bob Spanish
+        Reply.clear();
+        send(2, 2); // the send to carol fails: nothing remembered
+        QCoreApplication::processEvents();
+        QCOMPARE(Shown.size(), std::size_t(1));
+        Reply = "ok";
+        const struct {
+            int Contact;
+            int Language;
+        } choices[] = {{0, 3}, {1, 1}, {2, 1}, {0, 3}};
+        for (const auto& choice : choices) {
+            form->ToUsers->setCurrentIndex(choice.Contact);
+            QCOMPARE(form->SendIn->currentIndex(), choice.Language);
+        }
+    }
+
+    void aLongTranslationIsShownCutWithAMark() {
+        auto form = Attached();
+        Reply = std::string(1'000'000, 'w');
+        ReceiveMessage(1, "alice", "hola");
+        Reply = "ok";
+        ReceiveMessage(2, "alice", "hola");
+        const QStringList lines = Memo(*form, 0).split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], "alice: " + QString(65536 - 7, 'w') + QChar(0x2026) +
+                               " [cut: 934,471 more characters not shown]");
+        QCOMPARE(lines[1], QString("alice: ok"));
+    }
+
+    void handlesShowTheirControlCharactersAsSymbolsAndStayTheIdentity() {
+        const std::string handle = "ev\x1B[2Je\xE2\x80\xAE"
+                                   "lin";
+        const QString shown = QString::fromUtf16(u"ev\u241B[2Je\uFFFDlin");
+        auto form = Attached({handle, "bob"});
+        QCOMPARE(form->ToUsers->itemText(1), shown);
+        ReceiveMessage(1, handle, "hola\r\nadios");
+        QCOMPARE(form->PageControl1->tabText(0), shown);
+        QCOMPARE(Memo(*form, 0), shown + ": ok");   // the translation keeps its own lines
+        QCOMPARE(form->ToUsers->currentIndex(), 1); // the incoming flow selected the sender
+        form->SendMessage->setPlainText("Hi");
+        form->btnSend->click();
+        QCOMPARE(SentMessages(),
+                 std::vector<std::string>{"MESSAGE " + handle + " ok - Translated with Velantro"});
+        QCOMPARE(form->PageControl1->count(), 1); // the same page: its identity is the handle
+
+        // The user's own handle, in the caption and at the start of own entries.
+        Deliver("CURRENTUSERHANDLE me\x07\xE2\x81\xA6");
+        QCOMPARE(form->windowTitle(),
+                 QString::fromUtf16(u"Velantro 1.0:01 - maria - me\u2407\uFFFD"));
+        form->SendMessage->setPlainText("Bye");
+        form->btnSend->click();
+        QCOMPARE(Memo(*form, 0).split('\n').last(),
+                 QString::fromUtf16(u"me\u2407\uFFFD: Bye (ok)"));
+    }
+
+    void unreadTabsAreMarkedUntilShown() {
+        auto form = Attached();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        ReceiveMessage(1, "alice", "hola");
+        ReceiveMessage(2, "bob", "salut");
+        app::TPageControl& pages = *form->PageControl1;
+        QVERIFY(!pages.isTabMarked(0)); // on show when it came
+        QVERIFY(pages.isTabMarked(1));
+        QCOMPARE(pages.tabText(1), QString("bob"));
+        pages.setCurrentIndex(1);
+        QVERIFY(!pages.isTabMarked(1));
     }
 };
 

@@ -213,7 +213,15 @@ class FaultTest(unittest.TestCase):
     def test_bad_interface_files(self):
         self.session.start_translator()
         self.session.start_peer()
-        with open(os.path.join(BIN, "vlintf.dat"), "rb") as packed:
+        # The labels' texts packed as the build packs them; the damage below
+        # falls where it does in these bytes, whatever the shipped file holds.
+        source = self.session.path("labels.txt")
+        with open(source, "w", encoding="utf-8") as text:
+            text.write(LABEL_TEXTS)
+        subprocess.run([os.path.join(BIN, "velantro-cli"), "pack", source,
+                        self.session.path("labels.dat")], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(self.session.path("labels.dat"), "rb") as packed:
             good = packed.read()
         damaged = bytearray(good)
         for at in range(len(good) // 3, len(good) // 3 + 40):
@@ -430,6 +438,25 @@ def mask(position):
     if product >= 0x80000000:
         return -((0x100000000 - product) % 271829) & 0xFF
     return product % 271829 & 0xFF
+
+
+LABEL_TEXTS = """MainForm.l_Translate_To;1;"Receive in:"
+MainForm.l_Translate_To;5;"Recibir en:"
+MainForm.l_Translate_To;6;"Recevoir en :"
+MainForm.l_Translate_To;2;"Получавай на:"
+MainForm.l_Send_To;1;"To"
+MainForm.l_Send_To;5;"Para"
+MainForm.l_Send_To;6;"Pour"
+MainForm.l_Send_To;2;"До"
+MainForm.l_in;1;"in"
+MainForm.l_in;5;"en"
+MainForm.l_in;6;"en"
+MainForm.l_in;2;"на"
+MainForm.btnSend;1;"Send"
+MainForm.btnSend;5;"Enviar"
+MainForm.btnSend;6;"Envoyer"
+MainForm.btnSend;2;"Изпрати"
+"""
 
 
 def masked(data):

@@ -273,7 +273,7 @@ TEST(CyrillicToWide, OneCodeUnitPerByte) {
 // The file the build packs from data/ lies beside the test programs.
 TEST(ShippedInterfaceFile, HasEveryLabelInEveryLanguage) {
     ASSERT_NO_THROW(LoadTranslations(std::string(InterfaceFileName)));
-    EXPECT_EQ(Translations().size(), 16u);
+    EXPECT_EQ(Translations().size(), 32u);
     struct Case {
         const char* Key;
         const char16_t* English;
@@ -284,6 +284,10 @@ TEST(ShippedInterfaceFile, HasEveryLabelInEveryLanguage) {
         {"MainForm.l_Send_To", u"To", u"До"},
         {"MainForm.l_in", u"in", u"на"},
         {"MainForm.btnSend", u"Send", u"Изпрати"},
+        {"MainForm.SendMessage", u"Message", u"Съобщение"},
+        {"MainForm.mnShowOriginal", u"Show original text", u"Показвай оригиналния текст"},
+        {"MainForm.sUnread", u"Unread messages", u"Непрочетени съобщения"},
+        {"MainForm.sNoUnread", u"No unread messages", u"Няма непрочетени съобщения"},
     };
     for (const Case& c : cases) {
         for (const std::int32_t lang : {1, 5, 6, 2}) {

@@ -1,0 +1,99 @@
+#include "app/DesktopNotifications.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QVariantMap>
+
+namespace velantro::app {
+
+namespace {
+
+constexpr auto Service = "org.freedesktop.Notifications";
+constexpr auto Path = "/org/freedesktop/Notifications";
+constexpr auto Interface = "org.freedesktop.Notifications";
+/// A bubble shows a glimpse; the page has the whole message.
+constexpr int BodyShown = 200;
+
+QDBusMessage Call(const char* method) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path),
+                                       QLatin1String(Interface), QLatin1String(method));
+    // Only a service that is already running: never start one for a bubble.
+    call.setAutoStartService(false);
+    return call;
+}
+
+/// Services may read the body as markup; a message is shown as it was written.
+QString PlainBody(const QString& text) {
+    QString body = text.size() > BodyShown ? text.left(BodyShown) + QChar(0x2026) : text;
+    return body.toHtmlEscaped();
+}
+
+} // namespace
+
+DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
+    : QObject(parent)
+    , Bus(std::move(bus)) {}
+
+void DesktopNotifications::Notify(const std::string& partner, const QString& summary,
+                                  const QString& body) {
+    if (!Bus.isConnected()) {
+        return;
+    }
+    Bubble& bubble = Bubbles[partner];
+    bubble.Request = ++Requests;
+    bubble.Withdrawn = false;
+    QDBusMessage call = Call("Notify");
+    QVariantMap hints;
+    hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("velantro"));
+    call << QStringLiteral("Velantro") << bubble.Id << QStringLiteral("velantro") << summary
+         << PlainBody(body) << QStringList() << hints << qint32(-1);
+    auto* watcher = new QDBusPendingCallWatcher(Bus.asyncCall(call), this);
+    const quint64 request = bubble.Request;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, partner, request](QDBusPendingCallWatcher* answered) {
+                answered->deleteLater();
+                const QDBusPendingReply<quint32> reply = *answered;
+                if (reply.isError()) {
+                    return;
+                }
+                const quint32 id = reply.value();
+                auto found = Bubbles.find(partner);
+                if (found == Bubbles.end() || found->second.Request != request) {
+                    // A later message or a withdrawal overtook this one: its
+                    // bubble is not the partner's current one.
+                    if (found == Bubbles.end() || found->second.Id != id) {
+                        Close(id);
+                    }
+                    return;
+                }
+                found->second.Id = id;
+                if (found->second.Withdrawn) {
+                    Close(id);
+                    Bubbles.erase(found);
+                }
+            });
+}
+
+void DesktopNotifications::Withdraw(const std::string& partner) {
+    auto found = Bubbles.find(partner);
+    if (found == Bubbles.end()) {
+        return;
+    }
+    if (found->second.Id == 0) {
+        found->second.Withdrawn = true; // closed when the service answers
+        return;
+    }
+    Close(found->second.Id);
+    Bubbles.erase(found);
+}
+
+void DesktopNotifications::Close(quint32 id) {
+    QDBusMessage call = Call("CloseNotification");
+    call << id;
+    Bus.asyncCall(call);
+}
+
+} // namespace velantro::app

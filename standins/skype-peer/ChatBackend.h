@@ -1,0 +1,72 @@
+#pragma once
+
+// What stands behind the chat client that skype-peer plays: the account, its
+// friends and where the user's messages go. The chat-client side (commands,
+// message ids, notifications) is the same whatever stands behind it.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace velantro::standins {
+
+/// A chat message that reaches this client's user from a contact.
+struct IncomingMessage {
+    std::string From;
+    std::string Body;
+
+    bool operator==(const IncomingMessage&) const = default;
+};
+
+/// What became of a message the user sent.
+struct Delivery {
+    /// The chat client's ERROR line when the message could not go out; empty
+    /// when it went.
+    std::string Error;
+    /// A message the contact sends back at once, after the answer.
+    std::optional<IncomingMessage> Reply;
+};
+
+class ChatBackend {
+public:
+    virtual ~ChatBackend() = default;
+
+    /// The user's own handle (CURRENTUSERHANDLE).
+    virtual std::string UserHandle() const = 0;
+    /// The friends' handles, in the order the friends search gives them.
+    virtual std::vector<std::string> Friends() const = 0;
+    /// Sends text to handle (a handle without blanks or control bytes).
+    virtual Delivery Deliver(std::string_view handle, std::string_view text) = 0;
+};
+
+/// The played chat network: a fixed user and friends, and an echo contact
+/// that answers every message with its own text.
+class ScriptBackend final : public ChatBackend {
+public:
+    struct Options {
+        std::string UserHandle = "me";
+        std::vector<std::string> Friends = {"alice", "bob", "echo"};
+        /// The contact that answers every message with its text; empty for none.
+        std::string EchoContact = "echo";
+    };
+
+    explicit ScriptBackend(Options options)
+        : Config(std::move(options)) {}
+
+    std::string UserHandle() const override { return Config.UserHandle; }
+    std::vector<std::string> Friends() const override { return Config.Friends; }
+    Delivery Deliver(std::string_view handle, std::string_view text) override {
+        Delivery delivery;
+        if (!Config.EchoContact.empty() && handle == Config.EchoContact) {
+            delivery.Reply = IncomingMessage{std::string(handle), std::string(text)};
+        }
+        return delivery;
+    }
+
+private:
+    Options Config;
+};
+
+} // namespace velantro::standins

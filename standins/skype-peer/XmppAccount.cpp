@@ -1,0 +1,363 @@
+#include "XmppAccount.h"
+
+#include "ChatClient.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+namespace velantro::standins {
+
+namespace {
+
+// libstrophe hands the new socket to a callback that carries no user data;
+// it comes inside the account's own call into libstrophe, so the account
+// making that call takes it.
+thread_local XmppAccount* CallingAccount = nullptr;
+
+class CallScope {
+public:
+    explicit CallScope(XmppAccount* account)
+        : Previous(CallingAccount) {
+        CallingAccount = account;
+    }
+    ~CallScope() { CallingAccount = Previous; }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+private:
+    XmppAccount* Previous;
+};
+
+// A TLS record holds up to 16 KiB and libstrophe reads 4 KiB per turn; what
+// OpenSSL has decrypted beyond that shows on no socket, so each wake-up
+// gives libstrophe enough turns to empty one record.
+constexpr int TurnsPerWakeUp = 5;
+constexpr std::chrono::seconds TimerPeriod{1};
+
+struct StanzaRelease {
+    void operator()(xmpp_stanza_t* stanza) const { xmpp_stanza_release(stanza); }
+};
+using Stanza = std::unique_ptr<xmpp_stanza_t, StanzaRelease>;
+
+std::string StreamErrorText(const xmpp_stream_error_t& error) {
+    std::string text = "stream error";
+    if (error.stanza != nullptr) {
+        for (xmpp_stanza_t* child = xmpp_stanza_get_children(error.stanza); child != nullptr;
+             child = xmpp_stanza_get_next(child)) {
+            const char* name = xmpp_stanza_get_name(child);
+            if (name != nullptr && std::strcmp(name, "text") != 0) {
+                text += std::string(" ") + name;
+                break;
+            }
+        }
+    }
+    if (error.text != nullptr) {
+        text += std::string(": ") + error.text;
+    }
+    return text;
+}
+
+} // namespace
+
+XmppAccount::XmppAccount(XmppSettings settings, std::string password, Events events)
+    : Settings(std::move(settings))
+    , Password(std::move(password))
+    , Tell(std::move(events))
+    , Mapping(Settings.Jid) {
+    if (!Settings.LogPath.empty()) {
+        LogFile.open(Settings.LogPath, std::ios::binary | std::ios::trunc);
+        if (!LogFile) {
+            throw std::runtime_error("cannot write the XMPP log " + Settings.LogPath);
+        }
+    }
+    xmpp_initialize();
+    Logger.handler = &XmppAccount::OnLog;
+    Logger.userdata = this;
+    Ctx.reset(xmpp_ctx_new(nullptr, &Logger));
+    Ticker.setInterval(TimerPeriod);
+    QObject::connect(&Ticker, &QTimer::timeout, [this] { Pump(); });
+    Retry.setSingleShot(true);
+    QObject::connect(&Retry, &QTimer::timeout, [this] { Connect(); });
+}
+
+XmppAccount::~XmppAccount() {
+    // Releasing a live connection may report its end: nobody listens any more.
+    Tell = Events{};
+    Retry.stop();
+    Readable.reset();
+    Writable.reset();
+    Conn.reset();
+    Ctx.reset();
+    xmpp_shutdown();
+}
+
+void XmppAccount::Start() {
+    Connect();
+}
+
+void XmppAccount::Connect() {
+    DropWatch();
+    Online = false;
+    Problem.Reset();
+    Conn.reset(xmpp_conn_new(Ctx.get()));
+    xmpp_conn_t* conn = Conn.get();
+    // Stream resumption is left out: a new session reads the roster afresh.
+    long flags = XMPP_CONN_FLAG_DISABLE_SM;
+    flags |= Settings.Plain ? XMPP_CONN_FLAG_DISABLE_TLS : XMPP_CONN_FLAG_MANDATORY_TLS;
+    xmpp_conn_set_flags(conn, flags);
+    xmpp_conn_set_jid(conn, Mapping.OwnHandle().c_str());
+    xmpp_conn_set_pass(conn, Password.c_str());
+    if (!Settings.CaFile.empty()) {
+        xmpp_conn_set_cafile(conn, Settings.CaFile.c_str());
+    }
+    xmpp_conn_set_sockopt_callback(conn, &XmppAccount::OnSocket);
+
+    // Without TLS the server is named outright, so no DNS record can send the
+    // connection anywhere but the loopback address the settings allowed.
+    std::string host = Settings.ServerHost;
+    if (host.empty() && Settings.Plain) {
+        host = JidDomain(Mapping.OwnHandle());
+    }
+    const std::string where =
+        host.empty() ? JidDomain(Mapping.OwnHandle())
+                     : host + (Settings.ServerPort != 0 ? ":" + std::to_string(Settings.ServerPort)
+                                                        : std::string());
+    if (Tell.Note) {
+        Tell.Note("connecting to " + where + " as " + Mapping.OwnHandle() +
+                  (Settings.Plain ? " without TLS" : " with TLS"));
+    }
+    int result = XMPP_EOK;
+    {
+        CallScope scope(this);
+        result = xmpp_connect_client(conn, host.empty() ? nullptr : host.c_str(),
+                                     Settings.ServerPort, &XmppAccount::OnConnection, this);
+    }
+    if (result != XMPP_EOK) {
+        Reconnect("cannot connect to " + where +
+                  (Problem.Text().empty() ? std::string() : " (" + Problem.Text() + ")"));
+        return;
+    }
+    Rewatch();
+}
+
+void XmppAccount::Pump() {
+    CallScope scope(this);
+    for (int turn = 0; turn < TurnsPerWakeUp && Conn; ++turn) {
+        xmpp_run_once(Ctx.get(), 0);
+    }
+    Rewatch();
+}
+
+void XmppAccount::Watch(int fd) {
+    DropWatch();
+    Readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    Writable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    QObject::connect(Readable.get(), &QSocketNotifier::activated, [this] { Pump(); });
+    QObject::connect(Writable.get(), &QSocketNotifier::activated, [this] { Pump(); });
+    Ticker.start();
+}
+
+void XmppAccount::Rewatch() {
+    if (!Readable || !Conn) {
+        return;
+    }
+    // While the connection is being made libstrophe waits for writability
+    // only; afterwards it reads, and writes while it has something queued.
+    const bool connecting = xmpp_conn_is_connecting(Conn.get()) != 0;
+    Readable->setEnabled(!connecting);
+    Writable->setEnabled(connecting || xmpp_conn_send_queue_len(Conn.get()) > 0);
+}
+
+void XmppAccount::DropWatch() {
+    Ticker.stop();
+    // Possibly inside one of their own signals: they go once it is over.
+    for (auto* notifier : {&Readable, &Writable}) {
+        if (*notifier) {
+            (*notifier)->setEnabled(false);
+            notifier->release()->deleteLater();
+        }
+    }
+}
+
+void XmppAccount::Reconnect(const std::string& why) {
+    const std::chrono::seconds pause = Backoff.Next();
+    if (Tell.Problem) {
+        Tell.Problem("XMPP: " + why + "; next attempt in " + std::to_string(pause.count()) + " s");
+    }
+    Retry.start(pause);
+}
+
+void XmppAccount::Connected() {
+    xmpp_conn_t* conn = Conn.get();
+    xmpp_handler_add(conn, &XmppAccount::OnMessage, nullptr, "message", nullptr, this);
+    xmpp_handler_add(conn, &XmppAccount::OnPush, nullptr, "iq", nullptr, this);
+    const std::string id = NextId();
+    Stanza iq(xmpp_iq_new(Ctx.get(), "get", id.c_str()));
+    Stanza query(xmpp_stanza_new(Ctx.get()));
+    xmpp_stanza_set_name(query.get(), "query");
+    xmpp_stanza_set_ns(query.get(), "jabber:iq:roster");
+    xmpp_stanza_add_child(iq.get(), query.get());
+    xmpp_id_handler_add(conn, &XmppAccount::OnRoster, id.c_str(), this);
+    xmpp_send(conn, iq.get());
+}
+
+void XmppAccount::RosterArrived(xmpp_stanza_t* iq) {
+    const char* type = xmpp_stanza_get_type(iq);
+    if (type != nullptr && std::strcmp(type, "result") == 0) {
+        Mapping.TakeRoster(iq);
+    }
+    // Available, so the server hands over the messages sent to the bare JID.
+    Stanza presence(xmpp_presence_new(Ctx.get()));
+    xmpp_send(Conn.get(), presence.get());
+    Online = true;
+    EverOnline = true;
+    Backoff.Reset();
+    if (Tell.Note) {
+        Tell.Note("signed in as " + Mapping.OwnHandle() +
+                  "; friends in the roster: " + std::to_string(Mapping.Friends().size()));
+    }
+    if (Tell.SignedIn) {
+        Tell.SignedIn();
+    }
+}
+
+void XmppAccount::MessageArrived(xmpp_stanza_t* message) {
+    if (auto incoming = Mapping.Incoming(message)) {
+        if (Tell.Note) {
+            Tell.Note("message from " + incoming->From);
+        }
+        if (Tell.Incoming) {
+            Tell.Incoming(*incoming);
+        }
+    }
+}
+
+void XmppAccount::PushArrived(xmpp_stanza_t* iq) {
+    const char* type = xmpp_stanza_get_type(iq);
+    if (type == nullptr || (std::strcmp(type, "get") != 0 && std::strcmp(type, "set") != 0)) {
+        return; // results and errors belong to the requests that wait for them
+    }
+    const bool push = std::strcmp(type, "set") == 0 &&
+                      xmpp_stanza_get_child_by_name_and_ns(iq, "query", "jabber:iq:roster");
+    if (!push) {
+        // Every request must be answered; this client offers no service.
+        Stanza error(XmppMapping::IqUnavailable(Ctx.get(), iq));
+        xmpp_send(Conn.get(), error.get());
+        return;
+    }
+    const XmppMapping::PushOutcome outcome = Mapping.TakePush(iq);
+    if (outcome == XmppMapping::PushOutcome::Ignored) {
+        return;
+    }
+    Stanza result(XmppMapping::IqResult(Ctx.get(), iq));
+    xmpp_send(Conn.get(), result.get());
+    if (outcome == XmppMapping::PushOutcome::Changed && Tell.FriendsChanged) {
+        Tell.FriendsChanged();
+    }
+}
+
+void XmppAccount::Disconnected(int error, const xmpp_stream_error_t* streamError) {
+    DropWatch();
+    const bool wasOnline = Online;
+    Online = false;
+    const bool authFailed = Problem.AuthenticationFailed();
+    std::string why;
+    if (authFailed) {
+        why = "the server did not accept the password of " + Mapping.OwnHandle();
+    } else if (streamError != nullptr) {
+        why = StreamErrorText(*streamError);
+    } else if (!Problem.Text().empty()) {
+        why = Problem.Text();
+    } else if (error != 0) {
+        why = std::strerror(error);
+    } else {
+        why = "the server closed the connection";
+    }
+    if (authFailed && !EverOnline) {
+        if (Tell.AuthenticationFailed) {
+            Tell.AuthenticationFailed(why);
+        }
+        return;
+    }
+    if (wasOnline && Tell.SignedOut) {
+        Tell.SignedOut(why);
+    }
+    Reconnect((wasOnline ? "connection lost: " : "cannot sign in: ") + why);
+}
+
+Delivery XmppAccount::Deliver(std::string_view handle, std::string_view text) {
+    if (!IsBareJid(handle)) {
+        return {std::string(errors::InvalidUserHandle), std::nullopt};
+    }
+    if (!Online || !Conn) {
+        return {std::string(NotConnectedError), std::nullopt};
+    }
+    Stanza message(XmppMapping::ChatMessage(Ctx.get(), handle, text, NextId()));
+    xmpp_send(Conn.get(), message.get());
+    // Only the watch changes here: libstrophe runs from the event loop, never
+    // inside a command that is being answered.
+    Rewatch();
+    if (Tell.Note) {
+        Tell.Note("message to " + std::string(handle));
+    }
+    return {};
+}
+
+void XmppAccount::Log(xmpp_log_level_t level, const char* area, const char* text) {
+    const std::string line =
+        std::string(area != nullptr ? area : "") + ": " +
+        RedactLogLine(text != nullptr ? std::string_view(text) : std::string_view(), Password);
+    if (LogFile.is_open()) {
+        LogFile << line << '\n' << std::flush;
+    }
+    const auto problemLevel = level >= XMPP_LEVEL_ERROR  ? ConnectionProblem::Level::Error
+                              : level >= XMPP_LEVEL_WARN ? ConnectionProblem::Level::Warning
+                              : level >= XMPP_LEVEL_INFO ? ConnectionProblem::Level::Info
+                                                         : ConnectionProblem::Level::Debug;
+    Problem.Take(problemLevel, area != nullptr ? area : "",
+                 RedactLogLine(text != nullptr ? text : "", Password));
+}
+
+std::string XmppAccount::NextId() {
+    return "velantro" + std::to_string(++Sequence);
+}
+
+void XmppAccount::OnConnection(xmpp_conn_t* /*conn*/, xmpp_conn_event_t event, int error,
+                               xmpp_stream_error_t* streamError, void* self) {
+    auto* account = static_cast<XmppAccount*>(self);
+    if (event == XMPP_CONN_CONNECT) {
+        account->Connected();
+    } else if (event == XMPP_CONN_DISCONNECT || event == XMPP_CONN_FAIL) {
+        account->Disconnected(error, streamError);
+    }
+}
+
+int XmppAccount::OnSocket(xmpp_conn_t* conn, void* socket) {
+    if (CallingAccount != nullptr) {
+        CallingAccount->Watch(*static_cast<int*>(socket));
+    }
+    // Keep-alive probes find a connection whose other end vanished silently.
+    return xmpp_sockopt_cb_keepalive(conn, socket);
+}
+
+int XmppAccount::OnRoster(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* self) {
+    static_cast<XmppAccount*>(self)->RosterArrived(stanza);
+    return 0; // one answer per request
+}
+
+int XmppAccount::OnMessage(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* self) {
+    static_cast<XmppAccount*>(self)->MessageArrived(stanza);
+    return 1;
+}
+
+int XmppAccount::OnPush(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* self) {
+    static_cast<XmppAccount*>(self)->PushArrived(stanza);
+    return 1;
+}
+
+void XmppAccount::OnLog(void* self, xmpp_log_level_t level, const char* area, const char* text) {
+    static_cast<XmppAccount*>(self)->Log(level, area, text);
+}
+
+} // namespace velantro::standins

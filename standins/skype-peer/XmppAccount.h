@@ -1,0 +1,109 @@
+#pragma once
+
+// An XMPP account behind skype-peer's chat client, over libstrophe, driven by
+// the peer's Qt event loop: socket notifiers on the connection's socket call
+// into libstrophe when it has something to do, so nothing polls while the
+// account is idle.
+
+#include "ChatBackend.h"
+#include "ConnectionProblem.h"
+#include "XmppMapping.h"
+#include "XmppSettings.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <strophe.h>
+
+namespace velantro::standins {
+
+/// Answer to a message while the account is not signed in.
+inline constexpr std::string_view NotConnectedError = "ERROR 8 Not connected to the chat network";
+
+class XmppAccount final : public ChatBackend {
+public:
+    struct Events {
+        /// Signed in, the roster read and presence sent.
+        std::function<void()> SignedIn;
+        /// The connection is gone after having been signed in; why, in words.
+        std::function<void(const std::string& why)> SignedOut;
+        /// The account refused the password before ever signing in during this run.
+        std::function<void(const std::string& why)> AuthenticationFailed;
+        std::function<void(const IncomingMessage&)> Incoming;
+        std::function<void()> FriendsChanged;
+        /// A line for the console (progress; errors go to Problem).
+        std::function<void(const std::string&)> Note;
+        std::function<void(const std::string&)> Problem;
+    };
+
+    /// Throws std::runtime_error when the log cannot be written.
+    XmppAccount(XmppSettings settings, std::string password, Events events);
+    ~XmppAccount() override;
+    XmppAccount(const XmppAccount&) = delete;
+    XmppAccount& operator=(const XmppAccount&) = delete;
+
+    /// Starts the first connection attempt.
+    void Start();
+
+    bool SignedIn() const { return Online; }
+
+    std::string UserHandle() const override { return Mapping.OwnHandle(); }
+    std::vector<std::string> Friends() const override { return Mapping.Friends(); }
+    Delivery Deliver(std::string_view handle, std::string_view text) override;
+
+private:
+    struct ContextFree {
+        void operator()(xmpp_ctx_t* ctx) const { xmpp_ctx_free(ctx); }
+    };
+    struct ConnectionRelease {
+        void operator()(xmpp_conn_t* conn) const { xmpp_conn_release(conn); }
+    };
+
+    void Connect();
+    void Pump();
+    void Watch(int fd);
+    void Rewatch();
+    void DropWatch();
+    void Reconnect(const std::string& why);
+    void Connected();
+    void Disconnected(int error, const xmpp_stream_error_t* streamError);
+    void RosterArrived(xmpp_stanza_t* iq);
+    void MessageArrived(xmpp_stanza_t* message);
+    void PushArrived(xmpp_stanza_t* iq);
+    void Log(xmpp_log_level_t level, const char* area, const char* text);
+    std::string NextId();
+
+    static void OnConnection(xmpp_conn_t* conn, xmpp_conn_event_t event, int error,
+                             xmpp_stream_error_t* streamError, void* self);
+    static int OnSocket(xmpp_conn_t* conn, void* socket);
+    static int OnRoster(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
+    static int OnMessage(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
+    static int OnPush(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
+    static void OnLog(void* self, xmpp_log_level_t level, const char* area, const char* text);
+
+    XmppSettings Settings;
+    std::string Password;
+    Events Tell;
+    XmppMapping Mapping;
+    ReconnectBackoff Backoff;
+    std::ofstream LogFile;
+    xmpp_log_t Logger{};
+    std::unique_ptr<xmpp_ctx_t, ContextFree> Ctx;
+    std::unique_ptr<xmpp_conn_t, ConnectionRelease> Conn;
+    std::unique_ptr<QSocketNotifier> Readable;
+    std::unique_ptr<QSocketNotifier> Writable;
+    /// Runs libstrophe's own timers (the connection attempt's time limit)
+    /// while a connection exists.
+    QTimer Ticker;
+    QTimer Retry;
+    bool Online = false;
+    bool EverOnline = false;
+    /// Why the current connection attempt failed, as libstrophe reports it.
+    ConnectionProblem Problem;
+    unsigned Sequence = 0;
+};
+
+} // namespace velantro::standins

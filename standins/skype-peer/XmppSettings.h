@@ -1,0 +1,75 @@
+#pragma once
+
+// How skype-peer reaches an XMPP account: the command line's choices, the
+// rules they must keep, and the pieces of connection policy that need no
+// connection (server addresses, the reconnection back-off, the log's
+// redaction of the password).
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velantro::standins {
+
+/// The environment variable that may hold the account's password.
+inline constexpr std::string_view PasswordVariable = "SKYPE_PEER_XMPP_PASSWORD";
+
+struct XmppSettings {
+    /// The account; empty when the peer plays a script instead.
+    std::string Jid;
+    /// A file whose first line is the password; empty: the environment variable.
+    std::string PasswordFile;
+    /// The server to connect to; empty: found from the JID's domain (DNS SRV).
+    std::string ServerHost;
+    std::uint16_t ServerPort = 0; ///< 0: the default port
+    /// Certificates of authorities to trust besides the system's.
+    std::string CaFile;
+    /// An unencrypted connection, for a server on the loopback address only.
+    bool Plain = false;
+    /// Where the XMPP traffic is written, the password redacted; empty for nowhere.
+    std::string LogPath;
+};
+
+struct ServerAddress {
+    std::string Host;
+    std::uint16_t Port = 0; ///< 0 when none was given
+    bool operator==(const ServerAddress&) const = default;
+};
+
+/// Reads HOST, HOST:PORT, [IPV6] or [IPV6]:PORT; nothing when malformed.
+std::optional<ServerAddress> ParseServerAddress(std::string_view text);
+
+/// localhost, an IPv4 address in 127.0.0.0/8 written in full, or ::1.
+bool IsLoopbackHost(std::string_view host);
+
+/// Throws std::invalid_argument when the settings break a rule: a JID
+/// without a local part or domain, an unencrypted connection to anything but
+/// the loopback address.
+void CheckXmppSettings(const XmppSettings& settings);
+
+/// A line of the XMPP log with the password and the contents of SASL
+/// elements (which carry it, encoded, for the PLAIN mechanism) replaced by
+/// [redacted].
+std::string RedactLogLine(std::string_view line, std::string_view password);
+
+/// Pauses between reconnection attempts: 1 s, doubling up to 60 s; back to
+/// 1 s once signed in again.
+class ReconnectBackoff {
+public:
+    std::chrono::seconds Next() {
+        const std::chrono::seconds pause = Pause;
+        Pause = std::min(Pause * 2, Longest);
+        return pause;
+    }
+    void Reset() { Pause = Shortest; }
+
+private:
+    static constexpr std::chrono::seconds Shortest{1};
+    static constexpr std::chrono::seconds Longest{60};
+    std::chrono::seconds Pause = Shortest;
+};
+
+} // namespace velantro::standins

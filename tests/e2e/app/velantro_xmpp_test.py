@@ -1,0 +1,161 @@
+"""Velantro with a real XMPP account behind the chat client: a Prosody of the
+test's own on 127.0.0.1, skype-peer --xmpp for one account on the private
+session bus, and the other account driven by a plain XMPP client
+(slixmpp), the window read and driven through the accessibility tree."""
+
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+import desktop_session
+from desktop_session import DesktopSession, wait_until
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
+from local_prosody import Contact, LocalProsody, befriend  # noqa: E402
+
+BIN = None
+FOOTER = " - Translated with Velantro"
+
+
+class VelantroXmppTest(unittest.TestCase):
+    def setUp(self):
+        self.session = DesktopSession(BIN)
+        self.addCleanup(self.session.close)
+        self.server = LocalProsody(self.session.path("prosody"))
+        self.addCleanup(self.server.stop)
+        self.alice = self.server.register("alice", "alice-secret-1")
+        self.bob = self.server.register("bob", "bob-secret-2")
+        self.carol = self.server.register("carol", "carol-secret-3")
+        self.server.start()
+        self.password_file = self.session.path("alice.password")
+        with open(self.password_file, "w") as file:
+            file.write("alice-secret-1\n")
+
+    def contact(self, jid, password, *extra):
+        contact = Contact(self.server, jid, password, *extra)
+        self.addCleanup(contact.close)
+        return contact
+
+    def befriend(self, friend_password, friend):
+        """alice asks friend for its presence from a second device; the friend,
+        online, accepts."""
+        other = self.contact(friend, friend_password)
+        other.wait_for("ready")
+        befriend(self.server, self.alice, "alice-secret-1", friend)
+        return other
+
+    def start_peer(self, password_file):
+        self.peer_out = self.session.path("peer.out")
+        self.peer_err = self.session.path("peer.err")
+        with open(self.peer_out, "wb") as out, open(self.peer_err, "wb") as err:
+            return self.session._start(
+                [os.path.join(BIN, "skype-peer"), "--xmpp", self.alice,
+                 "--xmpp-password-file", password_file,
+                 "--xmpp-server", f"127.0.0.1:{self.server.port}",
+                 "--xmpp-ca", self.server.ca_file,
+                 "--xmpp-log", self.session.path("xmpp.log"),
+                 "--log", self.session.path("peer.log")],
+                stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+
+    def read(self, path):
+        with open(path, "rb") as file:
+            return file.read().decode("utf-8", "replace")
+
+    def contacts(self):
+        try:
+            return self.window.list_items("To")
+        except LookupError:  # the window not yet on the accessibility bus
+            return None
+
+    def page(self, caption):
+        try:
+            return self.window.page_lines(caption)
+        except Exception:  # a node that went away while the page was read
+            return None
+
+    def wait_for_page(self, caption, lines, timeout=20):
+        try:
+            wait_until(lambda: self.page(caption) == lines, timeout, f"{lines}")
+        except TimeoutError:
+            self.fail(f"{caption}'s page shows {self.window.page_lines(caption)}, not {lines};"
+                      f" pages: {self.window.pages()}; error box: {self.window.error_box()}")
+
+    def test_a_conversation_with_an_xmpp_contact_survives_a_server_restart(self):
+        bob = self.befriend("bob-secret-2", self.bob)
+        self.session.start_translator()
+        peer = self.start_peer(self.password_file)
+        self.window = self.session.start_velantro()
+
+        # The roster is the contacts; the bare JID is the user's handle.
+        try:
+            wait_until(lambda: self.contacts() == [self.bob], 30, "bob as contact")
+        except TimeoutError:
+            self.fail("no contacts; velantro: " + self.read(self.session.path("velantro.err")) +
+                      "; peer: " + self.read(self.peer_out) + self.read(self.peer_err))
+        wait_until(lambda: self.window.caption().endswith(" - " + self.alice), 5, "the handle")
+
+        # A message from bob arrives translated on his page.
+        bob.send(self.alice, "Hola amigo")
+        self.wait_for_page(self.bob, [f"{self.bob}: Hello friend"])
+
+        # A reply typed in Velantro reaches bob translated, with the footer.
+        self.window.choose("in", "Espanol")
+        self.window.type_message("Thanks my friend")
+        wait_until(self.window.send_enabled, 5, "Send enabled")
+        self.window.press_send()
+        reply = bob.wait_for("message")
+        self.assertEqual(reply, {"event": "message", "from": self.alice,
+                                 "body": "Gracias mi amigo" + FOOTER})
+        self.wait_for_page(self.bob, [f"{self.bob}: Hello friend",
+                                      f"{self.alice}: Thanks my friend (Gracias mi amigo)"])
+
+        # A contact added from another device reaches the contacts at once.
+        self.befriend("carol-secret-3", self.carol)
+        wait_until(lambda: self.contacts() == [self.bob, self.carol], 20,
+                   "carol among the contacts")
+
+        # The server goes away and comes back: the peer signs in again and
+        # Velantro attaches again by itself (the handle is reported again).
+        self.server.stop()
+        wait_until(lambda: "connection lost" in self.read(self.peer_err), 20, "the lost line")
+        restarted = time.monotonic()
+        self.server.start()
+        wait_until(lambda: self.window.caption().count(" - " + self.alice) == 2, 60,
+                   "the re-attach")
+        print(f"re-attached {time.monotonic() - restarted:.1f} s after the server started again",
+              file=sys.stderr)
+        bob = self.contact(self.bob, "bob-secret-2")
+        bob.wait_for("ready")
+        bob.send(self.alice, "Gracias")
+        self.wait_for_page(self.bob, [f"{self.bob}: Hello friend",
+                                      f"{self.alice}: Thanks my friend (Gracias mi amigo)",
+                                      f"{self.bob}: Thanks"])
+        self.assertIsNone(peer.poll())
+
+        # The password is in none of the peer's outputs.
+        for name in ("peer.out", "peer.err", "xmpp.log", "peer.log"):
+            self.assertNotIn("alice-secret-1", self.read(self.session.path(name)), name)
+        self.assertIn("[redacted]", self.read(self.session.path("xmpp.log")))
+
+    def test_a_wrong_password_is_one_line_and_status_1(self):
+        wrong = self.session.path("wrong.password")
+        with open(wrong, "w") as file:
+            file.write("not-the-password\n")
+        started = time.monotonic()
+        peer = self.start_peer(wrong)
+        self.assertEqual(peer.wait(60), 1)
+        print(f"refused and ended in {time.monotonic() - started:.1f} s", file=sys.stderr)
+        self.assertEqual(self.read(self.peer_err).splitlines(),
+                         [f"skype-peer: XMPP sign-in failed: the server did not accept the "
+                          f"password of {self.alice}"])
+        self.assertNotIn("not-the-password", self.read(self.peer_out))
+
+
+if __name__ == "__main__":
+    BIN, argv = desktop_session.test_arguments(("pyatspi", "slixmpp"))
+    if not LocalProsody.available():
+        print("skipped: prosody, prosodyctl or openssl missing")
+        sys.exit(77)
+    unittest.main(argv=argv, verbosity=2)
