@@ -67,9 +67,11 @@ private:
     Translator TranslateText;
     TMessageQueue Queue;
     /// Messages complete and waiting to be shown, in the order they completed.
-    /// A translation runs the bus's event loop (it looks for the local
-    /// program's window), so other messages may complete inside it; they are
-    /// shown after it, so each page keeps the order in which messages came.
+    /// A translation blocks (the window look-up and the exchange run no event
+    /// loop), but the contact search that showing a message ends with waits
+    /// for the chat client's reply while this program's window still receives
+    /// messages, so other messages may complete inside it; they are shown
+    /// after it, so each page keeps the order in which messages came.
     std::deque<std::int32_t> ReadyToShow;
     bool Showing = false;
     std::string Own;

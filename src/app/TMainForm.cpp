@@ -336,12 +336,6 @@ std::u16string TMainForm::Translate(std::u16string_view text, std::int32_t code)
     return translate::Translate(text, code, *HTTP, Endpoints, Titles);
 }
 
-// How the kinds of the component tree map onto this window: the window is a
-// plain form (its title), the labels plain labels, the Send button a plain
-// button, the conversation pages plain tab sheets (their tab texts). The
-// language lists, the edits, the page control and the non-visual components
-// are walked but never relabelled. Ownership, not Qt's widget nesting, gives
-// the tree: pages belong to the page control and each owns its "Memo".
 // The window as the relabelling walk sees it: ownership as the interface file
 // names it, not Qt's widget nesting (the tab widget re-parents its pages, and
 // Qt's own inner widgets are no components). How each relabelled kind lands
@@ -350,7 +344,9 @@ std::u16string TMainForm::Translate(std::u16string_view text, std::int32_t code)
 // identity (every page shares the one path). The speed-button kinds would set
 // a tool tip and the Tnt kinds take the text unchanged; this window has none
 // of them, so every text here passes through the 8-bit code page, UTF-8 on
-// this desktop, which keeps Cyrillic intact.
+// this desktop, which keeps Cyrillic intact. The language lists, the edits,
+// the page control and the non-visual components are walked but never
+// relabelled; each page owns its "Memo".
 localise::TComponent TMainForm::ApplicationComponents() {
     using localise::TComponent;
     using localise::TextForm;

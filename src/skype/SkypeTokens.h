@@ -77,9 +77,6 @@ inline std::string_view NextToken(std::string_view& text, TDelimiters delimiters
     return word;
 }
 
-/// The same, on a byte string held by the caller and shortened in place.
-std::string NextToken(std::string& text, TDelimiters delimiters);
-
 /// The protocol's integers: see common::ReadInteger.
 using common::ReadInteger;
 

@@ -19,9 +19,10 @@ constexpr const char* WindowClassName = "VelantroApplicationWindow";
 constexpr UINT RunLaterMessage = WM_APP + 1;
 constexpr UINT QuitLoopMessage = WM_APP + 2;
 
-// As on the bus: a send to one window waits at most this long for its
-// result, and a broadcast this long for each window, skipping hung ones, so
-// a stuck program can delay this one but never stop it.
+// A send to one window waits at most this long for its result, as on the
+// bus. A broadcast waits this long for each window in turn, skipping hung
+// ones (the bus waits for all windows at once), so a stuck program can delay
+// this one but never stop it.
 constexpr UINT SendTimeoutMs = 25000;
 constexpr UINT BroadcastTimeoutMs = 5000;
 
