@@ -332,10 +332,13 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     Slist headers;
     Append(headers, "Connection: keep-alive");
     Append(headers, "Content-Type: application/x-www-form-urlencoded");
-    // libcurl writes a Host header of its own, or one given here, straight
-    // after the request line. To keep the order above, its own is switched
-    // off ("Host:" without a value) and the line travels inside the entry
-    // before it, which libcurl writes out as it stands.
+    // The header lines go in a fixed order, Host fourth, byte for byte as the
+    // service's own clients send them. libcurl always writes the Host line, its own or one
+    // given here, straight after the request line, and no option moves it;
+    // so its own is switched off ("Host:" without a value) and the line
+    // travels inside the entry before it, which libcurl writes out as it
+    // stands. HttpExchangeTest pins the bytes, so a libcurl that changed
+    // either rule would be caught there.
     Append(headers, "Host:");
     Append(headers,
            "Content-Length: " + std::to_string(body.size()) + "\r\nHost: " + address.HostHeader);
