@@ -9,6 +9,7 @@
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
 #   ./make.sh wine-test   cross-build the Windows layer with mingw-w64, test it under Wine
 #   ./make.sh format [--check] apply clang-format to every C++ file, or only check
+#   ./make.sh tidy     clang-tidy (the checks in .clang-tidy) on the program's, the tool's and the stand-ins' sources
 #   ./make.sh package  build the Debian package build/velantro_<version>_<arch>.deb
 #   ./make.sh package-test  build it, install it on a fresh Debian 12 (a chroot), remove it
 set -euo pipefail
@@ -157,6 +158,16 @@ wine-test)
     fatal=OFF
     [ -n "${CI:-}" ] && fatal=ON
     FATAL_WARNINGS=$fatal exec bash scripts/windows-tests.sh "${WINDOWS_DIR:-build-windows}" "$@"
+    ;;
+tidy)
+    # Configures only: clang-tidy reads the compile commands. The one source
+    # that includes moc output needs the moc step run first.
+    install_packages clang-tidy "${PACKAGES[@]}"
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    mapfile -t autogen < <(ninja -C "$BUILD_DIR" -t targets all | grep -o '^[A-Za-z0-9_]*_autogen' | sort -u)
+    [ ${#autogen[@]} -eq 0 ] || cmake --build "$BUILD_DIR" --target "${autogen[@]}"
+    # Any finding fails (WarningsAsErrors in .clang-tidy).
+    run-clang-tidy -p "$BUILD_DIR" -j "$(nproc)" -quiet "$(pwd)/(src|tools|standins)/.*\.cpp$"
     ;;
 format)
     install_packages clang-format

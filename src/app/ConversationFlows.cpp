@@ -142,7 +142,7 @@ void ConversationFlows::SkypeControlAttachSuccess() {
 }
 
 void ConversationFlows::SkypeControlSearchResult(skype::TSkypeSearchType /*SearchType*/,
-                                                 skype::TStringList aList) {
+                                                 const skype::TStringList& aList) {
     View.SetContacts(aList);
 }
 

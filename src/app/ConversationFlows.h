@@ -48,7 +48,8 @@ public:
                                  skype::TSkypeChatMsgProperty ChatMsgProperty,
                                  const std::string& data);
     void SkypeControlAttachSuccess();
-    void SkypeControlSearchResult(skype::TSkypeSearchType SearchType, skype::TStringList aList);
+    void SkypeControlSearchResult(skype::TSkypeSearchType SearchType,
+                                  const skype::TStringList& aList);
     void SkypeControlCurrentUserHandle(const std::string& UserHandle);
 
     /// Enables the Send button exactly when the message has sendable text.

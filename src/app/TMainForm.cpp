@@ -33,10 +33,12 @@ namespace velantro::app {
 namespace {
 
 constexpr const char* DesignCaption = "Velantro 1.0:01";
+/// "Bulgarian" in Bulgarian, in UTF-8.
+constexpr const char* Bulgarian = "\xD0\x91\xD1\x8A\xD0\xBB\xD0\xB3\xD0\xB0"
+                                  "\xD1\x80\xD1\x81\xD0\xBA\xD0\xB8";
+
 /// The languages in the order of their positions; both lists hold them.
-const char* const LanguageNames[] = {"English", "Espanol", "Francais",
-                                     "\xD0\x91\xD1\x8A\xD0\xBB\xD0\xB3\xD0\xB0\xD1\x80\xD1\x81\xD0"
-                                     "\xBA\xD0\xB8"};
+const char* const LanguageNames[] = {"English", "Espanol", "Francais", Bulgarian};
 
 // The design's client area; the window can't be made smaller than it (the
 // outer minimum, 388 x 365, less the design's frame).
@@ -244,7 +246,7 @@ void TMainForm::BindEvents() {
         Guarded(Errors, [&] { flows.SkypeControlCurrentUserHandle(handle); });
     };
     skype.OnSearchResult = [this, &flows](TSkypeSearchType type, TStringList list) {
-        Guarded(Errors, [&] { flows.SkypeControlSearchResult(type, std::move(list)); });
+        Guarded(Errors, [&] { flows.SkypeControlSearchResult(type, list); });
     };
     skype.OnChatMsgInfo = [this, &flows](std::int32_t id, TSkypeChatMsgProperty property,
                                          std::string value) {

@@ -98,7 +98,7 @@ size_t OnBodyBytes(char* data, size_t size, size_t count, void* user) {
     const size_t bytes = size * count;
     if (exchange.Body.size() + bytes > MaxReplyBodyBytes) {
         exchange.Failure = "Reply from " + exchange.HostHeader + " is larger than " +
-                           std::to_string(MaxReplyBodyBytes / (1024 * 1024)) + " MiB";
+                           std::to_string(MaxReplyBodyBytes / (std::size_t{1024} * 1024)) + " MiB";
         return 0;
     }
     exchange.Body.append(data, bytes);
@@ -397,7 +397,7 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     }
     if (rc == CURLE_FILESIZE_EXCEEDED) {
         throw HttpError("Reply from " + address.HostHeader + " is larger than " +
-                        std::to_string(MaxReplyBodyBytes / (1024 * 1024)) + " MiB");
+                        std::to_string(MaxReplyBodyBytes / (std::size_t{1024} * 1024)) + " MiB");
     }
     if (rc == CURLE_OPERATION_TIMEDOUT) {
         throw HttpError(TimeOutMessage(address.HostHeader));

@@ -41,7 +41,7 @@ std::string DescribeDuration(std::chrono::milliseconds duration) {
 }
 
 std::size_t ApertiumEngine::DefaultPipelines() {
-    return std::max<std::size_t>(4, 2 * std::thread::hardware_concurrency());
+    return std::max<std::size_t>(4, std::size_t{2} * std::thread::hardware_concurrency());
 }
 
 ApertiumEngine::ApertiumEngine(EngineNotes notes, std::string program,

@@ -43,8 +43,8 @@ using HttpHandler = std::function<HttpReply(const HttpRequest&)>;
 /// request still gets the answer.
 class HttpServer {
 public:
-    static constexpr std::size_t MaxBodyBytes = 1024 * 1024;
-    static constexpr std::size_t MaxHeadBytes = 64 * 1024;
+    static constexpr std::size_t MaxBodyBytes = std::size_t{1024} * 1024;
+    static constexpr std::size_t MaxHeadBytes = std::size_t{64} * 1024;
     static constexpr std::chrono::milliseconds IdleLimit{10'000};
     static constexpr std::size_t MaxConnections = 512;
 

@@ -135,6 +135,7 @@ ProcessOutcome RunUntil(const std::vector<std::string>& command, std::string_vie
     Pipe output = MakePipe();
     Pipe errors = MakePipe();
     std::vector<char*> arguments;
+    arguments.reserve(command.size() + 1);
     for (const std::string& argument : command) {
         arguments.push_back(const_cast<char*>(argument.c_str()));
     }

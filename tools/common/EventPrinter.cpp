@@ -53,7 +53,7 @@ void PrintSender(TNotifyEvent& handler, std::string_view name, const EventSink& 
 
 } // namespace
 
-void PrintEveryEvent(TSkypeControl& control, EventSink sink) {
+void PrintEveryEvent(TSkypeControl& control, const EventSink& sink) {
     PrintSender(control.OnAttachSuccess, "OnAttachSuccess", sink);
     PrintSender(control.OnAttachPending, "OnAttachPending", sink);
     PrintSender(control.OnAttachRefused, "OnAttachRefused", sink);

@@ -14,6 +14,6 @@ using EventSink = std::function<void(const std::string& line)>;
 /// then each argument after a TAB. Integers in decimal, enumeration values by
 /// name, booleans as true/false, strings escaped with EscapeBytes, lists as
 /// their items joined by ",".
-void PrintEveryEvent(skype::TSkypeControl& control, EventSink sink);
+void PrintEveryEvent(skype::TSkypeControl& control, const EventSink& sink);
 
 } // namespace velantro::tools
