@@ -8,6 +8,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -87,6 +89,23 @@ void SelectIndex(QComboBox* list, std::int32_t index) {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
 
+/// How long a send waits for the chat client's answer when the client took
+/// the message without answering during the send.
+constexpr int AnswerWaitMs = 2000;
+
+/// Handles the chat client's lines, but not the user's input, until answered()
+/// or the deadline. A timer wakes the wait when nothing else arrives.
+void AwaitAnswer(const std::function<bool()>& answered) {
+    const QDeadlineTimer deadline(AnswerWaitMs);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(AnswerWaitMs);
+    while (!answered() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
+    }
+}
+
 /// Restores the arrow cursor when the exchange ends, however it ends.
 class WaitCursor {
 public:
@@ -134,7 +153,8 @@ TMainForm::TMainForm(Services services)
     LayOutControls();
     Conversations = std::make_unique<ConversationFlows>(
         static_cast<MainView&>(*this), *SkypeControl,
-        [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); });
+        [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); },
+        [](const std::function<bool()>& answered) { AwaitAnswer(answered); });
     BindEvents();
     FormCreate();
 }
@@ -234,6 +254,11 @@ void TMainForm::BindEvents() {
                                          std::string value) {
         Guarded(Errors, [&] { flows.SkypeControlChatMsgInfo(id, property, value); });
     };
+    skype.OnError = [this, &flows](std::int32_t code, std::string description) {
+        Guarded(Errors, [&] { flows.SkypeControlError(code, description); });
+    };
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            [this](int index) { PageChosen(index); });
     connect(SendMessage, &QPlainTextEdit::textChanged, this,
             [this] { Guarded(Errors, [this] { Conversations->SendMessageChange(); }); });
     connect(btnSend, &QPushButton::clicked, this,
@@ -471,6 +496,13 @@ ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
     PageLogs.push_back(std::make_unique<PageLog>(memo));
     SetPageCaption(PageControl1->count() - 1, handle);
     return PageLogs.back().get();
+}
+
+void TMainForm::PageChosen(int index) {
+    if (index >= 0 && static_cast<std::size_t>(index) < PageCaptions.size()) {
+        const std::string& partner = PageCaptions[static_cast<std::size_t>(index)];
+        Guarded(Errors, [&] { Conversations->PageControl1Change(partner); });
+    }
 }
 
 void TMainForm::ShowPages() {

@@ -90,6 +90,8 @@ private:
     void ShowErrorBox(const std::string& message);
     void UpdateAccessibleNames();
     void SetPageCaption(int index, const std::string& caption);
+    /// The user made the page at index the current one.
+    void PageChosen(int index);
 
     // MainView
     std::int32_t ReceiveLanguageIndex() const override;

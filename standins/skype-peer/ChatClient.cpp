@@ -178,7 +178,9 @@ Answer ChatClient::GetChatMessage(std::string_view rest) {
 
 Answer ChatClient::Message(std::string_view rest) {
     const std::string_view handle = CutWord(rest);
-    if (!ValidHandle(handle)) {
+    // Only a friend can be written to; the client answers anyone else as it
+    // answers a handle it cannot read.
+    if (!ValidHandle(handle) || !IsFriend(handle)) {
         return Error(errors::InvalidUserHandle);
     }
     // The text is the rest of the line as it is: blanks, line breaks and all.
@@ -190,6 +192,13 @@ Answer ChatClient::Message(std::string_view rest) {
         answer.Echo = IncomingMessage{std::string(handle), std::string(rest)};
     }
     return answer;
+}
+
+bool ChatClient::IsFriend(std::string_view handle) const {
+    const std::string wanted = Upper(handle);
+    return std::any_of(Config.Friends.begin(), Config.Friends.end(),
+                       [&](const std::string& name) { return Upper(name) == wanted; }) ||
+           (!Config.EchoContact.empty() && Upper(Config.EchoContact) == wanted);
 }
 
 std::int32_t ChatClient::Store(ChatMessage message) {

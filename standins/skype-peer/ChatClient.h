@@ -69,6 +69,8 @@ private:
     Answer GetChatMessage(std::string_view rest);
     Answer Message(std::string_view rest);
     std::int32_t Store(ChatMessage message);
+    /// A handle of the friends list (or the echo contact), ASCII case ignored.
+    bool IsFriend(std::string_view handle) const;
 
     Options Config;
     std::map<std::int32_t, ChatMessage> Messages;
