@@ -49,7 +49,9 @@ std::u16string BodyText(std::string_view body) {
 }
 
 std::string NotSentText(std::string_view target, std::string_view why) {
-    return "The message to \"" + std::string(target) + "\" was not sent: " + std::string(why);
+    // No contact chosen: there is no name to give.
+    const std::string whom = target.empty() ? "" : " to \"" + std::string(target) + "\"";
+    return "The message" + whom + " was not sent: " + std::string(why);
 }
 
 /// Counts a command of the flow as being sent while it lives.

@@ -241,10 +241,28 @@ private slots:
         ReceiveMessage(3, "alice", "hola");
         QVERIFY(Shown.empty());
         QCoreApplication::processEvents();
-        QCOMPARE(Shown, std::vector<std::string>{"Connection refused"});
+        QCOMPARE(Shown, std::vector<std::string>{
+                            "The message from alice could not be translated: Connection refused"});
         QCOMPARE(ShownInDelivery, std::vector<bool>{false});
-        QCOMPARE(form->Flows().PendingMessages().QueueHead()->ChatMsgID, 3);
-        QCOMPARE(Memo(*form, 0), QString());
+        QCOMPARE(form->Flows().UntranslatedCount(), std::size_t(1));
+        QCOMPARE(Memo(*form, 0), QString("alice: hola [not translated]"));
+    }
+
+    void choosingAPageChoosesItsPartnerButAPageAddedDoesNot() {
+        auto form = Open();
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        Deliver("USERS alice, bob");
+        form->SendMessage->setPlainText("Dear bob");
+        form->ToUsers->setCurrentIndex(1);
+        ReceiveMessage(1, "alice", "hola"); // the first page, made current by the control
+        ReceiveMessage(2, "bob", "salut");
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        form->ToUsers->setCurrentIndex(0);
+        form->PageControl1->setCurrentIndex(1);
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        form->PageControl1->setCurrentIndex(0);
+        QCOMPARE(form->ToUsers->currentText(), QString("alice"));
+        QVERIFY(Shown.empty());
     }
 };
 

@@ -217,8 +217,8 @@ class VelantroTest(unittest.TestCase):
         self.window.type_message("Hello")
         wait_until(self.window.send_enabled, 5, "Send enabled")
         self.window.press_send()
-        self.assertEqual(self.wait_for_error(), 'The message to "" was not sent: Velantro is'
-                         ' not attached to the chat client.')
+        self.assertEqual(self.wait_for_error(), "The message was not sent: Velantro is not"
+                         " attached to the chat client.")
         self.window.dismiss_error_box()
         self.assertEqual(self.window.message_text(), "Hello")
         self.assertTrue(self.window.send_enabled())

@@ -513,7 +513,19 @@ TEST_F(ConversationFlowsTest, NotAttachedNothingIsSentAndTheTextKept) {
     EXPECT_TRUE(messages.Sends.empty());
     EXPECT_TRUE(View.Pages.empty());
     EXPECT_EQ(View.Message, u"Hi");
-    EXPECT_TRUE(View.SendEnabled);
+    EXPECT_TRUE(View.SendEnabled); // No contact chosen: the box names nobody.
+    View.Selected = -1;
+    EXPECT_THROW(
+        {
+            try {
+                flows.btnSendClick();
+            } catch (const std::runtime_error& error) {
+                EXPECT_EQ(std::string(error.what()),
+                          "The message was not sent: Velantro is not attached to the chat client");
+                throw;
+            }
+        },
+        std::runtime_error);
 }
 
 TEST_F(ConversationFlowsTest, TheRecipientChangesOnlyWhileNothingIsBeingWritten) {
