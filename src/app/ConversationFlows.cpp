@@ -267,10 +267,12 @@ void ConversationFlows::KeepUntranslated(Complete message) {
 }
 
 ConversationLog* ConversationFlows::PageOf(const std::string& handle) {
-    const bool outer = std::exchange(CreatingPage, true);
-    ConversationLog* log = View.FindOrCreatePage(handle);
-    CreatingPage = outer;
-    return log;
+    struct Restore {
+        bool& Flag;
+        bool Outer;
+        ~Restore() { Flag = Outer; }
+    } restore{CreatingPage, std::exchange(CreatingPage, true)};
+    return View.FindOrCreatePage(handle);
 }
 
 std::u16string ConversationFlows::Translation(const std::string& body) {

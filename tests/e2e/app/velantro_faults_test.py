@@ -178,7 +178,7 @@ class FaultTest(unittest.TestCase):
               f" {bodies:.1f} s; resident {before // 1024} -> {after // 1024} MiB",
               file=sys.stderr)
         self.assertLess(bodies, ignored * 1.5 + 10)
-        self.assertLess(after - before, 16 * 1024)
+        self.assertLess(after - before, 6 * 1024)
         self.assert_running()
 
     # --- the translation service -----------------------------------------------
