@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velantro::app {
 
@@ -94,13 +95,15 @@ void SelectIndex(QComboBox* list, std::int32_t index) {
 constexpr int AnswerWaitMs = 2000;
 
 /// Handles the chat client's lines, but not the user's input, until answered()
-/// or the deadline. A timer wakes the wait when nothing else arrives.
+/// or the deadline. A timer, armed for what is left each time round (a timer
+/// may fire a little early), wakes the wait when nothing else arrives.
 void AwaitAnswer(const std::function<bool()>& answered) {
-    const QDeadlineTimer deadline(AnswerWaitMs);
+    const QDeadlineTimer deadline(AnswerWaitMs, Qt::PreciseTimer);
     QTimer wake;
     wake.setSingleShot(true);
-    wake.start(AnswerWaitMs);
+    wake.setTimerType(Qt::PreciseTimer);
     while (!answered() && !deadline.hasExpired()) {
+        wake.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                         QEventLoop::WaitForMoreEvents);
     }

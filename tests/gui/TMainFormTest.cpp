@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
 #include <map>
 
@@ -246,6 +247,40 @@ private slots:
         QCOMPARE(ShownInDelivery, std::vector<bool>{false});
         QCOMPARE(form->Flows().UntranslatedCount(), std::size_t(1));
         QCOMPARE(Memo(*form, 0), QString("alice: hola [not translated]"));
+    }
+
+    void aSendWaitsBrieflyForAnAnswerThatComesAfterIt() {
+        struct Case {
+            const char* Name;
+            const char* Late; ///< the client's line after the send returned; null: none
+            std::vector<std::string> Shown;
+            QString Entry;
+        };
+        const Case cases[] = {
+            {"an ERROR",
+             "ERROR 4 Invalid user handle",
+             {"The message to \"alice\" was not sent: the chat client refused it with error 4: "
+              "Invalid user handle"},
+             QString()},
+            {"its confirmation", "CHATMESSAGE 12 STATUS SENDING", {}, QString(": Hi (ok)")},
+            {"nothing: taken after the wait", nullptr, {}, QString(": Hi (ok)")},
+        };
+        for (const Case& c : cases) {
+            auto form = Open();
+            Fake->DeliverAttachStatus(ClientWindow, 0);
+            Deliver("USERS alice");
+            Shown.clear();
+            form->SendMessage->setPlainText("Hi");
+            if (c.Late != nullptr) {
+                const std::string line = c.Late;
+                QTimer::singleShot(50, form.get(), [this, line] { Deliver(line); });
+            }
+            form->btnSend->click();
+            QCOMPARE(Shown, c.Shown);
+            QCOMPARE(form->PageControl1->count() == 0 ? QString() : Memo(*form, 0), c.Entry);
+            QCOMPARE(form->SendMessage->toPlainText(),
+                     c.Entry.isEmpty() ? QString("Hi") : QString());
+        }
     }
 
     void choosingAPageChoosesItsPartnerButAPageAddedDoesNot() {
