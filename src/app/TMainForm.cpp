@@ -17,6 +17,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,6 +29,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velantro::app {
 
@@ -107,6 +110,25 @@ QAccessibleInterface* FormAccessible(const QString& classname, QObject* object) 
     return nullptr;
 }
 
+/// How long a send waits for the chat client's answer when the client took
+/// the message without answering during the send.
+constexpr int AnswerWaitMs = 2000;
+
+/// Handles the chat client's lines, but not the user's input, until answered()
+/// or the deadline. A timer, armed for what is left each time round (a timer
+/// may fire a little early), wakes the wait when nothing else arrives.
+void AwaitAnswer(const std::function<bool()>& answered) {
+    const QDeadlineTimer deadline(AnswerWaitMs, Qt::PreciseTimer);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    while (!answered() && !deadline.hasExpired()) {
+        wake.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
+    }
+}
+
 /// Restores the arrow cursor when the exchange ends, however it ends.
 class WaitCursor {
 public:
@@ -143,7 +165,8 @@ TMainForm::TMainForm(Services services)
     LayOutControls();
     Conversations = std::make_unique<ConversationFlows>(
         static_cast<MainView&>(*this), *SkypeControl,
-        [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); });
+        [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); },
+        [](const std::function<bool()>& answered) { AwaitAnswer(answered); });
     Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
     BindEvents();
     FormCreate();
@@ -250,6 +273,11 @@ void TMainForm::BindEvents() {
                                          std::string value) {
         Guarded(Errors, [&] { flows.SkypeControlChatMsgInfo(id, property, value); });
     };
+    skype.OnError = [this, &flows](std::int32_t code, std::string description) {
+        Guarded(Errors, [&] { flows.SkypeControlError(code, description); });
+    };
+    connect(PageControl1, &TPageControl::currentChanged, this,
+            [this](int index) { PageChosen(index); });
     connect(SendMessage, &QPlainTextEdit::textChanged, this,
             [this] { Guarded(Errors, [this] { Conversations->SendMessageChange(); }); });
     connect(btnSend, &QPushButton::clicked, this, [this] {
@@ -565,6 +593,13 @@ std::unique_ptr<QMenu> TMainForm::LogContextMenu(QPlainTextEdit* memo, const QPo
     menu->addSeparator();
     menu->addAction(mnShowOriginal);
     return menu;
+}
+
+void TMainForm::PageChosen(int index) {
+    if (index >= 0 && static_cast<std::size_t>(index) < PageCaptions.size()) {
+        const std::string& partner = PageCaptions[static_cast<std::size_t>(index)];
+        Guarded(Errors, [&] { Conversations->PageControl1Change(partner); });
+    }
 }
 
 void TMainForm::ShowPages() {

@@ -107,6 +107,8 @@ private:
     void DescribeTab(int index);
     /// A text of the interface file for the "Receive in" language, or text.
     QString InterfaceText(const char* key, const char* text) const;
+    /// The user made the page at index the current one.
+    void PageChosen(int index);
 
     // MainView
     std::int32_t ReceiveLanguageIndex() const override;

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 #include <map>
 
@@ -268,10 +269,62 @@ private slots:
         ReceiveMessage(3, "alice", "hola");
         QVERIFY(Shown.empty());
         QCoreApplication::processEvents();
-        QCOMPARE(Shown, std::vector<std::string>{"Connection refused"});
+        QCOMPARE(Shown, std::vector<std::string>{
+                            "The message from alice could not be translated: Connection refused"});
         QCOMPARE(ShownInDelivery, std::vector<bool>{false});
-        QCOMPARE(form->Flows().PendingMessages().QueueHead()->ChatMsgID, 3);
-        QCOMPARE(Memo(*form, 0), QString());
+        QCOMPARE(form->Flows().UntranslatedCount(), std::size_t(1));
+        QCOMPARE(Memo(*form, 0), QString("alice: hola [not translated]"));
+    }
+
+    void aSendWaitsBrieflyForAnAnswerThatComesAfterIt() {
+        struct Case {
+            const char* Name;
+            const char* Late; ///< the client's line after the send returned; null: none
+            std::vector<std::string> Shown;
+            QString Entry;
+        };
+        const Case cases[] = {
+            {"an ERROR",
+             "ERROR 4 Invalid user handle",
+             {"The message to \"alice\" was not sent: the chat client refused it with error 4: "
+              "Invalid user handle"},
+             QString()},
+            {"its confirmation", "CHATMESSAGE 12 STATUS SENDING", {}, QString(": Hi (ok)")},
+            {"nothing: taken after the wait", nullptr, {}, QString(": Hi (ok)")},
+        };
+        for (const Case& c : cases) {
+            auto form = Open();
+            Fake->DeliverAttachStatus(ClientWindow, 0);
+            Deliver("USERS alice");
+            Shown.clear();
+            form->SendMessage->setPlainText("Hi");
+            if (c.Late != nullptr) {
+                const std::string line = c.Late;
+                QTimer::singleShot(50, form.get(), [this, line] { Deliver(line); });
+            }
+            form->btnSend->click();
+            QCOMPARE(Shown, c.Shown);
+            QCOMPARE(form->PageControl1->count() == 0 ? QString() : Memo(*form, 0), c.Entry);
+            QCOMPARE(form->SendMessage->toPlainText(),
+                     c.Entry.isEmpty() ? QString("Hi") : QString());
+        }
+    }
+
+    void choosingAPageChoosesItsPartnerButAPageAddedDoesNot() {
+        auto form = Open();
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        Deliver("USERS alice, bob");
+        form->SendMessage->setPlainText("Dear bob");
+        form->ToUsers->setCurrentIndex(1);
+        ReceiveMessage(1, "alice", "hola"); // the first page, made current by the control
+        ReceiveMessage(2, "bob", "salut");
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        form->ToUsers->setCurrentIndex(0);
+        form->PageControl1->setCurrentIndex(1);
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        form->PageControl1->setCurrentIndex(0);
+        QCOMPARE(form->ToUsers->currentText(), QString("alice"));
+        QVERIFY(Shown.empty());
     }
 
     void tabsWrapOntoRowsInPageOrderAndEveryOneCanBeShown() {
