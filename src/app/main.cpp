@@ -13,9 +13,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
+#include <string_view>
 
 using namespace velantro;
 
@@ -30,6 +32,46 @@ std::optional<std::string> ChosenWebEndpoint(const app::CommandLine& commandLine
         std::cerr << "velantro: " << error.what() << "\n";
         return std::nullopt;
     }
+}
+
+constexpr std::string_view WhatToDo =
+    "run it in a desktop session, or with QT_QPA_PLATFORM=offscreen for a window nobody sees";
+
+std::string_view Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+/// Whether the window would need a display server (X11 or Wayland, Qt's
+/// choice when none is named) while the environment names none.
+bool NoDisplayNamed(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "-platform") {
+            return false; // Qt's own option names the platform
+        }
+    }
+    const std::string_view platform = Environment("QT_QPA_PLATFORM");
+    const bool needsDisplay =
+        platform.empty() || platform.starts_with("xcb") || platform.starts_with("wayland");
+    return needsDisplay && Environment("DISPLAY").empty() && Environment("WAYLAND_DISPLAY").empty();
+}
+
+/// Messages while Qt opens the display. Qt ends with an abort (and a core
+/// dump) when no platform plugin starts, after several lines about plugins
+/// that would not help the user: say instead, in one line, what is wrong.
+void OnStartUpMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        const std::string_view display = !Environment("DISPLAY").empty()
+                                             ? Environment("DISPLAY")
+                                             : Environment("WAYLAND_DISPLAY");
+        std::cerr << "velantro: cannot open the display \"" << display
+                  << "\" to show the window on; " << WhatToDo << "\n";
+        std::_Exit(1);
+    }
+    if (context.category != nullptr && std::string_view(context.category).starts_with("qt.qpa")) {
+        return; // the platform plugin's account of the same failure
+    }
+    std::cerr << qFormatLogMessage(type, context, message).toLocal8Bit().constData() << "\n";
 }
 
 } // namespace
@@ -56,7 +98,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (NoDisplayNamed(argc, argv)) {
+        std::cerr << "velantro: no display to open the window on (neither DISPLAY nor "
+                     "WAYLAND_DISPLAY is set); "
+                  << WhatToDo << "\n";
+        return 1;
+    }
+
+    const QtMessageHandler previousHandler = qInstallMessageHandler(OnStartUpMessage);
     QApplication application(argc, argv);
+    qInstallMessageHandler(previousHandler);
     // The desktop entry and the icon the install puts in the icon theme.
     QGuiApplication::setDesktopFileName(QStringLiteral("velantro"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velantro")));
