@@ -1,6 +1,7 @@
 #include "app/TMainForm.h"
 
 #include "app/Settings.h"
+#include "app/WindowPlacement.h"
 #include "localise/TranslateInterface.h"
 #include "translate/LangCodes.h"
 #include "translate/Translate.h"
@@ -14,6 +15,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -33,6 +35,8 @@ const char* const LanguageNames[] = {"English", "Espanol", "Francais",
 constexpr int MinimumClientWidth = 380;
 constexpr int MinimumClientHeight = 338;
 constexpr int MessageEditHeight = 116;
+/// The window's place and client size when the settings hold none.
+constexpr ScreenRect DefaultPlace{230, 160, 370, 338};
 
 // Settings keys and the defaults that apply when a key is missing or unreadable.
 constexpr const char* ReceiveKey = "Receive";
@@ -85,6 +89,15 @@ QLabel* Label(QWidget* parent, const char* name, const char* text, Qt::Alignment
 
 void SelectIndex(QComboBox* list, std::int32_t index) {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+PlacementRules PlacementOnScreens() {
+    PlacementRules rules{{}, MinimumClientWidth, MinimumClientHeight, DefaultPlace};
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        rules.Screens.push_back({area.x(), area.y(), area.width(), area.height()});
+    }
+    return rules;
 }
 
 /// Restores the arrow cursor when the exchange ends, however it ends.
@@ -249,12 +262,14 @@ void TMainForm::FormCreate() {
     const std::string section(SettingsSection);
     SelectIndex(TranslateTo, settings.ReadInteger(section, ReceiveKey, 0));
     SelectIndex(SendIn, settings.ReadInteger(section, SendKey, 0));
-    const std::int32_t left = settings.ReadInteger(section, LeftKey, 230);
-    const std::int32_t top = settings.ReadInteger(section, TopKey, 160);
-    move(left, top);
-    const std::int32_t width = settings.ReadInteger(section, WidthKey, 370);
-    const std::int32_t height = settings.ReadInteger(section, HeightKey, 338);
-    resize(width, height);
+    const std::int32_t left = settings.ReadInteger(section, LeftKey, DefaultPlace.Left);
+    const std::int32_t top = settings.ReadInteger(section, TopKey, DefaultPlace.Top);
+    const std::int32_t width = settings.ReadInteger(section, WidthKey, DefaultPlace.Width);
+    const std::int32_t height = settings.ReadInteger(section, HeightKey, DefaultPlace.Height);
+    // A size no screen can show would cost seconds and gigabytes to lay out.
+    const ScreenRect place = PlaceWindow({left, top, width, height}, PlacementOnScreens());
+    move(place.Left, place.Top);
+    resize(place.Width, place.Height);
     // An error in the steps below skips the rest of them: no attach request
     // is broadcast then, and the automatic re-attach attaches later.
     Guarded(Errors, [this] {
