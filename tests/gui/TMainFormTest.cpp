@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QtTest>
 #include <map>
@@ -176,6 +177,33 @@ private slots:
             QCOMPARE(Profile.Values.size(), std::size_t(6));
         }
         QVERIFY(Shown.empty());
+    }
+
+    void aWindowNoScreenCanHoldIsMadeToFit() {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const struct {
+            const char* Name;
+            std::map<std::string, std::string> File;
+            QRect Geometry;
+        } cases[] = {
+            {"largest size",
+             {{"Left", "10"}, {"Top", "20"}, {"Width", "2147483647"}, {"Height", "2147483647"}},
+             {10, 20, screen.width(), screen.height()}},
+            {"beyond every screen",
+             {{"Left", "2147483647"}, {"Top", "-2147483648"}},
+             {230, 160, 380, 338}},
+            {"partly on the screen",
+             {{"Left", "-399"}, {"Top", "-349"}, {"Width", "400"}, {"Height", "350"}},
+             {-399, -349, 400, 350}},
+        };
+        for (const auto& c : cases) {
+            Profile.Values = c.File;
+            auto form = Open();
+            QVERIFY2(QRect(form->pos(), form->size()) == c.Geometry, c.Name);
+            QVERIFY(form->close());
+            QCOMPARE(Profile.Values["Width"], std::to_string(c.Geometry.width()));
+            QCOMPARE(Profile.Values["Left"], std::to_string(c.Geometry.x()));
+        }
     }
 
     void aFailedWriteKeepsTheWindowOpenUntilACloseSucceeds() {
