@@ -134,8 +134,14 @@ TMainForm::TMainForm(Services services)
     , Endpoints(std::move(services.Endpoints))
     , InterfaceFile(std::move(services.InterfaceFile))
     , Errors(
-          services.ShowError ? std::move(services.ShowError)
-                             : [this](const std::string& message) { ShowErrorBox(message); },
+          [this, show = services.ShowError ? std::move(services.ShowError)
+                                           : [this](const std::string& message) {
+                                                 ShowErrorBox(message);
+                                             }](const std::string& message) {
+              if (!Ending) {
+                  show(message);
+              }
+          },
           [this](std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); })
     , Messages(services.Messages, Errors) {
     setObjectName(QStringLiteral("MainForm"));
@@ -295,12 +301,28 @@ void TMainForm::FormClose() {
 void TMainForm::closeEvent(QCloseEvent* event) {
     try {
         FormClose();
+        SettingsWritten = true;
         event->accept();
     } catch (const std::exception& error) {
         // The window stays open; the next close tries again.
         event->ignore();
         Errors.Report(error.what());
     }
+}
+
+std::optional<std::string> TMainForm::WriteSettingsOnce() {
+    if (SettingsWritten) {
+        return std::nullopt;
+    }
+    if (!EndWrite) {
+        try {
+            FormClose();
+            EndWrite.emplace(std::nullopt);
+        } catch (const std::exception& error) {
+            EndWrite.emplace(error.what());
+        }
+    }
+    return *EndWrite;
 }
 
 void TMainForm::TranslateToChange() {

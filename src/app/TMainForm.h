@@ -19,6 +19,7 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,15 @@ public:
 
     const ConversationFlows& Flows() const { return *Conversations; }
 
+    /// For the end of the run that no close starts (a stop signal, the
+    /// session's end): writes the settings unless a close or an earlier call
+    /// has written or tried to. Gives that one try's error, if any.
+    std::optional<std::string> WriteSettingsOnce();
+
+    /// The run is ending: errors no longer open boxes that would wait for a
+    /// click.
+    void StopErrorBoxes() { Ending = true; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -114,6 +124,10 @@ private:
     /// Each page's caption as 8-bit text, the page's identity; the tab shows it.
     std::vector<std::string> PageCaptions;
     std::vector<std::unique_ptr<PageLog>> PageLogs;
+    bool Ending = false;
+    bool SettingsWritten = false;
+    /// The end's one try at the settings, once made: its error, if any.
+    std::optional<std::optional<std::string>> EndWrite;
 };
 
 } // namespace velantro::app

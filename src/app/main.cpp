@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
+#include <QSessionManager>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -74,6 +75,30 @@ void OnStartUpMessage(QtMsgType type, const QMessageLogContext& context, const Q
     std::cerr << qFormatLogMessage(type, context, message).toLocal8Bit().constData() << "\n";
 }
 
+/// The session's end (the session manager's "die") reaches the program as a
+/// quit request, on which Qt would first ask the window to close; a window
+/// whose settings cannot be written refuses that, and the logout would wait
+/// on the program. The request ends the run instead.
+class QuitRequests final : public QObject {
+public:
+    explicit QuitRequests(std::function<void()> onQuit)
+        : OnQuit(std::move(onQuit)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        if (target != QCoreApplication::instance() || event->type() != QEvent::Quit) {
+            return false;
+        }
+        OnQuit();
+        return true;
+    }
+
+private:
+    std::function<void()> OnQuit;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -127,16 +152,39 @@ int main(int argc, char** argv) {
                         ? besideProgram
                         : localise::InstalledDataFolder());
 
+    app::StopSignals stop;
+    auto http = std::make_unique<translate::CurlHttpClient>();
+    // The one wait that keeps the event loop from a signal: a stop abandons it.
+    http->AbandonWhen([&stop] { return stop.Requested(); });
     app::TMainForm form({*windows,
                          *windows,
                          *profile,
-                         std::make_unique<translate::CurlHttpClient>(),
+                         std::move(http),
                          translate::Endpoints{std::string(translate::LocalEndpointUrl), *web},
                          interfaceFile,
                          {}});
     // Once more now that every window exists.
     form.TranslateToChange();
-    app::StopSignals stop([&form] { form.close(); });
+    // A stop signal or the session's end ends the run within moments, after
+    // one try to write the settings, whatever the window is doing: no box
+    // waits for a click, no close is refused.
+    bool told = false;
+    const auto tryWriteSettings = [&form, &told] {
+        const std::optional<std::string> error = form.WriteSettingsOnce();
+        if (error && !told) {
+            told = true;
+            std::cerr << "velantro: " << *error << "\n";
+        }
+        return error ? 1 : 0;
+    };
+    const auto endRun = [&form, &tryWriteSettings] {
+        form.StopErrorBoxes();
+        QCoreApplication::exit(tryWriteSettings());
+    };
+    stop.SetOnStop(endRun);
+    const QuitRequests quitRequests(endRun);
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &form,
+                     [&tryWriteSettings](QSessionManager&) { tryWriteSettings(); });
     form.show();
     return application.exec();
 }

@@ -218,6 +218,41 @@ private slots:
         QCOMPARE(Profile.Values.size(), std::size_t(6));
     }
 
+    void theEndOfTheRunTriesTheSettingsOnceAndOpensNoBox() {
+        const struct {
+            const char* Name;
+            bool ClosedFirst;
+            int FailingWrites;
+            std::optional<std::string> Error;
+            std::size_t Written;
+        } cases[] = {
+            {"writable", false, 0, std::nullopt, 6},
+            {"unwritable", false, 100, "Unable to write to velantro.ini", 0},
+            {"already written by the user's close", true, 0, std::nullopt, 6},
+        };
+        for (const auto& c : cases) {
+            Profile = MemoryProfile();
+            Shown.clear();
+            auto form = Open();
+            if (c.ClosedFirst) {
+                QVERIFY(form->close());
+                Profile.Values.clear();
+            }
+            Profile.FailingWrites = c.FailingWrites;
+            form->StopErrorBoxes();
+            QCOMPARE(form->WriteSettingsOnce(), c.Error);
+            QCOMPARE(form->WriteSettingsOnce(), c.Error);
+            QVERIFY2(Profile.FailingWrites == std::max(0, c.FailingWrites - 1), c.Name);
+            QVERIFY2(Profile.Values.size() == (c.ClosedFirst ? 0 : c.Written), c.Name);
+            // An error after the end began reaches no box.
+            Reply.clear();
+            Fake->DeliverAttachStatus(ClientWindow, 0);
+            ReceiveMessage(4, "alice", "hola");
+            QCoreApplication::processEvents();
+            QVERIFY2(Shown.empty(), c.Name);
+        }
+    }
+
     void anErrorWhileCreatingSkipsTheAttach() {
         const struct {
             std::string File;
