@@ -1,6 +1,6 @@
 #pragma once
 
-// SIGTERM and SIGINT as ordinary events of the window's event loop.
+// SIGTERM, SIGINT and SIGHUP as ordinary events of the window's event loop.
 
 #include <QObject>
 #include <functional>
@@ -10,11 +10,11 @@ class QSocketNotifier;
 
 namespace velantro::app {
 
-/// Blocks SIGTERM and SIGINT in the calling thread and in every thread it
+/// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and in every thread it
 /// starts afterwards; call first thing in main.
 void BlockStopSignals();
 
-/// Takes SIGTERM and SIGINT (blocked with BlockStopSignals) from the event
+/// Takes SIGTERM, SIGINT and SIGHUP (blocked with BlockStopSignals) from the event
 /// loop. When they cannot be taken so, they are unblocked again: their
 /// default action ends the program then, rather than nothing at all.
 class StopSignals final : public QObject {

@@ -14,6 +14,9 @@ sigset_t StopSignalSet() {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    // The end of the session the program was started from (its terminal, or
+    // a session that hangs up its processes at logout).
+    sigaddset(&set, SIGHUP);
     return set;
 }
 

@@ -1,4 +1,4 @@
-"""Velantro ends when it is told to: SIGTERM or SIGINT end the real program
+"""Velantro ends when it is told to: SIGTERM, SIGINT or SIGHUP end the real program
 within about two seconds, after one try to write the settings, whatever it is
 doing (settings that cannot be written, an error box open, an exchange with a
 service that never answers); the user's close with settings that cannot be
@@ -78,7 +78,11 @@ class EndingTest(unittest.TestCase):
             wait_until(lambda: service.requests >= 1, 15, "the translation request")
 
         # (case, what the program is doing, signal)
-        cases = [("an error box open", error_box_open, signal.SIGTERM),
+        def idle():
+            pass
+
+        cases = [("idle, hung up", idle, signal.SIGHUP),
+                 ("an error box open", error_box_open, signal.SIGTERM),
                  ("an incoming message's translation hanging", hanging_incoming, signal.SIGTERM),
                  ("an outgoing message's translation hanging", hanging_outgoing, signal.SIGINT)]
         for name, doing, signal_number in cases:
