@@ -17,7 +17,7 @@ FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
-          libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsm-dev libice-dev
           dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi python3-xlib xdotool)
 # The translator stand-in's offline engine, for its tests and the demo.
 ENGINE_PACKAGES=(apertium apertium-eng-spa apertium-fr-es apertium-mkd-eng apertium-mkd-bul)

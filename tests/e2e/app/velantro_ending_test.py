@@ -1,4 +1,4 @@
-"""Velantro ends when it is told to: SIGTERM, SIGINT or SIGHUP end the real program
+"""Velantro ends when it is told to: SIGTERM, SIGINT, SIGHUP or a logout end the real program
 within about two seconds, after one try to write the settings, whatever it is
 doing (settings that cannot be written, an error box open, an exchange with a
 service that never answers); the user's close with settings that cannot be
@@ -101,6 +101,54 @@ class EndingTest(unittest.TestCase):
                                   if line.startswith("MESSAGE ")], [])
                 self.session.stop(self.session.peer)
 
+    def test_a_logout_ends_the_run(self):
+        """The session manager saves the session for a shutdown, then tells
+        the program to die: the settings are tried once, nothing waits."""
+        manager_program = os.path.join(BIN, "logout-session-manager")
+        if not os.path.exists(manager_program):
+            self.skipTest("built without libSM")
+        service = FakeService(self.session.port)
+        self.addCleanup(service.close)
+        service.refuse()
+        self.session.start_peer()
+
+        def writable():
+            return 0
+
+        def a_folder():
+            os.makedirs(self.settings)
+            return 1
+
+        for name, prepare, box in [("writable, an error box open", writable, True),
+                                   ("a folder where the file should be", a_folder, False)]:
+            with self.subTest(name):
+                shutil.rmtree(self.config, ignore_errors=True)
+                expected_status = prepare()
+                manager = subprocess.Popen([manager_program], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, text=True)
+                self.addCleanup(end_process, manager)
+                self.session.env["SESSION_MANAGER"] = manager.stdout.readline().strip()
+                self.start()
+                self.assertEqual(manager.stdout.readline().strip(), "registered")
+                if box:
+                    self.session.peer_says("bob: Hola")
+                    wait_until(quietly(self.window.error_box), 30, "the error box")
+                started = time.monotonic()
+                manager.stdin.write("logout\n")
+                manager.stdin.flush()
+                steps = [manager.stdout.readline().strip() for _ in range(3)]
+                self.assertEqual(steps, ["saved", "die", "gone"])
+                status = self.session.velantro.wait(30)
+                took = time.monotonic() - started
+                print(f"  ended in {took:.2f} s with status {status}", file=sys.stderr)
+                self.assertLess(took, STOP_WITHIN)
+                self.assertEqual(status, expected_status)
+                if expected_status == 0:
+                    self.assertIn(b"Height=", self.settings_text())
+                else:
+                    self.assertIn("velantro: Unable to write to", self.errors())
+                manager.wait(10)
+
     def test_settings_that_cannot_be_written(self):
         def a_folder():
             os.makedirs(self.settings)
@@ -137,6 +185,13 @@ class EndingTest(unittest.TestCase):
                 self.assertEqual(self.stop_with(signal.SIGTERM), 1)
                 self.assertEqual(self.errors().strip().splitlines()[-1], f"velantro: {expected}")
                 self.assertEqual(os.path.isdir(self.settings), name.startswith("a folder"))
+
+
+def end_process(process):
+    process.kill()
+    process.wait()
+    process.stdin.close()
+    process.stdout.close()
 
 
 if __name__ == "__main__":
