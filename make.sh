@@ -19,8 +19,8 @@ FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
-          libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
-          dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool
+          libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsm-dev libice-dev
+          dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi python3-xlib xdotool
           libstrophe-dev prosody python3-slixmpp openssl help2man man-db)
 # Building the Debian package and checking it and its desktop metadata.
 PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian)

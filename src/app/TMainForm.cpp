@@ -5,6 +5,7 @@
 #include "app/PageLog.h"
 #include "app/Settings.h"
 #include "app/TPageControl.h"
+#include "app/WindowPlacement.h"
 #include "localise/TranslateInterface.h"
 #include "translate/LangCodes.h"
 #include "translate/Translate.h"
@@ -27,6 +28,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -46,6 +48,8 @@ const char* const LanguageNames[] = {"English", "Espanol", "Francais",
 constexpr int MinimumClientWidth = 380;
 constexpr int MinimumClientHeight = 338;
 constexpr int MessageEditHeight = 116;
+/// The window's place and client size when the settings hold none.
+constexpr ScreenRect DefaultPlace{230, 160, 370, 338};
 
 // Settings keys and the defaults that apply when a key is missing or unreadable.
 constexpr const char* ReceiveKey = "Receive";
@@ -129,6 +133,15 @@ void AwaitAnswer(const std::function<bool()>& answered) {
     }
 }
 
+PlacementRules PlacementOnScreens() {
+    PlacementRules rules{{}, MinimumClientWidth, MinimumClientHeight, DefaultPlace};
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        rules.Screens.push_back({area.x(), area.y(), area.width(), area.height()});
+    }
+    return rules;
+}
+
 /// Restores the arrow cursor when the exchange ends, however it ends.
 class WaitCursor {
 public:
@@ -147,8 +160,14 @@ TMainForm::TMainForm(Services services)
     , Endpoints(std::move(services.Endpoints))
     , InterfaceFile(std::move(services.InterfaceFile))
     , Errors(
-          services.ShowError ? std::move(services.ShowError)
-                             : [this](const std::string& message) { ShowErrorBox(message); },
+          [this, show = services.ShowError ? std::move(services.ShowError)
+                                           : [this](const std::string& message) {
+                                                 ShowErrorBox(message);
+                                             }](const std::string& message) {
+              if (!Ending) {
+                  show(message);
+              }
+          },
           [this](std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); })
     , Messages(services.Messages, Errors) {
     static const bool accessibleFormKnown = [] {
@@ -313,12 +332,14 @@ void TMainForm::FormCreate() {
     const std::string section(SettingsSection);
     SelectIndex(TranslateTo, settings.ReadInteger(section, ReceiveKey, 0));
     SelectIndex(SendIn, settings.ReadInteger(section, SendKey, 0));
-    const std::int32_t left = settings.ReadInteger(section, LeftKey, 230);
-    const std::int32_t top = settings.ReadInteger(section, TopKey, 160);
-    move(left, top);
-    const std::int32_t width = settings.ReadInteger(section, WidthKey, 370);
-    const std::int32_t height = settings.ReadInteger(section, HeightKey, 338);
-    resize(width, height);
+    const std::int32_t left = settings.ReadInteger(section, LeftKey, DefaultPlace.Left);
+    const std::int32_t top = settings.ReadInteger(section, TopKey, DefaultPlace.Top);
+    const std::int32_t width = settings.ReadInteger(section, WidthKey, DefaultPlace.Width);
+    const std::int32_t height = settings.ReadInteger(section, HeightKey, DefaultPlace.Height);
+    // A size no screen can show would cost seconds and gigabytes to lay out.
+    const ScreenRect place = PlaceWindow({left, top, width, height}, PlacementOnScreens());
+    move(place.Left, place.Top);
+    resize(place.Width, place.Height);
     // An error in the steps below skips the rest of them: no attach request
     // is broadcast then, and the automatic re-attach attaches later.
     Guarded(Errors, [this] {
@@ -344,12 +365,28 @@ void TMainForm::FormClose() {
 void TMainForm::closeEvent(QCloseEvent* event) {
     try {
         FormClose();
+        SettingsWritten = true;
         event->accept();
     } catch (const std::exception& error) {
         // The window stays open; the next close tries again.
         event->ignore();
         Errors.Report(error.what());
     }
+}
+
+std::optional<std::string> TMainForm::WriteSettingsOnce() {
+    if (SettingsWritten) {
+        return std::nullopt;
+    }
+    if (!EndWrite) {
+        try {
+            FormClose();
+            EndWrite.emplace(std::nullopt);
+        } catch (const std::exception& error) {
+            EndWrite.emplace(error.what());
+        }
+    }
+    return *EndWrite;
 }
 
 void TMainForm::TranslateToChange() {

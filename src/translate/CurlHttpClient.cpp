@@ -78,6 +78,7 @@ struct Exchange {
     std::chrono::milliseconds Idle{};
     std::string HostHeader;
     CURL* Handle = nullptr;
+    const std::function<bool()>* Abandon = nullptr;
 };
 
 size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
@@ -132,6 +133,10 @@ size_t OnBodyBytes(char* data, size_t size, size_t count, void* user) {
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
     auto& exchange = *static_cast<Exchange*>(user);
+    if (exchange.Abandon != nullptr && *exchange.Abandon && (*exchange.Abandon)()) {
+        exchange.Failure = "Exchange with " + exchange.HostHeader + " abandoned";
+        return 1;
+    }
     const auto now = Clock::now();
     if (uploaded != exchange.Uploaded) {
         exchange.Uploaded = uploaded;
@@ -272,6 +277,10 @@ void CurlHttpClient::SetTimeouts(HttpTimeouts timeouts) {
     Timeouts = timeouts;
 }
 
+void CurlHttpClient::AbandonWhen(std::function<bool()> abandon) {
+    Abandon = std::move(abandon);
+}
+
 std::string CurlHttpClient::TimeOutMessage(const std::string& hostHeader) const {
     curl_off_t connected = 0;
     curl_easy_getinfo(Curl(Handle), CURLINFO_CONNECT_TIME_T, &connected);
@@ -379,6 +388,7 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     exchange.Handle = handle;
     exchange.Idle = Timeouts.Idle;
     exchange.HostHeader = address.HostHeader;
+    exchange.Abandon = &Abandon;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     // libcurl's cookie engine is empty between exchanges (TakeNewCookies moves

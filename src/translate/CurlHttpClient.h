@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,12 @@ public:
 
     void SetTimeouts(HttpTimeouts timeouts);
 
+    /// Asked while an exchange runs (at least once a second, and while it
+    /// connects): when it gives true the exchange ends at once with an
+    /// HttpError, so that the program can end without waiting for a service
+    /// that does not answer.
+    void AbandonWhen(std::function<bool()> abandon);
+
 private:
     std::string CookieHeaderFor(const std::string& host, const std::string& path) const;
     void StoreCookie(const std::string& line);
@@ -63,6 +70,7 @@ private:
     /// after every exchange, so that the Cookie header can be written last;
     /// Set-Cookie2 headers, which libcurl ignores, are parsed here.
     std::vector<std::string> Cookies;
+    std::function<bool()> Abandon;
     std::string LastUrl;
     EndpointAddress LastAddress;
 };

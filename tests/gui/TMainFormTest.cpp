@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 #include <map>
@@ -206,6 +207,33 @@ private slots:
         QVERIFY(Shown.empty());
     }
 
+    void aWindowNoScreenCanHoldIsMadeToFit() {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const struct {
+            const char* Name;
+            std::map<std::string, std::string> File;
+            QRect Geometry;
+        } cases[] = {
+            {"largest size",
+             {{"Left", "10"}, {"Top", "20"}, {"Width", "2147483647"}, {"Height", "2147483647"}},
+             {10, 20, screen.width(), screen.height()}},
+            {"beyond every screen",
+             {{"Left", "2147483647"}, {"Top", "-2147483648"}},
+             {230, 160, 380, 338}},
+            {"partly on the screen",
+             {{"Left", "-399"}, {"Top", "-349"}, {"Width", "400"}, {"Height", "350"}},
+             {-399, -349, 400, 350}},
+        };
+        for (const auto& c : cases) {
+            Profile.Values = c.File;
+            auto form = Open();
+            QVERIFY2(QRect(form->pos(), form->size()) == c.Geometry, c.Name);
+            QVERIFY(form->close());
+            QCOMPARE(Profile.Values["Width"], std::to_string(c.Geometry.width()));
+            QCOMPARE(Profile.Values["Left"], std::to_string(c.Geometry.x()));
+        }
+    }
+
     void aFailedWriteKeepsTheWindowOpenUntilACloseSucceeds() {
         auto form = Open();
         Profile.FailingWrites = 1;
@@ -216,6 +244,41 @@ private slots:
         QVERIFY(Profile.Values.empty()); // the keys after the failed one wait too
         QVERIFY(form->close());
         QCOMPARE(Profile.Values.size(), std::size_t(6));
+    }
+
+    void theEndOfTheRunTriesTheSettingsOnceAndOpensNoBox() {
+        const struct {
+            const char* Name;
+            bool ClosedFirst;
+            int FailingWrites;
+            std::optional<std::string> Error;
+            std::size_t Written;
+        } cases[] = {
+            {"writable", false, 0, std::nullopt, 6},
+            {"unwritable", false, 100, "Unable to write to velantro.ini", 0},
+            {"already written by the user's close", true, 0, std::nullopt, 6},
+        };
+        for (const auto& c : cases) {
+            Profile = MemoryProfile();
+            Shown.clear();
+            auto form = Open();
+            if (c.ClosedFirst) {
+                QVERIFY(form->close());
+                Profile.Values.clear();
+            }
+            Profile.FailingWrites = c.FailingWrites;
+            form->StopErrorBoxes();
+            QCOMPARE(form->WriteSettingsOnce(), c.Error);
+            QCOMPARE(form->WriteSettingsOnce(), c.Error);
+            QVERIFY2(Profile.FailingWrites == std::max(0, c.FailingWrites - 1), c.Name);
+            QVERIFY2(Profile.Values.size() == (c.ClosedFirst ? 0 : c.Written), c.Name);
+            // An error after the end began reaches no box.
+            Reply.clear();
+            Fake->DeliverAttachStatus(ClientWindow, 0);
+            ReceiveMessage(4, "alice", "hola");
+            QCoreApplication::processEvents();
+            QVERIFY2(Shown.empty(), c.Name);
+        }
     }
 
     void anErrorWhileCreatingSkipsTheAttach() {

@@ -330,11 +330,12 @@ class FaultTest(unittest.TestCase):
             except OSError:
                 pass
 
-        # Each case: closing shows the box, the window stays and answers, and
-        # the file is as it was.
-        cases = [("corrupt", corrupt), ("unwritable", unwritable), ("a folder", folder),
-                 ("full disk", full_disk)]
-        for name, prepare in cases:
+        # Each case: the user's close either writes the settings after every
+        # byte already there, or shows the box while the window stays and
+        # answers and the file is as it was.
+        cases = [("corrupt", corrupt, True), ("unwritable", unwritable, False),
+                 ("a folder", folder, False), ("full disk", full_disk, False)]
+        for name, prepare, writable in cases:
             with self.subTest(name):
                 if name in ("unwritable", "full disk") and not can_mount():
                     self.skipTest("needs root and tmpfs mounts")
@@ -342,7 +343,14 @@ class FaultTest(unittest.TestCase):
                     prepare()
                     before = snapshot(settings)
                     self.start_velantro(contacts=False)
-                    self.session.velantro.send_signal(signal.SIGTERM)
+                    self.session.close_window()
+                    if writable:
+                        self.assertEqual(self.session.velantro.wait(30), 0)
+                        after = snapshot(settings)
+                        self.assertEqual(after[:len(before)], before)
+                        self.assertIn(b"[General]", after[len(before):])
+                        self.assertIn(b"Receive=0", after[len(before):])
+                        continue
                     self.expect_error("Unable to write to " + settings)
                     self.window.type_message("still here")
                     self.assertEqual(self.window.message_text(), "still here")
@@ -539,5 +547,5 @@ def mount(folder, options):
 
 
 if __name__ == "__main__":
-    BIN, argv = desktop_session.test_arguments(("pyatspi", "gi"))
+    BIN, argv = desktop_session.test_arguments(("pyatspi", "gi", "Xlib"))
     unittest.main(argv=argv, verbosity=2)
