@@ -126,7 +126,7 @@ void ConversationFlows::Show(std::int32_t id) {
     View.ShowPages();
     const std::int32_t code = LangCodeFromComboIndex(View.ReceiveLanguageIndex());
     // On failure the error leaves here and the atom stays, with both pieces.
-    const std::u16string translation = TranslateText(translate::Utf8Decode(body), code);
+    const std::u16string translation = TranslateText(translate::Utf8DecodeReplacing(body), code);
     QueueAtom* shown = Queue.Find(id);
     if (shown == nullptr) {
         return;
