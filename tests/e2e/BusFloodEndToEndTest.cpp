@@ -1,7 +1,7 @@
 // A chat client that floods the program with notifications on a private
 // session bus: the real bus windows, the component and the incoming flow,
-// and a peer process (tests/e2e/app/fake_chat_client.py) that sends each
-// line without waiting for the one before, as fast as the bus takes them.
+// and a peer process (this program again) that sends each line without
+// waiting for the one before, as fast as the bus takes them.
 
 #include "app/ConversationFlows.h"
 #include "platform/bus/BusWindows.h"
@@ -9,6 +9,12 @@
 #include "support/EventLoopWait.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QList>
+#include <QVariant>
 #include <QProcess>
 #include <QString>
 #include <QtGlobal>
@@ -72,37 +78,120 @@ long NumberOf(const std::u16string& entry) {
     return value;
 }
 
-TEST(BusFlood, AHundredThousandNotificationsAreEachShownOnceAtABoundedDepth) {
+
+/// The chat client's side, on a plain connection: one window, answers to the
+/// handshake and to GET CHATMESSAGE, and once attached a flood of RECEIVED
+/// notifications, each sent without waiting for its answer.
+class FloodingClient final : public QDBusVirtualObject {
+public:
+    FloodingClient(QDBusConnection bus, long count)
+        : Bus(std::move(bus))
+        , Count(count) {}
+
+    bool Open() {
+        for (Own = 9000; Own < 9100; ++Own) {
+            if (Bus.registerVirtualObject(Path(Own), this) && Bus.registerService(Name(Own))) {
+                return true;
+            }
+            Bus.unregisterObject(Path(Own));
+        }
+        return false;
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
+        const QList<QVariant> arguments = message.arguments();
+        Bus.send(message.createReply(qlonglong{1}));
+        if (message.member() == QLatin1String("Send") && arguments.size() == 3 &&
+            arguments[0].toUInt() == platform::BusMessageId("SkypeControlAPIDiscover")) {
+            Program = arguments[1].toULongLong();
+            Call(QStringLiteral("Send"), {uint{platform::BusMessageId("SkypeControlAPIAttach")},
+                                          qulonglong{Own}, qlonglong{0}});
+        } else if (message.member() == QLatin1String("CopyData") && arguments.size() == 3) {
+            Answer(arguments[2].toByteArray());
+        }
+        return true;
+    }
+
+private:
+    static QString Name(platform::WindowHandle window) {
+        return QStringLiteral("org.velantro.Window.H%1").arg(window);
+    }
+    static QString Path(platform::WindowHandle window) {
+        return QStringLiteral("/org/velantro/Window/%1").arg(window);
+    }
+
+    void Call(const QString& method, const QList<QVariant>& arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            Name(Program), Path(Program), QStringLiteral("org.velantro.Window"), method);
+        call.setArguments(arguments);
+        Bus.send(call); // the answer is not waited for
+    }
+
+    void SendLine(const QByteArray& line) {
+        Call(QStringLiteral("CopyData"), {qulonglong{Own}, qulonglong{0}, line + '\0'});
+    }
+
+    void Answer(QByteArray line) {
+        line.truncate(line.indexOf('\0') < 0 ? line.size() : line.indexOf('\0'));
+        const QList<QByteArray> words = line.split(' ');
+        if (words.front() == "PROTOCOL") {
+            SendLine("PROTOCOL 4");
+            // Attached: the flood, as fast as the bus takes it.
+            for (long n = 0; n < Count; ++n) {
+                SendLine("CHATMESSAGE " + QByteArray::number(static_cast<qlonglong>(n)) +
+                         " STATUS RECEIVED");
+            }
+        } else if (words.size() == 4 && words[0] == "GET" && words[1] == "CHATMESSAGE") {
+            SendLine("CHATMESSAGE " + words[2] + " " + words[3] + " " +
+                     (words[3] == "FROM_HANDLE" ? QByteArray("alice") : "Hola " + words[2]));
+        }
+    }
+
+    QDBusConnection Bus;
+    long Count;
+    platform::WindowHandle Own = 0;
+    platform::WindowHandle Program = 0;
+};
+
+long FloodCount() {
     // VELANTRO_FLOOD_COUNT tries another size.
-    const long Count = qEnvironmentVariableIsSet("VELANTRO_FLOOD_COUNT")
-                           ? qEnvironmentVariableIntValue("VELANTRO_FLOOD_COUNT")
-                           : 100'000;
+    return qEnvironmentVariableIsSet("VELANTRO_FLOOD_COUNT")
+               ? qEnvironmentVariableIntValue("VELANTRO_FLOOD_COUNT")
+               : 100'000;
+}
+
+TEST(BusFlood, AHundredThousandNotificationsAreEachShownOnceAtABoundedDepth) {
+    const long Count = FloodCount();
     TestApplication();
     platform::BusWindows windows("flooded program");
     ASSERT_TRUE(windows.Connected()) << windows.ErrorText();
     skype::TSkypeControl skype(&windows);
     PlainView view;
-    // How far below the flow's first frame the stack reaches while handling.
-    const char* top = nullptr;
+    // How far below this frame the stack reaches while a line is handled.
+    const char base = 0;
+    const char* top = &base;
     std::ptrdiff_t deepestStack = 0;
     app::ConversationFlows flows(
         view, skype, [](std::u16string_view text, std::int32_t) { return std::u16string(text); });
     skype.OnChatMsgInfo = [&](std::int32_t id, skype::TSkypeChatMsgProperty property,
                               const std::string& data) {
         const char here = 0;
-        if (top == nullptr) {
-            top = &here;
-        }
         deepestStack = std::max(deepestStack, top - &here);
         flows.SkypeControlChatMsgInfo(id, property, data);
     };
 
+    // The client: this program again, as BusFloodChild.DISABLED_Client.
     QProcess client;
-    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    client.setStandardOutputFile(QProcess::nullDevice());
-    client.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(FAKE_CHAT_CLIENT)});
+    client.setProcessChannelMode(QProcess::ForwardedChannels);
+    client.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_also_run_disabled_tests"),
+                  QStringLiteral("--gtest_filter=BusFloodChild.DISABLED_Client")});
     ASSERT_TRUE(client.waitForStarted(10'000));
-    // The client answers discovery once its window is on the bus.
+    const auto start = std::chrono::steady_clock::now();
+    // The client answers discovery once its window is on the bus, and floods
+    // once attached.
     ASSERT_TRUE(WaitUntil(
         [&] {
             if (!skype.IsAttached()) {
@@ -111,24 +200,13 @@ TEST(BusFlood, AHundredThousandNotificationsAreEachShownOnceAtABoundedDepth) {
             return skype.IsAttached();
         },
         30s));
-
-    QByteArray lines;
-    for (long n = 0; n < Count; ++n) {
-        lines += QByteArray("CHATMESSAGE " + QByteArray::number(static_cast<qlonglong>(n)) +
-                            " STATUS RECEIVED")
-                     .append('\0')
-                     .toHex();
-        lines += '\n';
-    }
-    const auto start = std::chrono::steady_clock::now();
-    client.write(lines);
     EXPECT_TRUE(
         WaitUntil([&] { return static_cast<long>(view.Log.Entries.size()) >= Count; }, 280s))
         << view.Log.Entries.size() << " shown, " << skype.MostWaiting() << " waited at most";
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     WaitUntil([] { return false; }, 500ms); // nothing more comes
-    client.closeWriteChannel();
+    client.kill();
     client.waitForFinished(10'000);
 
     std::map<long, int> shown;
@@ -150,10 +228,19 @@ TEST(BusFlood, AHundredThousandNotificationsAreEachShownOnceAtABoundedDepth) {
     EXPECT_LE(skype.DeepestHandling(), skype::TSkypeControl::MaxHandlingDepth);
     EXPECT_LT(deepestStack, 256 * 1024);
     std::printf("%ld notifications: all shown in %.1f s; %ld shown after a later one; "
-                "handling depth %d, stack %td bytes below the first handler, at most %zu "
+                "handling depth %d, the stack %td bytes below the test's frame, at most %zu "
                 "messages waiting; peak memory %ld KiB\n",
                 Count, seconds, inversions, skype.DeepestHandling(), deepestStack,
                 skype.MostWaiting(), PeakMemoryKiB());
+}
+
+TEST(BusFloodChild, DISABLED_Client) {
+    TestApplication();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    FloodingClient client(bus, FloodCount());
+    ASSERT_TRUE(client.Open());
+    // Until the test ends it, or its bus goes with it.
+    WaitUntil([&] { return !bus.isConnected(); }, 600s);
 }
 
 } // namespace
