@@ -14,9 +14,9 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QList>
-#include <QVariant>
 #include <QProcess>
 #include <QString>
+#include <QVariant>
 #include <QtGlobal>
 #include <algorithm>
 #include <chrono>
@@ -77,7 +77,6 @@ long NumberOf(const std::u16string& entry) {
     }
     return value;
 }
-
 
 /// The chat client's side, on a plain connection: one window, answers to the
 /// handshake and to GET CHATMESSAGE, and once attached a flood of RECEIVED
