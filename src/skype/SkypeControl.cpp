@@ -111,6 +111,11 @@ bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {
     return false;
 }
 
+bool TSkypeControl::CanTake(std::size_t bytes) const {
+    const bool now = HandlingDepth < MaxHandlingDepth && Waiting.empty();
+    return now || WaitingBytes + bytes <= MaxWaitingBytes;
+}
+
 void TSkypeControl::HandleInTurn(std::function<void()> work, std::size_t bytes) {
     // A burst of notifications whose handlers send commands would otherwise
     // nest one send's wait inside the next without end.
@@ -152,12 +157,13 @@ bool TSkypeControl::HandleCopyData(platform::WindowMessage& message) {
     }
     const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(message.LParam);
     const std::string_view line = LineOf(record);
-    if (WaitingBytes + line.size() > MaxWaitingBytes) {
+    const std::size_t cost = line.size() + WaitingOverhead;
+    if (!CanTake(cost)) {
         message.Result = 0;
         return true;
     }
     message.Result = 1;
-    HandleInTurn([this, copy = std::string(line)] { HandleLine(copy); }, line.size());
+    HandleInTurn([this, copy = std::string(line)] { HandleLine(copy); }, cost);
     return true;
 }
 
@@ -171,6 +177,9 @@ bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
     // Only another program can be the client: a status naming this program's
     // own window would attach it to itself and lose the client's lines.
     if (Messages != nullptr && message.WParam == Messages->ApplicationWindow()) {
+        return false;
+    }
+    if (!CanTake(WaitingOverhead)) {
         return false;
     }
     switch (message.LParam) {
@@ -187,19 +196,19 @@ bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
                 Handshake();
                 Fire(OnAttachSuccess, *this);
             },
-            0);
+            WaitingOverhead);
         return true;
     case AttachPending:
         message.Result = 1;
-        HandleInTurn([this] { Fire(OnAttachPending, *this); }, 0);
+        HandleInTurn([this] { Fire(OnAttachPending, *this); }, WaitingOverhead);
         return true;
     case AttachRefused:
         message.Result = 1;
-        HandleInTurn([this] { Fire(OnAttachRefused, *this); }, 0);
+        HandleInTurn([this] { Fire(OnAttachRefused, *this); }, WaitingOverhead);
         return true;
     case AttachNotAvailable:
         message.Result = 1;
-        HandleInTurn([this] { Fire(OnAPINotAvailable, *this); }, 0);
+        HandleInTurn([this] { Fire(OnAPINotAvailable, *this); }, WaitingOverhead);
         return true;
     case AttachAPIAvailable:
         message.Result = 1;
@@ -210,7 +219,7 @@ bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
                 }
                 Fire(OnAPIAvailable, *this);
             },
-            0);
+            WaitingOverhead);
         return true;
     default:
         return false;

@@ -77,9 +77,11 @@ public:
     /// commands its handlers send.
     static constexpr int MaxHandlingDepth = 2;
 
-    /// How many bytes of lines may wait for their turn; a line beyond them is
-    /// refused (result 0), as a window that cannot take it would.
-    static constexpr std::size_t MaxWaitingBytes = 64 * 1024 * 1024;
+    /// How many bytes the messages waiting for their turn may hold, each
+    /// counted as its line and WaitingOverhead bytes more; a line beyond them
+    /// is refused (result 0), as a window that cannot take it would.
+    static constexpr std::size_t MaxWaitingBytes = 32 * 1024 * 1024;
+    static constexpr std::size_t WaitingOverhead = 64;
 
     /// The deepest the handling of messages has gone, and the most messages
     /// that waited at once, since creation: the figures of a burst.
@@ -168,6 +170,8 @@ private:
     /// waits, and otherwise after those that wait. Errors of the work, and of
     /// the waiting work run after it, are raised once all has run (the first).
     void HandleInTurn(std::function<void()> work, std::size_t bytes);
+    /// Whether a message of that many bytes can be handled now or wait.
+    bool CanTake(std::size_t bytes) const;
 
     struct WaitingWork {
         std::function<void()> Work;

@@ -511,6 +511,48 @@ TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAtABoundedDepth) {
     }
 }
 
+TEST_F(SkypeControlTest, LinesThatWouldWaitBeyondTheLimitAreRefused) {
+    AttachTo(ClientWindow);
+    const std::size_t room = TSkypeControl::MaxWaitingBytes - TSkypeControl::WaitingOverhead;
+    struct Case {
+        const char* Name;
+        std::vector<std::size_t> Sizes; // of lines delivered while two are handled
+        std::vector<Delivery> Results;
+    };
+    const Case cases[] = {
+        {"exactly the limit", {room}, {HandledWith1}},
+        {"one byte over", {room + 1}, {{true, 0}}},
+        {"the limit, then one more", {room - 200, 1, 200}, {HandledWith1, HandledWith1, {true, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<Delivery> results;
+        std::vector<std::size_t> handled;
+        Replies["PING"] = {"PONG"};
+        Control->OnCopyData = [&](const std::string& line) {
+            if (line == "PING") {
+                Control->SendCommand("PING");
+            } else if (line == "PONG") {
+                // Two messages are being handled: what comes now waits.
+                for (const std::size_t size : c.Sizes) {
+                    results.push_back(Fake.DeliverLine(ClientWindow, std::string(size, 'x')));
+                }
+            } else {
+                handled.push_back(line.size());
+            }
+        };
+        EXPECT_EQ(Fake.DeliverLine(ClientWindow, "PING"), HandledWith1);
+        EXPECT_EQ(results, c.Results);
+        std::vector<std::size_t> taken;
+        for (std::size_t i = 0; i < c.Sizes.size(); ++i) {
+            if (c.Results[i] == HandledWith1) {
+                taken.push_back(c.Sizes[i]);
+            }
+        }
+        EXPECT_EQ(handled, taken);
+    }
+}
+
 TEST_F(SkypeControlTest, AttachStatusesNamingTheProgramsOwnWindowAreIgnored) {
     const std::intptr_t statuses[] = {0, 1, 2, 3, 32769};
     for (const bool attachedBefore : {false, true}) {
