@@ -84,13 +84,18 @@ struct Exchange {
     std::vector<curl_socket_t> Sockets;
 };
 
+// Between exchanges user is null: a socket libcurl closes then belongs to none.
 int OnSocketOpened(void* user, curl_socket_t socket, curlsocktype) {
-    static_cast<Exchange*>(user)->Sockets.push_back(socket);
+    if (user != nullptr) {
+        static_cast<Exchange*>(user)->Sockets.push_back(socket);
+    }
     return CURL_SOCKOPT_OK;
 }
 
 int OnSocketClosing(void* user, curl_socket_t socket) {
-    std::erase(static_cast<Exchange*>(user)->Sockets, socket);
+    if (user != nullptr) {
+        std::erase(static_cast<Exchange*>(user)->Sockets, socket);
+    }
     return CloseSocket(static_cast<std::int64_t>(socket));
 }
 
@@ -313,6 +318,8 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, nullptr);
+    curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, nullptr);
     std::vector<std::string> setCookie2Lines;
     for (const std::string& value : exchange.SetCookie2Values) {
         auto lines = SetCookie2Lines(value, address.Host, path, std::time(nullptr));
