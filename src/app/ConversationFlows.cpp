@@ -33,7 +33,7 @@ std::string TooLongText(std::size_t messageBytes, std::string_view target) {
 
 /// An incoming body's bytes as text.
 std::u16string BodyText(std::string_view body) {
-    return translate::Utf8Decode(body);
+    return translate::Utf8DecodeReplacing(body);
 }
 
 std::string NotSentText(std::string_view target, std::string_view why) {

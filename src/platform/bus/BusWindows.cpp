@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QString>
@@ -169,6 +170,11 @@ struct BusWindows::Impl {
     // The titles read by the last enumeration, for the title reads that
     // follow it in the same pass of the event loop.
     std::map<WindowHandle, std::optional<std::string>> EnumeratedTitles;
+    // Who owns the windows that copy-data named as its sender, kept while the
+    // daemon reports no change of owner, so that a burst of lines costs one
+    // question to the daemon.
+    std::unique_ptr<QDBusServiceWatcher> OwnerWatcher;
+    std::map<QString, QString> KnownOwners;
 
     bool Connected() const { return Handle != 0; }
 
@@ -181,6 +187,39 @@ struct BusWindows::Impl {
         // The hook may remove or replace itself while it runs.
         const WindowHook hook = Hook;
         return hook(message) ? message.Result : 0;
+    }
+
+    /// Whether the connection with the unique name caller owns window.
+    bool CallerOwns(const QString& caller, WindowHandle window) {
+        if (window == 0 || caller.isEmpty()) {
+            return false;
+        }
+        const QString name = ServiceName(window);
+        if (const auto known = KnownOwners.find(name); known != KnownOwners.end()) {
+            return known->second == caller;
+        }
+        // Watched before asking, so that no change of owner after the answer
+        // goes unseen; a handful of windows ever speak to one program.
+        constexpr std::size_t MaxKnownOwners = 64;
+        if (KnownOwners.size() >= MaxKnownOwners) {
+            ForgetOwners();
+        }
+        OwnerWatcher->addWatchedService(name);
+        QDBusMessage ask = DaemonCall(QStringLiteral("GetNameOwner"));
+        ask << name;
+        const QDBusMessage reply = Bus.call(ask, QDBus::Block, QueryTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+            OwnerWatcher->removeWatchedService(name);
+            return false;
+        }
+        const QString owner = reply.arguments().front().toString();
+        KnownOwners[name] = owner;
+        return owner == caller;
+    }
+
+    void ForgetOwners() {
+        KnownOwners.clear();
+        OwnerWatcher->setWatchedServices({});
     }
 
     QString CurrentTitle() {
@@ -355,12 +394,21 @@ BusWindows::BusWindows(const std::string& title)
         return;
     }
     Impl* impl = d.get();
+    d->OwnerWatcher = std::make_unique<QDBusServiceWatcher>(
+        QString(), d->Bus, QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(d->OwnerWatcher.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                     d->OwnerWatcher.get(),
+                     [impl](const QString& name) { impl->KnownOwners.erase(name); });
     d->Object = std::make_unique<BusWindowObject>(
         [impl](WindowMessage& message) { return impl->Deliver(message); },
-        [impl] { return impl->CurrentTitle(); });
+        [impl] { return impl->CurrentTitle(); },
+        [impl](const QString& caller, WindowHandle window) {
+            return impl->CallerOwns(caller, window);
+        });
     d->ClaimHandle();
     if (!d->Connected()) {
         d->Object.reset();
+        d->OwnerWatcher.reset();
         QDBusConnection::disconnectFromBus(d->ConnectionName);
         return;
     }
@@ -375,6 +423,7 @@ BusWindows::~BusWindows() {
             Registry.erase(d->Handle);
         }
         d->Bus.unregisterObject(ObjectPath(d->Handle));
+        d->OwnerWatcher.reset();
         d->Bus = QDBusConnection(QString());
         // Closing the connection releases the window's name, so senders that
         // still hold the handle fail at once.

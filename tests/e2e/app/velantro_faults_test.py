@@ -113,6 +113,91 @@ class FaultTest(unittest.TestCase):
                 print(f"  {name}: {time.monotonic() - started:.1f} s", file=sys.stderr)
         self.assertEqual(self.window.list_items("To"), ["alice"])
 
+    def start_fake_client(self):
+        client = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "fake_chat_client.py")],
+                                  env=self.session.env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.DEVNULL)
+        self.session.processes.append(client)
+        return client
+
+    def test_chat_client_flood(self):
+        """RECEIVED notifications sent without waiting, as fast as the bus
+        takes them: each message is shown once and the program lives."""
+        count = int(os.environ.get("VELANTRO_FLOOD_COUNT", "3000"))
+        self.session.start_translator()
+        client = self.start_fake_client()
+        self.start_velantro()
+        started = time.monotonic()
+        client.stdin.write(b"".join((b"CHATMESSAGE %d STATUS RECEIVED\0" % n).hex().encode()
+                                    + b"\n" for n in range(count)))
+        client.stdin.flush()
+        wait_until(quietly(lambda: len(self.window.page_lines("alice") or []) >= count),
+                   max(120, count // 20), f"{count} entries")
+        took = time.monotonic() - started
+        time.sleep(1)
+        lines = self.window.page_lines("alice")
+        self.assertEqual(sorted(lines), sorted(f"alice: Hello {n}" for n in range(count)))
+        self.assert_running()
+        memory = read_memory_kib(self.session.velantro.pid)
+        later = sum(1 for a, b in zip(lines, lines[1:])
+                    if int(a.split()[-1]) > int(b.split()[-1]))
+        print(f"  {count} notifications: all shown in {took:.1f} s, {later} after a later one;"
+              f" velantro's peak memory {memory} KiB", file=sys.stderr)
+
+    def test_false_sender(self):
+        """Another program on the bus speaks for the chat client: refused."""
+        from gi.repository import Gio, GLib
+        self.session.start_translator()
+        client = self.start_fake_client()
+        self.start_velantro()
+        bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+
+        def daemon(method, args, reply):
+            return bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                 "org.freedesktop.DBus", method, args, GLib.VariantType(reply),
+                                 Gio.DBusCallFlags.NONE, 2000, None)[0]
+
+        windows = {}
+        for name in daemon("ListNames", None, "(as)"):
+            if name.startswith("org.velantro.Window.H"):
+                pid = daemon("GetConnectionUnixProcessID", GLib.Variant("(s)", (name,)), "(u)")
+                windows[pid] = int(name[len("org.velantro.Window.H"):])
+        own = windows[self.session.velantro.pid]
+        chat_client = windows[client.pid]
+
+        def call(method, args):
+            try:
+                return bus.call_sync(f"org.velantro.Window.H{own}", f"/org/velantro/Window/{own}",
+                                     "org.velantro.Window", method, args,
+                                     GLib.VariantType("(x)"), Gio.DBusCallFlags.NONE, 5000,
+                                     None)[0]
+            except GLib.Error as error:
+                return error.message
+
+        attach = 0xC000 + fnv1a(b"skypecontrolapiattach") % 0x4000
+        cases = [
+            ("a line claiming the chat client's window", "CopyData",
+             GLib.Variant("(ttay)", (chat_client, 0, b"CHATMESSAGE 7 BODY forged\0"))),
+            ("a line claiming velantro's own window", "CopyData",
+             GLib.Variant("(ttay)", (own, 0, b"CHATMESSAGE 7 FROM_HANDLE mallory\0"))),
+            ("an attach success naming velantro's own window", "Send",
+             GLib.Variant("(utx)", (attach, own, 0))),
+        ]
+        for name, method, args in cases:
+            with self.subTest(name):
+                answer = call(method, args)
+                if method == "CopyData":
+                    self.assertIn("does not own", str(answer))
+                else:
+                    self.assertEqual(answer, 0)
+        # The chat client is still the one heard, and its message is its own.
+        client.stdin.write((b"CHATMESSAGE 7 STATUS RECEIVED\0".hex() + "\n").encode())
+        client.stdin.flush()
+        self.wait_for_line("alice", "alice: Hello 7")
+        self.assertEqual(self.window.page_lines("alice"), ["alice: Hello 7"])
+        self.assertIsNone(self.window.page_lines("mallory"))
+        self.assert_running()
+
     def test_chat_client_killed_and_stopped(self):
         self.session.start_translator()
         self.session.start_peer()
@@ -522,6 +607,22 @@ def resident_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
+
+
+def fnv1a(data):
+    h = 2166136261
+    for byte in data:
+        h = ((h ^ byte) * 16777619) & 0xFFFFFFFF
+    return h
+
+
+def read_memory_kib(pid):
+    """The process's peak resident memory (VmHWM)."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return None
 
 
 def write(path, data):

@@ -628,6 +628,24 @@ TEST_F(ConversationFlowsTest, AttachAsksForFriendsWhoFillTheListAndTheHandleJoin
     EXPECT_EQ(Flows.OwnHandle(), "maria.k");
 }
 
+TEST_F(ConversationFlowsTest, ABodyThatIsNotUtf8IsShownWithReplacementCharacters) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"caf\xE9", u"bob: [1]caf\uFFFD"},
+        {"smile \xF0\x9F\x98", u"bob: [1]smile \uFFFD"},
+        {"\xFF", u"bob: [1]\uFFFD"},
+    };
+    int id = 60;
+    for (const auto& [body, entry] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(body));
+        View.Pages.clear();
+        Notify({"CHATMESSAGE " + std::to_string(id) + " FROM_HANDLE bob",
+                "CHATMESSAGE " + std::to_string(id) + " BODY " + body});
+        EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{entry});
+        EXPECT_EQ(QueueLength(), 0u);
+        ++id;
+    }
+}
+
 TEST(SendableText, OnlyCharactersAboveBlankCount) {
     EXPECT_FALSE(HasSendableText(u" \r\n\t\x1f "));
     EXPECT_TRUE(HasSendableText(u" \r\n x"));

@@ -353,6 +353,66 @@ TEST_F(TwoWindows, SystemMessagesAndBadRecordsAreNotCarried) {
     EXPECT_TRUE(SeenByB.Messages.empty());
 }
 
+/// A copy-data call made on a connection of the test's own choosing.
+QDBusMessage CopyDataFrom(QDBusConnection& connection, WindowHandle to, WindowHandle claimed) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.velantro.Window.H%1").arg(to),
+        QStringLiteral("/org/velantro/Window/%1").arg(to), QStringLiteral("org.velantro.Window"),
+        QStringLiteral("CopyData"));
+    call << qulonglong{claimed} << qulonglong{0} << QByteArray("PONG", 5);
+    return connection.call(call, QDBus::BlockWithGui, 5000);
+}
+
+TEST_F(TwoWindows, CopyDataIsTakenOnlyFromTheConnectionThatOwnsItsSenderWindow) {
+    const WindowHandle a = A.ApplicationWindow();
+    const WindowHandle b = B.ApplicationWindow();
+    QDBusConnection stranger = QDBusConnection::sessionBus();
+    struct Case {
+        const char* Name;
+        WindowHandle Claimed;
+        bool Taken;
+    };
+    const Case cases[] = {
+        {"another program's window", a, false},
+        {"the receiver's own window", b, false},
+        {"a window nobody has", 0xFFFFFFFFFFull, false},
+        {"window 0", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SeenByB.Messages.clear();
+        const QDBusMessage reply = CopyDataFrom(stranger, b, c.Claimed);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+        EXPECT_EQ(reply.errorName(), QDBusError::errorString(QDBusError::AccessDenied));
+        EXPECT_TRUE(SeenByB.Messages.empty());
+    }
+    // The owner itself is heard, before and after the strangers' attempts.
+    SeenByB.Messages.clear();
+    SeenByB.Answer = [](const WindowMessage&) {
+        return 1;
+    };
+    EXPECT_EQ(SendCopyData(A, b, "from A"), 1);
+    EXPECT_EQ(SeenByB.Messages.size(), 1u);
+
+    // A window's name that changes hands is checked afresh: the stranger
+    // claims a name, speaks for it, and loses it.
+    const QString name = QStringLiteral("org.velantro.Window.H%1").arg(0xFFFFFFFFF0ull);
+    ASSERT_TRUE(stranger.registerService(name));
+    EXPECT_EQ(CopyDataFrom(stranger, b, 0xFFFFFFFFF0ull).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(stranger.unregisterService(name));
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                          QStringLiteral("owner-check-other"));
+    ASSERT_TRUE(other.registerService(name));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return CopyDataFrom(stranger, b, 0xFFFFFFFFF0ull).type() == QDBusMessage::ErrorMessage;
+        },
+        5s));
+    EXPECT_EQ(CopyDataFrom(other, b, 0xFFFFFFFFF0ull).type(), QDBusMessage::ReplyMessage);
+    other.unregisterService(name);
+    QDBusConnection::disconnectFromBus(QStringLiteral("owner-check-other"));
+}
+
 TEST_F(TwoWindows, AVanishedWindowGivesZeroAtOnceAndItsHandleIsNotReused) {
     WindowHandle gone = 0;
     {
