@@ -46,6 +46,10 @@ std::string ToApertiumStream(std::string_view text) {
     stream.reserve(text.size() + text.size() / 8 + 4);
     std::size_t i = 0;
     while (i < text.size()) {
+        if (text[i] == '\0') {
+            ++i; // would end the text early for every tool of the pipeline
+            continue;
+        }
         if (!IsBlank(text[i])) {
             if (IsReserved(text[i])) {
                 stream += '\\';

@@ -49,6 +49,8 @@ TEST(ApertiumText, StreamsAsApertiumsOwnTextFormatDoes) {
         EXPECT_EQ(ToApertiumStream(c.Text), c.Stream) << ::testing::PrintToString(c.Text);
         EXPECT_EQ(FromApertiumStream(c.Stream), c.Text) << ::testing::PrintToString(c.Stream);
     }
+    // A NUL would end the text for every tool of a warm pipeline.
+    EXPECT_EQ(ToApertiumStream(std::string_view("a\0b\0", 4)), "ab.[]");
     // What the tools add or leave: dots they did not get a "[]" with stay.
     EXPECT_EQ(FromApertiumStream("Hola.[] \\[fino\\] [[t:x]]y"), "Hola [fino] [t:x]y");
 }
