@@ -154,7 +154,8 @@ std::u16string ApertiumEngine::RunWarm(WarmMode& warm, const std::string& mode,
                                        std::u16string_view input, Clock::time_point deadline) {
     std::unique_lock busy(warm.Busy, std::defer_lock);
     if (!busy.try_lock_until(deadline)) {
-        throw EngineError("apertium: " + mode + " was busy for " + DescribeDuration(Limit));
+        throw EngineError("apertium: " + mode + " did not come free within " +
+                          DescribeDuration(Limit));
     }
     warm.LastUse = Clock::now();
     // A replacement starts at once, so that it has loaded its data by the
