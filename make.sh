@@ -88,7 +88,7 @@ bench)
         sed -n '/^Throughput as a fraction/,$p'
     # The whole program runs on a virtual display and a private session bus;
     # Debian's python3 has the accessibility and X bindings.
-    echo "== start-up and peak memory, beside a minimal Qt 6 window (time and memory, lower is better)"
+    echo "== start-up and peak memory, beside a minimal Qt 6 window (figures to watch)"
     /usr/bin/python3 bench/startup_memory.py "$bin"
     echo "== 1,000 incoming messages, beside the translator's own time per request (lower is better)"
     /usr/bin/python3 bench/message_burst.py "$bin"
