@@ -48,7 +48,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 /// One mode's warm pipeline, one text at a time.
 struct ApertiumEngine::WarmMode {
-    std::string Command;
+    std::vector<Command> Commands;
     std::timed_mutex Busy;
     // Guarded by Busy.
     std::unique_ptr<WarmPipeline> Pipeline;
@@ -92,9 +92,9 @@ ApertiumEngine::ApertiumEngine(EngineNotes notes, std::string program,
     const std::filesystem::path modes = ApertiumModesFolder(Program);
     for (const ApertiumPair& pair : Installed) {
         const std::string mode(pair.Mode);
-        if (auto command = NullFlushCommand(ReadFile(modes / (mode + ".mode")))) {
+        if (auto commands = NullFlushCommands(ReadFile(modes / (mode + ".mode")))) {
             auto warm = std::make_unique<WarmMode>();
-            warm->Command = std::move(*command);
+            warm->Commands = std::move(*commands);
             WarmModes.emplace(mode, std::move(warm));
         }
     }
@@ -163,7 +163,7 @@ std::u16string ApertiumEngine::RunWarm(WarmMode& warm, const std::string& mode,
     const auto restart = [&]() -> std::string {
         warm.Pipeline.reset();
         try {
-            warm.Pipeline = std::make_unique<WarmPipeline>(warm.Command);
+            warm.Pipeline = std::make_unique<WarmPipeline>(warm.Commands);
             return {};
         } catch (const std::system_error& error) {
             return error.what();

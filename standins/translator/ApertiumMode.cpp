@@ -20,14 +20,6 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-/// Replaces every occurrence of from in text.
-std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
-    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
 std::filesystem::path FindOnPath(const std::string& program) {
     if (program.find('/') != std::string::npos) {
         return program;
@@ -57,40 +49,66 @@ std::filesystem::path ApertiumModesFolder(const std::string& program) {
     return found.parent_path().parent_path() / "share" / "apertium" / "modes";
 }
 
-std::optional<std::string> NullFlushCommand(std::string_view modeFile) {
+std::optional<std::vector<Command>> NullFlushCommands(std::string_view modeFile) {
     const std::string_view mode = Trim(modeFile);
-    // Quoted arguments are fine; anything the shell would take for more than
-    // a pipeline of commands (lists, redirections, substitutions) is not.
-    if (mode.empty() || mode.find_first_of(";&<>`\n\"\\") != std::string_view::npos ||
-        mode.find("$(") != std::string_view::npos) {
+    if (mode.empty() || mode.find_first_of(";&<>`\n\"\\") != std::string_view::npos) {
         return std::nullopt;
     }
-    std::string command;
-    std::size_t start = 0;
-    while (start <= mode.size()) {
-        const std::size_t bar = std::min(mode.find('|', start), mode.size());
-        // $1 is the generator's option (-n: unknown words unmarked), $2 the
-        // tagger's (none).
-        std::string tool = ReplaceAll(
-            ReplaceAll(std::string(Trim(mode.substr(start, bar - start))), "$1", "-n"), "$2", "");
-        const std::string program = tool.substr(0, tool.find(' '));
-        if (program.empty() || program.find('$') != std::string::npos) {
+    std::vector<Command> commands(1);
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    const auto endWord = [&]() -> bool {
+        if (inWord) {
+            // $1 is the generator's option (-n: unknown words unmarked), $2
+            // the tagger's (none); nothing else is expanded.
+            if (word == "$1") {
+                commands.back().push_back("-n");
+            } else if (word != "$2") {
+                if (word.find('$') != std::string::npos) {
+                    return false;
+                }
+                commands.back().push_back(word);
+            }
+        }
+        word.clear();
+        inWord = false;
+        return true;
+    };
+    for (const char c : mode) {
+        if (c == '\'') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (quoted) {
+            word += c;
+        } else if (c == ' ' || c == '\t' || c == '|') {
+            if (!endWord()) {
+                return std::nullopt;
+            }
+            if (c == '|') {
+                commands.emplace_back();
+            }
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quoted || !endWord()) {
+        return std::nullopt;
+    }
+    for (Command& command : commands) {
+        if (command.empty()) {
             return std::nullopt;
         }
         bool takesOption = true;
         for (const std::string_view flushing : FlushingWithoutOption) {
-            takesOption = takesOption && program != flushing;
+            takesOption = takesOption && command.front() != flushing;
         }
         if (takesOption) {
-            tool.insert(program.size(), " -z");
+            command.insert(command.begin() + 1, "-z");
         }
-        command += (command.empty() ? "" : " | ") + tool;
-        start = bar + 1;
     }
-    if (command.find('$') != std::string::npos) {
-        return std::nullopt;
-    }
-    return command;
+    return commands;
 }
 
 } // namespace velantro::standins

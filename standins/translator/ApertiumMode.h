@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velantro::standins {
 
@@ -15,10 +16,15 @@ namespace velantro::standins {
 /// program's bin folder.
 std::filesystem::path ApertiumModesFolder(const std::string& program);
 
-/// The shell command that runs a mode file's pipeline once for many texts:
-/// every tool in null-flush mode (-z: a NUL after a text makes each tool
-/// finish it and pass the NUL on), unknown words unmarked. Nothing when the
-/// file is empty or holds something other than a plain pipeline of commands.
-std::optional<std::string> NullFlushCommand(std::string_view modeFile);
+/// One program and its arguments.
+using Command = std::vector<std::string>;
+
+/// The commands of a mode file's pipeline, each tool's output the next
+/// one's input, made to run once for many texts: every tool in null-flush
+/// mode (-z: a NUL after a text makes each tool finish it and pass the NUL
+/// on), unknown words unmarked. Arguments may be single-quoted, as in the
+/// mode files. Nothing when the file is empty or holds anything else than
+/// such a pipeline (shell lists, redirections, variables, other quoting).
+std::optional<std::vector<Command>> NullFlushCommands(std::string_view modeFile);
 
 } // namespace velantro::standins

@@ -62,51 +62,98 @@ int DecodeStatus(const siginfo_t& info) {
     return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
 }
 
+/// posix_spawn's settings for one tool, released on every path.
+struct SpawnSettings {
+    posix_spawnattr_t Attributes;
+    posix_spawn_file_actions_t Actions;
+
+    SpawnSettings(pid_t group, int input, int output, int errors) {
+        posix_spawnattr_init(&Attributes);
+        posix_spawn_file_actions_init(&Actions);
+        // One group for the pipeline, so that a kill reaches every tool; none
+        // of the signals this process blocks or ignores stays so in the tools.
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        posix_spawnattr_setpgroup(&Attributes, group);
+        posix_spawnattr_setsigmask(&Attributes, &none);
+        posix_spawnattr_setsigdefault(&Attributes, &defaults);
+        posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                  POSIX_SPAWN_SETSIGDEF);
+        posix_spawn_file_actions_adddup2(&Actions, input, 0);
+        posix_spawn_file_actions_adddup2(&Actions, output, 1);
+        posix_spawn_file_actions_adddup2(&Actions, errors, 2);
+    }
+    ~SpawnSettings() {
+        posix_spawn_file_actions_destroy(&Actions);
+        posix_spawnattr_destroy(&Attributes);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+};
+
 } // namespace
 
-WarmPipeline::WarmPipeline(const std::string& command) {
+WarmPipeline::WarmPipeline(const std::vector<std::vector<std::string>>& tools) {
+    if (tools.empty()) {
+        Fail(EINVAL, "cannot start an empty pipeline");
+    }
     Ends input = MakeInputSocket();
-    Ends output = MakeOutputPipe();
     Ends errors = MakeOutputPipe();
-
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_init(&actions);
-    // A group of its own, so that a kill reaches every tool; none of the
-    // signals this process blocks or ignores stays so in the tools.
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_adddup2(&actions, input.Theirs.Get(), 0);
-    posix_spawn_file_actions_adddup2(&actions, output.Theirs.Get(), 1);
-    posix_spawn_file_actions_adddup2(&actions, errors.Theirs.Get(), 2);
-    const char* arguments[] = {"sh", "-c", command.c_str(), nullptr};
-    const int error = ::posix_spawn(&Shell, "/bin/sh", &actions, &attributes,
-                                    const_cast<char* const*>(arguments), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        Fail(error, "cannot start /bin/sh");
+    // Every end is close-on-exec: a tool holds only its own three.
+    UniqueFd next = std::move(input.Theirs);
+    try {
+        for (std::size_t i = 0; i < tools.size(); ++i) {
+            Ends output = MakeOutputPipe();
+            std::vector<char*> arguments;
+            for (const std::string& argument : tools[i]) {
+                arguments.push_back(const_cast<char*>(argument.c_str()));
+            }
+            arguments.push_back(nullptr);
+            pid_t tool = 0;
+            const SpawnSettings settings(Tools.empty() ? 0 : Tools.front(), next.Get(),
+                                         output.Theirs.Get(), errors.Theirs.Get());
+            const int error = ::posix_spawnp(&tool, arguments[0], &settings.Actions,
+                                             &settings.Attributes, arguments.data(), environ);
+            if (error != 0) {
+                Fail(error, "cannot start " + tools[i].front());
+            }
+            Tools.push_back(tool);
+            if (i + 1 < tools.size()) {
+                // The next tool reads this one's output, blocking as tools expect.
+                ::fcntl(output.Ours.Get(), F_SETFL,
+                        ::fcntl(output.Ours.Get(), F_GETFL) & ~O_NONBLOCK);
+                next = std::move(output.Ours);
+            } else {
+                Output = std::move(output.Ours);
+            }
+        }
+    } catch (...) {
+        Stop();
+        throw;
     }
     Input = std::move(input.Ours);
-    Output = std::move(output.Ours);
     Errors = std::move(errors.Ours);
 }
 
 WarmPipeline::~WarmPipeline() {
-    ::kill(-Shell, SIGKILL);
-    int status = 0;
-    ::waitpid(Shell, &status, 0);
+    Stop();
+}
+
+void WarmPipeline::Stop() {
+    if (Tools.empty()) {
+        return;
+    }
+    ::kill(-Tools.front(), SIGKILL);
+    for (const pid_t tool : Tools) {
+        int status = 0;
+        ::waitpid(tool, &status, 0);
+    }
+    Tools.clear();
 }
 
 void WarmPipeline::ReadErrors() {
@@ -181,15 +228,23 @@ WarmPipeline::Exchange WarmPipeline::Translate(std::string_view input, Clock::ti
     }
     exchange.Output = std::move(received);
     if (exchange.How == Ending::Ended) {
-        // The output closes as the tools end; give the shell a moment to
-        // follow so that its status can be told. It stays a zombie, so its
-        // number is nobody else's until the destructor kills the group.
-        for (int tries = 0; tries < 50; ++tries) {
-            siginfo_t info{};
-            if (::waitid(P_PID, static_cast<id_t>(Shell), &info, WEXITED | WNOHANG | WNOWAIT) ==
-                    0 &&
-                info.si_pid == Shell) {
-                exchange.Status = DecodeStatus(info);
+        // The output closes as the tools end; give them a moment to end so
+        // that the one that failed can be told. They stay zombies, in the
+        // group, until Stop() collects them.
+        for (int tries = 0; tries < 50 && exchange.Status < 0; ++tries) {
+            bool running = false;
+            for (const pid_t tool : Tools) {
+                siginfo_t info{};
+                if (::waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED | WNOHANG | WNOWAIT) !=
+                        0 ||
+                    info.si_pid != tool) {
+                    running = true;
+                } else if (const int status = DecodeStatus(info); status != 0) {
+                    exchange.Status = status;
+                    break;
+                }
+            }
+            if (!running) {
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

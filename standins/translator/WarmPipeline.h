@@ -8,20 +8,25 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace velantro::standins {
 
-/// A shell command line, running in a process group of its own, whose tools
-/// pass each NUL-terminated text on as soon as they have it (null-flush
-/// mode). Not safe for two callers at once; its owner serialises the
-/// exchanges.
+/// A pipeline of tools, each one's output the next one's input, running in
+/// a process group of their own, which pass each NUL-terminated text on as
+/// soon as they have it (null-flush mode). The tools are started directly,
+/// with no shell between them and this process, so that the end of any of
+/// them soon closes the pipeline's output. Not safe for two callers at
+/// once; its owner serialises the exchanges.
 class WarmPipeline {
 public:
     using Clock = std::chrono::steady_clock;
 
-    /// Starts "/bin/sh -c command". Raises std::system_error when it cannot.
-    explicit WarmPipeline(const std::string& command);
-    /// Kills every process of the pipeline and waits for the shell.
+    /// Starts the tools (each a program, looked up on PATH unless it holds a
+    /// slash, and its arguments). Raises std::system_error when one cannot
+    /// be started.
+    explicit WarmPipeline(const std::vector<std::vector<std::string>>& tools);
+    /// Kills every process of the pipeline and waits for the tools.
     ~WarmPipeline();
     WarmPipeline(const WarmPipeline&) = delete;
     WarmPipeline& operator=(const WarmPipeline&) = delete;
@@ -37,8 +42,8 @@ public:
         bool Trailing = false;
         /// The first line the pipeline wrote to its error output meanwhile.
         std::string Complaint;
-        /// Ended: the shell's exit status (128 + signal for a signal), or -1
-        /// while it is still running.
+        /// Ended: the exit status of the first tool that failed (128 + signal
+        /// for a signal), or -1 when none is known to have.
         int Status = -1;
     };
 
@@ -51,14 +56,16 @@ public:
     /// turn, is not fit for the next text.
     bool Ready() const;
 
-    /// The process group: the shell's process id.
-    pid_t Group() const { return Shell; }
+    /// The process group: the first tool's process id.
+    pid_t Group() const { return Tools.front(); }
 
 private:
     /// The error output read so far; keeps its first line.
     void ReadErrors();
+    /// Kills every tool and collects them.
+    void Stop();
 
-    pid_t Shell = 0;
+    std::vector<pid_t> Tools;
     UniqueFd Input;  // a socket, so that a closed reader gives EPIPE, not SIGPIPE
     UniqueFd Output; // non-blocking
     UniqueFd Errors; // non-blocking
