@@ -190,7 +190,8 @@ WarmPipeline::Exchange WarmPipeline::Translate(std::string_view input, Clock::ti
                              {Errors ? Errors.Get() : -1, POLLIN, 0},
                              {unwritten.empty() ? -1 : Input.Get(), POLLOUT, 0}};
         const int ready = ::poll(entries, 3, MillisecondsUntil(deadline));
-        if (ready < 0 && errno == EINTR) {
+        // A wait is at most a minute long; a longer limit waits again.
+        if ((ready < 0 && errno == EINTR) || (ready == 0 && Clock::now() < deadline)) {
             continue;
         }
         if (ready <= 0) {
