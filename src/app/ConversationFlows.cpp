@@ -258,8 +258,8 @@ bool ConversationFlows::ShowTranslated(const Complete& message) {
 
 void ConversationFlows::AppendTranslated(ConversationLog& log, const Complete& message,
                                          std::u16string_view translation) {
-    log.AppendLine(IncomingEntry(message.From, translation, BodyText(message.Body),
-                                 View.ShowOriginalText()));
+    log.AppendLine(
+        IncomingEntry(message.From, translation, BodyText(message.Body), View.ShowOriginalText()));
     View.MessageShown(message.From, translation);
 }
 

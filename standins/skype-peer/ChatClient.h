@@ -78,5 +78,4 @@ private:
     std::int32_t NextId = 1;
 };
 
-
 } // namespace velantro::standins
