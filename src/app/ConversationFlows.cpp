@@ -294,7 +294,15 @@ void ConversationFlows::SkypeControlAttachSuccess() {
 
 void ConversationFlows::SkypeControlSearchResult(skype::TSkypeSearchType /*SearchType*/,
                                                  skype::TStringList aList) {
+    // A new friends list (after a re-attach, or the client's friends changed)
+    // selects the first friend, except under a reply being written: that
+    // keeps its recipient, or has none when the friend is no longer listed.
+    const std::string chosen = View.ContactText();
+    const bool writing = HasSendableText(View.MessageText());
     View.SetContacts(aList);
+    if (writing && !chosen.empty()) {
+        View.SelectContact(chosen);
+    }
 }
 
 void ConversationFlows::SkypeControlCurrentUserHandle(const std::string& UserHandle) {

@@ -562,6 +562,30 @@ TEST_F(ConversationFlowsTest, TheRecipientChangesOnlyWhileNothingIsBeingWritten)
     EXPECT_EQ(View.ContactText(), "bob");
 }
 
+TEST_F(ConversationFlowsTest, ANewFriendsListKeepsTheRecipientOfAReplyBeingWritten) {
+    struct Case {
+        const char* Name;
+        std::u16string Typed;
+        std::vector<std::string> Friends; ///< the client's new list
+        std::string Selected;             ///< "To" afterwards
+    };
+    const std::vector<Case> cases = {
+        {"nothing typed: the first friend", u"", {"alice", "bob", "carol"}, "alice"},
+        {"only blanks: the first friend", u" \r\n", {"alice", "bob", "carol"}, "alice"},
+        {"a reply to bob stays bob's", u"Dear bob", {"alice", "bob", "carol"}, "bob"},
+        {"bob no longer listed: nobody", u"Dear bob", {"alice", "carol"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        View.Contacts = {"alice", "bob"};
+        View.Selected = 1;
+        View.Message = c.Typed;
+        Flows.SkypeControlSearchResult(skype::TSkypeSearchType::stFriends, c.Friends);
+        EXPECT_EQ(View.Contacts, c.Friends);
+        EXPECT_EQ(View.ContactText(), c.Selected);
+    }
+}
+
 TEST_F(ConversationFlowsTest, AMessageAnnouncedAgainIsNeitherAskedForNorShownTwice) {
     Replies = {{"GET CHATMESSAGE 42 FROM_HANDLE", {"CHATMESSAGE 42 FROM_HANDLE bob"}},
                {"GET CHATMESSAGE 42 BODY", {"CHATMESSAGE 42 BODY Hola"}}};
