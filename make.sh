@@ -20,8 +20,8 @@ FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
-          libsimpleini-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
-          dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi xdotool
+          libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsm-dev libice-dev
+          dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi python3-xlib xdotool
           libstrophe-dev prosody python3-slixmpp openssl help2man man-db)
 # Building the Debian package and checking it and its desktop metadata.
 PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian)
@@ -85,7 +85,7 @@ bench)
     # A Release build of its own, so the test build is not reconfigured. Every
     # figure is a ratio to a baseline measured in the same run.
     BUILD_DIR=${BENCH_DIR:-build-bench}
-    install_packages python3 python3-xlib
+    install_packages python3 python3-xlib "${ENGINE_PACKAGES[@]}" apertium-apy
     configure_and_build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
     bin="$BUILD_DIR/bin"
     echo "== parsing the chat client's lines, beside copying each line (throughput, a figure to watch)"
@@ -99,12 +99,14 @@ bench)
         sed -n '/^Throughput as a fraction/,$p'
     # The whole program runs on a virtual display and a private session bus;
     # Debian's python3 has the accessibility and X bindings.
-    echo "== start-up and peak memory, beside a minimal Qt 6 window (time and memory, lower is better)"
+    echo "== start-up and peak memory, beside a minimal Qt 6 window (figures to watch)"
     /usr/bin/python3 bench/startup_memory.py "$bin"
     echo "== 1,000 incoming messages, beside the translator's own time per request (lower is better)"
     /usr/bin/python3 bench/message_burst.py "$bin"
     echo "== appending to a page: by the entries already there, by the entry's length (CPU time, flat then flat past the cut)"
     "$bin/page_log_bench"
+    echo "== Apertium through the translator stand-in, beside Apertium's own server APy (time per request, lower is better)"
+    /usr/bin/python3 bench/apertium_latency.py "$bin"
     ;;
 sanitize)
     # A folder of its own, so the test build is not reconfigured. A sanitizer

@@ -1,6 +1,7 @@
 """The demo's tour without a display: waits for the friends' messages, sends
 one to alice in Spanish through the window, prints every conversation page as
-a screen reader reads it and saves a screenshot of the window."""
+a screen reader reads it, saves a screenshot of the window, and tries a
+message to a contact the chat client no longer has."""
 
 import os
 import subprocess
@@ -37,6 +38,16 @@ def main(pid, display, screenshot, folder=None):
     print(f"\nScreenshot: {screenshot}")
     if folder:
         take_documentation_shots(window, pid, display, folder)
+
+    # olga is in the list, but the chat client no longer has her.
+    print('\nSending "See you" to olga...')
+    wait_until(lambda: "olga" in window.list_items("To"), 15, "olga in the list")
+    window.choose("To", "olga")
+    window.type_message("See you")
+    window.press_send()
+    print(f"Error box: {wait_until(window.error_box, 30, 'the refusal')}")
+    window.dismiss_error_box()
+    print(f"Still in the message field: {window.message_text()!r}")
 
 
 def xdotool(display, *args):

@@ -13,11 +13,15 @@ import time
 import warnings
 
 import pyatspi
+from gi.repository import GLib
 
 # pyatspi calls the deprecated interface getters of its own library.
 warnings.simplefilter("ignore", DeprecationWarning)
 
 CAPTION_PREFIX = "Velantro"
+# How long a look-up keeps looking for a control before it gives up: the
+# window answers slowly on a loaded machine, and a box may still be opening.
+LOOKUP_TIMEOUT = 10.0
 
 
 def wait_until(condition, timeout=10.0, what="a condition"):
@@ -32,21 +36,80 @@ def wait_until(condition, timeout=10.0, what="a condition"):
         time.sleep(0.05)
 
 
-def _walk(node):
-    yield node
-    for index in range(node.childCount):
-        child = node.getChildAtIndex(index)
+def _read(read, fallback=None):
+    """What read gives, or fallback when its node went away meanwhile (a box
+    closing, a page replaced): the accessibility bus then answers with an
+    error for an object path that no longer exists."""
+    try:
+        return read()
+    except GLib.GError:
+        return fallback
+
+
+def _children(node):
+    for index in range(_read(lambda: node.childCount, 0)):
+        child = _read(lambda: node.getChildAtIndex(index))
         if child is not None:
-            yield from _walk(child)
+            yield child
+
+
+def _walk(node):
+    """(node, role) for node and everything under it, depth first; a node
+    that goes away while it is read is left out, with what was under it."""
+    role = _read(node.getRoleName)
+    if role is None:
+        return
+    yield node, role
+    for child in _children(node):
+        yield from _walk(child)
+
+
+def _name(node):
+    return _read(lambda: node.name)
+
+
+def _has_state(node, state):
+    return _read(lambda: node.getState().contains(state), False)
 
 
 def _text_of(node):
-    text = node.queryText()
-    return text.getText(0, text.characterCount)
+    """The node's whole text, or None when the node went away."""
+    def read():
+        text = node.queryText()
+        return text.getText(0, text.characterCount)
+    return _read(read)
+
+
+def _look_up(find, what, timeout=LOOKUP_TIMEOUT):
+    """Polls find until it gives something; raises LookupError when it has
+    found nothing within timeout. find may meet nodes that go away."""
+    try:
+        return wait_until(lambda: _read(find), timeout, what)
+    except TimeoutError:
+        raise LookupError(f"no {what} within {timeout:g} s") from None
+
+
+def _act_on(find, act, what, timeout=LOOKUP_TIMEOUT):
+    """Looks the node up with find and acts on it with act; a node that goes
+    away before the act is looked up again, until timeout. Gives act's result."""
+    result = []
+
+    def attempt():
+        node = find()
+        if node is None:
+            return False
+        result.append(act(node))
+        return True
+    _look_up(attempt, what, timeout)
+    return result[0]
 
 
 class VelantroWindow:
-    """The main window of one running velantro, found by its process id."""
+    """The main window of one running velantro, found by its process id.
+
+    Readings (pages, error_box, ...) describe the window as it is at that
+    moment and leave out whatever goes away while they read it; look-ups of
+    a control (and the actions on one) keep looking until LOOKUP_TIMEOUT."""
 
     def __init__(self, pid, display, timeout=30.0):
         self.pid = pid
@@ -58,64 +121,79 @@ class VelantroWindow:
         # The desktop's list of applications is cached; an application that
         # registered after the first look would otherwise never be seen.
         desktop.clear_cache()
-        for index in range(desktop.childCount):
-            app = desktop.getChildAtIndex(index)
-            try:
-                if app is not None and app.get_process_id() == self.pid:
-                    return app
-            except Exception:  # an application going away meanwhile
-                continue
+        for app in _children(desktop):
+            if _read(app.get_process_id) == self.pid:
+                return app
+        return None
+
+    def _frame_now(self):
+        for child in _children(self.app):
+            name = _name(child)
+            if name is not None and name.startswith(CAPTION_PREFIX):
+                return child
         return None
 
     def _frame(self):
-        for index in range(self.app.childCount):
-            child = self.app.getChildAtIndex(index)
-            if child is not None and child.name.startswith(CAPTION_PREFIX):
-                return child
-        raise LookupError("the main window is not on the accessibility bus")
+        return _look_up(self._frame_now, "main window on the accessibility bus")
+
+    def _find_now(self, role, name=None, root=None):
+        root = root or self._frame_now()
+        if root is None:
+            return None
+        for node, node_role in _walk(root):
+            if node_role == role and (name is None or _name(node) == name):
+                return node
+        return None
 
     def _find(self, role, name=None, root=None):
-        for node in _walk(root or self._frame()):
-            if node.getRoleName() == role and (name is None or node.name == name):
-                return node
-        raise LookupError(f"no {role} named {name!r}")
+        return _look_up(lambda: self._find_now(role, name, root), f"{role} named {name!r}")
+
+    def _combo_now(self, label):
+        """The list a label names (Qt links them by the labelled-by relation)."""
+        label_node = self._find_now("label", label)
+        if label_node is None:
+            return None
+        for relation in _read(label_node.getRelationSet, []):
+            if _read(relation.getRelationType) == pyatspi.RELATION_LABEL_FOR:
+                return _read(lambda: relation.getTarget(0))
+        return None
 
     def _combo(self, label):
-        """The list a label names (Qt links them by the labelled-by relation)."""
-        label_node = self._find("label", label)
-        for relation in label_node.getRelationSet():
-            if relation.getRelationType() == pyatspi.RELATION_LABEL_FOR:
-                return relation.getTarget(0)
-        raise LookupError(f"the label {label!r} names no list")
+        return _look_up(lambda: self._combo_now(label), f"list named by the label {label!r}")
+
+    def _box_now(self):
+        for child in _children(self.app):
+            if _read(child.getRoleName) in ("alert", "dialog"):
+                return child
+        return None
 
     # --- reading ---------------------------------------------------------------
 
     def caption(self):
-        return self._frame().name
+        return _act_on(self._frame_now, _name, "main window's caption")
 
     def label_texts(self):
-        return [node.name for node in _walk(self._frame()) if node.getRoleName() == "label"]
+        return [_name(node) for node, role in _walk(self._frame()) if role == "label"
+                and _name(node) is not None]
 
     def list_items(self, label):
-        combo = self._combo(label)
-        items = []
-        for node in _walk(combo):
-            if node.getRoleName() == "list item":
-                items.append(node.name)
-        return items
+        return [_name(node) for node, role in _walk(self._combo(label)) if role == "list item"
+                and _name(node) is not None]
 
     def list_text(self, label):
         """The chosen item of the list the label names; empty with none (a
         list without a choice is named after its label)."""
-        name = self._combo(label).name
+        name = _act_on(lambda: self._combo_now(label), _name, f"list {label!r}")
         return name if name in self.list_items(label) else ""
 
     def pages(self):
         """Every conversation page: (caption, the lines of its log), in tab order."""
         pages = []
-        for node in _walk(self._frame()):
-            if node.getRoleName() == "text" and node.getState().contains(pyatspi.STATE_READ_ONLY):
-                pages.append((node.name, _text_of(node).split("\n") if _text_of(node) else []))
+        for node, role in _walk(self._frame()):
+            if role == "text" and _has_state(node, pyatspi.STATE_READ_ONLY):
+                name, text = _name(node), _text_of(node)
+                if name is not None and text is not None:
+                    pages.append((name, text.split("\n") if text else []))
         return pages
 
     def page_lines(self, caption):
@@ -124,40 +202,55 @@ class VelantroWindow:
                 return lines
         return None
 
+    def _send_button_now(self):
+        name = self._send_button_name_now()
+        return self._find_now("push button", name) if name is not None else None
+
     def send_enabled(self):
-        return self._find("push button", self.send_button_name()).getState().contains(
-            pyatspi.STATE_ENABLED)
+        return _act_on(self._send_button_now,
+                       lambda button: button.getState().contains(pyatspi.STATE_ENABLED),
+                       "Send button")
+
+    def _send_button_name_now(self):
+        frame = self._frame_now()
+        if frame is None:
+            return None
+        for node, role in _walk(frame):
+            name = _name(node)
+            if role == "push button" and name is not None and name not in ("Scroll Left",
+                                                                           "Scroll Right"):
+                return name
+        return None
 
     def send_button_name(self):
-        frame = self._frame()
-        buttons = [n for n in _walk(frame) if n.getRoleName() == "push button"
-                   and n.name not in ("Scroll Left", "Scroll Right")]
-        return buttons[0].name
+        return _look_up(self._send_button_name_now, "Send button")
 
     def message_text(self):
-        return _text_of(self._message_edit())
+        return _act_on(self._message_edit_now, lambda edit: _text_of(edit) or "", "message field")
 
     def error_box(self):
         """The text of the error box on screen, or None."""
-        for index in range(self.app.childCount):
-            child = self.app.getChildAtIndex(index)
-            if child is not None and child.getRoleName() in ("alert", "dialog"):
-                texts = [n.name for n in _walk(child) if n.getRoleName() == "label" and n.name]
-                return "\n".join(texts)
-        return None
+        box = self._box_now()
+        if box is None:
+            return None
+        texts = [_name(node) for node, role in _walk(box) if role == "label" and _name(node)]
+        return "\n".join(texts)
 
     # --- acting ------------------------------------------------------------------
 
-    def _message_edit(self):
-        for node in _walk(self._frame()):
-            state = node.getState()
-            if node.getRoleName() == "text" and state.contains(pyatspi.STATE_EDITABLE):
+    def _message_edit_now(self):
+        frame = self._frame_now()
+        if frame is None:
+            return None
+        for node, role in _walk(frame):
+            if role == "text" and _has_state(node, pyatspi.STATE_EDITABLE):
                 return node
-        raise LookupError("no message field")
+        return None
 
     def type_message(self, text):
         """Replaces the message being written; line breaks start new lines."""
-        self._message_edit().queryEditableText().setTextContents(text)
+        _act_on(self._message_edit_now,
+                lambda edit: edit.queryEditableText().setTextContents(text), "message field")
 
     def _keys(self, *keys):
         """Keys pressed on the keyboard (XTest, through xdotool) into this window."""
@@ -173,7 +266,7 @@ class VelantroWindow:
         person does: Tab to the list, Home, then Down to the item."""
         combo = self._combo(label)
         for _ in range(12):
-            if combo.getState().contains(pyatspi.STATE_FOCUSED):
+            if _has_state(combo, pyatspi.STATE_FOCUSED):
                 break
             self._keys("Tab")
             time.sleep(0.05)
@@ -181,16 +274,13 @@ class VelantroWindow:
             raise LookupError(f"Tab never reaches the list {label!r}")
         self._keys("Home", *["Down"] * self.list_items(label).index(item))
         # Choosing the language read relabels the window, its labels included.
-        wait_until(lambda: combo.name == item, 5, f"{item!r} chosen in {label!r}")
+        wait_until(lambda: _name(combo) == item, 5, f"{item!r} chosen in {label!r}")
 
     def press_send(self):
-        button = self._find("push button", self.send_button_name())
-        button.queryAction().doAction(0)
+        _act_on(self._send_button_now, lambda button: button.queryAction().doAction(0), "Send button")
 
     def dismiss_error_box(self):
-        for index in range(self.app.childCount):
-            child = self.app.getChildAtIndex(index)
-            if child is not None and child.getRoleName() in ("alert", "dialog"):
-                self._find("push button", "OK", child).queryAction().doAction(0)
-                return
-        raise LookupError("no error box")
+        def ok_button():
+            box = self._box_now()
+            return self._find_now("push button", "OK", box) if box is not None else None
+        _act_on(ok_button, lambda button: button.queryAction().doAction(0), "error box")

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace velantro::app {
 
@@ -37,9 +38,28 @@ std::u16string_view FooterFor(std::int32_t languageCode);
 /// True when text holds a character other than blanks and control characters.
 bool HasSendableText(std::u16string_view text);
 
+/// The mark after an incoming message shown in its own words.
+inline constexpr std::u16string_view NotTranslatedMark = u" [not translated]";
+
+/// How much of the service's trouble a message's entry shows.
+enum class TEntryForm { Translated, NotTranslated };
+
+/// The entry for an incoming message on its sender's page: the sender's
+/// handle, ": " and the text (the translation, or the message's own words
+/// followed by the mark).
+std::u16string IncomingEntry(std::string_view from, std::u16string_view text, TEntryForm form);
+
+/// Waits for the chat client's answer to a command just sent, handling the
+/// client's lines meanwhile (but not the user's input), until answered()
+/// gives true or a short deadline has passed.
+using AnswerWait = std::function<void(const std::function<bool()>& answered)>;
+
 class ConversationFlows {
 public:
-    ConversationFlows(MainView& view, skype::TSkypeControl& skype, Translator translate);
+    /// wait: how to wait for the client's answer to a message that it took
+    /// without answering at once; without one the flow does not wait.
+    ConversationFlows(MainView& view, skype::TSkypeControl& skype, Translator translate,
+                      AnswerWait wait = {});
 
     /// Empties the pending-message queue.
     void ClearQueue() { Queue.Clear(); }
@@ -51,6 +71,11 @@ public:
     void SkypeControlSearchResult(skype::TSkypeSearchType SearchType,
                                   const skype::TStringList& aList);
     void SkypeControlCurrentUserHandle(const std::string& UserHandle);
+    /// The client's ERROR line: the answer to a message being sent, when one is.
+    void SkypeControlError(std::int32_t Code, const std::string& Description);
+
+    /// The user chose the page of partner: "To" selects the partner.
+    void PageControl1Change(const std::string& partner);
 
     /// Enables the Send button exactly when the message has sendable text.
     void SendMessageChange();
@@ -58,23 +83,77 @@ public:
 
     const std::string& OwnHandle() const { return Own; }
     const TMessageQueue& PendingMessages() const { return Queue; }
+    /// The messages shown in their own words, oldest first, until translated.
+    std::size_t UntranslatedCount() const { return Untranslated.size(); }
+
+    /// The most messages kept for a later translation; older ones stay shown
+    /// in their own words.
+    static constexpr std::size_t UntranslatedLimit = 1000;
 
 private:
-    void ShowWhenComplete(std::int32_t id);
-    void Show(std::int32_t id);
+    /// A message whose sender and body are known.
+    struct Complete {
+        std::int32_t Id = 0;
+        std::string From;
+        std::string Body;
+        bool Retry = false; ///< shown in its own words already
+    };
+
+    /// What became of the MESSAGE command being sent, as far as the client said.
+    struct SendAnswer {
+        int Depth = 0; ///< the command depth at which the MESSAGE is being sent
+        bool Confirmed = false;
+        bool Refused = false;
+        std::int32_t Code = 0;
+        std::string Description;
+        bool Answered() const { return Confirmed || Refused; }
+    };
+
+    void TakeComplete(std::int32_t id);
+    void ShowReady(Complete message);
+    void Show(const Complete& message);
+    void RetryOne(std::int32_t id, const std::string& body);
+    void RetryUntranslated();
+    /// Translates a message shown in its own words and shows the translation;
+    /// false when the translation failed again.
+    bool ShowTranslated(const Complete& message);
+    void KeepUntranslated(Complete message);
+    /// Writes a translated message's entry and tells the window it arrived.
+    void AppendTranslated(ConversationLog& log, const Complete& message,
+                          std::u16string_view translation);
+    ConversationLog* PageOf(const std::string& handle);
+    void RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property);
+    std::u16string Translation(const std::string& body);
+    void SendToClient(const std::string& target, const std::string& bytes);
 
     MainView& View;
     skype::TSkypeControl& Skype;
     Translator TranslateText;
+    AnswerWait WaitForAnswer;
     TMessageQueue Queue;
     /// Messages complete and waiting to be shown, in the order they completed.
     /// A translation blocks (the window look-up and the exchange run no event
-    /// loop), but the contact search that showing a message ends with waits
-    /// for the chat client's reply while this program's window still receives
-    /// messages, so other messages may complete inside it; they are shown
-    /// after it, so each page keeps the order in which messages came.
-    std::deque<std::int32_t> ReadyToShow;
+    /// loop), but a command sent to the chat client while a message is shown
+    /// (the contact search) waits for the answer while this program's window
+    /// still receives messages, so other messages may complete inside it;
+    /// they are shown after it, so each page keeps the order in which
+    /// messages came.
+    std::deque<Complete> ReadyToShow;
+    /// The ids in ReadyToShow or being shown.
+    std::unordered_set<std::int32_t> Underway;
     bool Showing = false;
+    /// Shown in their own words after a failed translation, oldest first.
+    std::deque<Complete> Untranslated;
+    std::unordered_set<std::int32_t> UntranslatedIds;
+    /// Messages shown translated: the client announcing one again shows nothing.
+    TRecentIds Translated;
+    /// Commands of this flow being sent right now (sends nest: the client's
+    /// answers are handled while a command is still being sent).
+    int CommandDepth = 0;
+    SendAnswer* Awaited = nullptr;
+    /// A page the flow creates may become the current one; that is no choice
+    /// of the user's.
+    bool CreatingPage = false;
     std::string Own;
 };
 

@@ -37,7 +37,9 @@ void TSettings::Close() {
 }
 
 void TSettings::RaiseWriteError() const {
-    throw std::runtime_error("Unable to write to " + File.DisplayName());
+    const std::string reason = File.FailureReason();
+    throw std::runtime_error("Unable to write to " + File.DisplayName() +
+                             (reason.empty() ? "" : ": " + reason));
 }
 
 } // namespace velantro::app

@@ -32,7 +32,8 @@ public:
     std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t fallback);
 
     /// Writes the value in decimal. Raises "Unable to write to " and the
-    /// file's name when the file could not be written.
+    /// file's name, then ": " and the system's reason when it is known,
+    /// when the file could not be written.
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
 
     /// Makes the writes reach the disk; raises as WriteInteger does.

@@ -1,6 +1,6 @@
 #pragma once
 
-// SIGTERM and SIGINT as ordinary events of the window's event loop.
+// SIGTERM, SIGINT and SIGHUP as ordinary events of the window's event loop.
 
 #include <QObject>
 #include <functional>
@@ -10,22 +10,36 @@ class QSocketNotifier;
 
 namespace velantro::app {
 
-/// Blocks SIGTERM and SIGINT in the calling thread and in every thread it
+/// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and in every thread it
 /// starts afterwards; call first thing in main.
 void BlockStopSignals();
 
-/// Calls onStop from the event loop each time SIGTERM or SIGINT arrives
-/// (they must have been blocked with BlockStopSignals).
+/// Takes SIGTERM, SIGINT and SIGHUP (blocked with BlockStopSignals) from the event
+/// loop. When they cannot be taken so, they are unblocked again: their
+/// default action ends the program then, rather than nothing at all.
 class StopSignals final : public QObject {
 public:
-    explicit StopSignals(std::function<void()> onStop);
+    StopSignals();
     ~StopSignals() override;
 
+    /// Called once, for the first stop signal: from the event loop, or from
+    /// inside Requested.
+    void SetOnStop(std::function<void()> onStop);
+
+    /// Whether a stop signal has arrived, looking without waiting; for work
+    /// that keeps the event loop waiting (an exchange with a service).
+    bool Requested();
+
 private:
+    /// Takes the pending signals; true when there was one.
+    bool TakePending();
+    void Stop();
+
     int Descriptor = -1;
     // Declared after the descriptor, so it goes before the descriptor closes.
     std::unique_ptr<QSocketNotifier> Notifier;
     std::function<void()> OnStop;
+    bool Stopping = false;
 };
 
 } // namespace velantro::app

@@ -14,6 +14,9 @@ sigset_t StopSignalSet() {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    // The end of the session the program was started from (its terminal, or
+    // a session that hangs up its processes at logout).
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -26,19 +29,20 @@ void BlockStopSignals() {
 
 // The signals are read from a descriptor rather than caught by a handler, so
 // nothing runs inside a signal handler and no state is shared with one.
-StopSignals::StopSignals(std::function<void()> onStop)
-    : OnStop(std::move(onStop)) {
+StopSignals::StopSignals() {
     const sigset_t set = StopSignalSet();
     Descriptor = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (Descriptor < 0) {
+        // Blocked with nobody to read them, they would be lost for the whole
+        // run; unblocked, the main thread takes them with their default action.
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         return;
     }
     Notifier = std::make_unique<QSocketNotifier>(Descriptor, QSocketNotifier::Read);
     connect(Notifier.get(), &QSocketNotifier::activated, this, [this] {
-        signalfd_siginfo info{};
-        while (read(Descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (TakePending()) {
+            Stop();
         }
-        OnStop();
     });
 }
 
@@ -46,6 +50,37 @@ StopSignals::~StopSignals() {
     Notifier.reset(); // before its descriptor closes
     if (Descriptor >= 0) {
         close(Descriptor);
+    }
+}
+
+void StopSignals::SetOnStop(std::function<void()> onStop) {
+    OnStop = std::move(onStop);
+}
+
+bool StopSignals::Requested() {
+    if (!Stopping && TakePending()) {
+        Stop();
+    }
+    return Stopping;
+}
+
+bool StopSignals::TakePending() {
+    bool taken = false;
+    signalfd_siginfo info{};
+    while (Descriptor >= 0 &&
+           read(Descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        taken = true;
+    }
+    return taken;
+}
+
+void StopSignals::Stop() {
+    if (Stopping) {
+        return;
+    }
+    Stopping = true;
+    if (OnStop) {
+        OnStop();
     }
 }
 

@@ -5,6 +5,7 @@
 #include "app/PageLog.h"
 #include "app/Settings.h"
 #include "app/TPageControl.h"
+#include "app/WindowPlacement.h"
 #include "localise/TranslateInterface.h"
 #include "translate/LangCodes.h"
 #include "translate/Translate.h"
@@ -17,6 +18,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -25,8 +28,10 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velantro::app {
 
@@ -45,6 +50,8 @@ const char* const LanguageNames[] = {"English", "Espanol", "Francais", Bulgarian
 constexpr int MinimumClientWidth = 380;
 constexpr int MinimumClientHeight = 338;
 constexpr int MessageEditHeight = 116;
+/// The window's place and client size when the settings hold none.
+constexpr ScreenRect DefaultPlace{230, 160, 370, 338};
 
 // Settings keys and the defaults that apply when a key is missing or unreadable.
 constexpr const char* ReceiveKey = "Receive";
@@ -109,6 +116,34 @@ QAccessibleInterface* FormAccessible(const QString& classname, QObject* object) 
     return nullptr;
 }
 
+/// How long a send waits for the chat client's answer when the client took
+/// the message without answering during the send.
+constexpr int AnswerWaitMs = 2000;
+
+/// Handles the chat client's lines, but not the user's input, until answered()
+/// or the deadline. A timer, armed for what is left each time round (a timer
+/// may fire a little early), wakes the wait when nothing else arrives.
+void AwaitAnswer(const std::function<bool()>& answered) {
+    const QDeadlineTimer deadline(AnswerWaitMs, Qt::PreciseTimer);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    while (!answered() && !deadline.hasExpired()) {
+        wake.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
+    }
+}
+
+PlacementRules PlacementOnScreens() {
+    PlacementRules rules{{}, MinimumClientWidth, MinimumClientHeight, DefaultPlace};
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        rules.Screens.push_back({area.x(), area.y(), area.width(), area.height()});
+    }
+    return rules;
+}
+
 /// Restores the arrow cursor when the exchange ends, however it ends.
 class WaitCursor {
 public:
@@ -127,8 +162,14 @@ TMainForm::TMainForm(Services services)
     , Endpoints(std::move(services.Endpoints))
     , InterfaceFile(std::move(services.InterfaceFile))
     , Errors(
-          services.ShowError ? std::move(services.ShowError)
-                             : [this](const std::string& message) { ShowErrorBox(message); },
+          [this, show = services.ShowError ? std::move(services.ShowError)
+                                           : [this](const std::string& message) {
+                                                 ShowErrorBox(message);
+                                             }](const std::string& message) {
+              if (!Ending) {
+                  show(message);
+              }
+          },
           [this](std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); })
     , Messages(services.Messages, Errors) {
     static const bool accessibleFormKnown = [] {
@@ -145,7 +186,8 @@ TMainForm::TMainForm(Services services)
     LayOutControls();
     Conversations = std::make_unique<ConversationFlows>(
         static_cast<MainView&>(*this), *SkypeControl,
-        [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); });
+        [this](std::u16string_view text, std::int32_t code) { return Translate(text, code); },
+        [](const std::function<bool()>& answered) { AwaitAnswer(answered); });
     Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
     BindEvents();
     FormCreate();
@@ -252,6 +294,11 @@ void TMainForm::BindEvents() {
                                          std::string value) {
         Guarded(Errors, [&] { flows.SkypeControlChatMsgInfo(id, property, value); });
     };
+    skype.OnError = [this, &flows](std::int32_t code, std::string description) {
+        Guarded(Errors, [&] { flows.SkypeControlError(code, description); });
+    };
+    connect(PageControl1, &TPageControl::currentChanged, this,
+            [this](int index) { PageChosen(index); });
     connect(SendMessage, &QPlainTextEdit::textChanged, this,
             [this] { Guarded(Errors, [this] { Conversations->SendMessageChange(); }); });
     connect(btnSend, &QPushButton::clicked, this, [this] {
@@ -287,12 +334,14 @@ void TMainForm::FormCreate() {
     const std::string section(SettingsSection);
     SelectIndex(TranslateTo, settings.ReadInteger(section, ReceiveKey, 0));
     SelectIndex(SendIn, settings.ReadInteger(section, SendKey, 0));
-    const std::int32_t left = settings.ReadInteger(section, LeftKey, 230);
-    const std::int32_t top = settings.ReadInteger(section, TopKey, 160);
-    move(left, top);
-    const std::int32_t width = settings.ReadInteger(section, WidthKey, 370);
-    const std::int32_t height = settings.ReadInteger(section, HeightKey, 338);
-    resize(width, height);
+    const std::int32_t left = settings.ReadInteger(section, LeftKey, DefaultPlace.Left);
+    const std::int32_t top = settings.ReadInteger(section, TopKey, DefaultPlace.Top);
+    const std::int32_t width = settings.ReadInteger(section, WidthKey, DefaultPlace.Width);
+    const std::int32_t height = settings.ReadInteger(section, HeightKey, DefaultPlace.Height);
+    // A size no screen can show would cost seconds and gigabytes to lay out.
+    const ScreenRect place = PlaceWindow({left, top, width, height}, PlacementOnScreens());
+    move(place.Left, place.Top);
+    resize(place.Width, place.Height);
     // An error in the steps below skips the rest of them: no attach request
     // is broadcast then, and the automatic re-attach attaches later.
     Guarded(Errors, [this] {
@@ -318,12 +367,28 @@ void TMainForm::FormClose() {
 void TMainForm::closeEvent(QCloseEvent* event) {
     try {
         FormClose();
+        SettingsWritten = true;
         event->accept();
     } catch (const std::exception& error) {
         // The window stays open; the next close tries again.
         event->ignore();
         Errors.Report(error.what());
     }
+}
+
+std::optional<std::string> TMainForm::WriteSettingsOnce() {
+    if (SettingsWritten) {
+        return std::nullopt;
+    }
+    if (!EndWrite) {
+        try {
+            FormClose();
+            EndWrite.emplace(std::nullopt);
+        } catch (const std::exception& error) {
+            EndWrite.emplace(error.what());
+        }
+    }
+    return *EndWrite;
 }
 
 void TMainForm::TranslateToChange() {
@@ -563,6 +628,13 @@ std::unique_ptr<QMenu> TMainForm::LogContextMenu(QPlainTextEdit* memo, const QPo
     menu->addSeparator();
     menu->addAction(mnShowOriginal);
     return menu;
+}
+
+void TMainForm::PageChosen(int index) {
+    if (index >= 0 && static_cast<std::size_t>(index) < PageCaptions.size()) {
+        const std::string& partner = PageCaptions[static_cast<std::size_t>(index)];
+        Guarded(Errors, [&] { Conversations->PageControl1Change(partner); });
+    }
 }
 
 void TMainForm::ShowPages() {

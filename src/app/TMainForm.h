@@ -20,6 +20,7 @@
 #include <QWidget>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,15 @@ public:
     /// The context menu of a page's log: the log's own actions and the view's.
     std::unique_ptr<QMenu> LogContextMenu(QPlainTextEdit* memo, const QPoint& position);
 
+    /// For the end of the run that no close starts (a stop signal, the
+    /// session's end): writes the settings unless a close or an earlier call
+    /// has written or tried to. Gives that one try's error, if any.
+    std::optional<std::string> WriteSettingsOnce();
+
+    /// The run is ending: errors no longer open boxes that would wait for a
+    /// click.
+    void StopErrorBoxes() { Ending = true; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -107,6 +117,8 @@ private:
     void DescribeTab(int index);
     /// A text of the interface file for the "Receive in" language, or text.
     QString InterfaceText(const char* key, const char* text) const;
+    /// The user made the page at index the current one.
+    void PageChosen(int index);
 
     // MainView
     std::int32_t ReceiveLanguageIndex() const override;
@@ -136,6 +148,10 @@ private:
     DesktopNotifications* Notifications = nullptr;
     /// The "in" language of the last send to each partner, for this run.
     std::map<std::string, int> SendLanguages;
+    bool Ending = false;
+    bool SettingsWritten = false;
+    /// The end's one try at the settings, once made: its error, if any.
+    std::optional<std::optional<std::string>> EndWrite;
 };
 
 } // namespace velantro::app

@@ -14,9 +14,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
+#include <QSessionManager>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
+#include <string_view>
 
 using namespace velantro;
 
@@ -32,6 +35,70 @@ std::optional<std::string> ChosenWebEndpoint(const app::CommandLine& commandLine
         return std::nullopt;
     }
 }
+
+constexpr std::string_view WhatToDo =
+    "run it in a desktop session, or with QT_QPA_PLATFORM=offscreen for a window nobody sees";
+
+std::string_view Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+/// Whether the window would need a display server (X11 or Wayland, Qt's
+/// choice when none is named) while the environment names none.
+bool NoDisplayNamed(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "-platform") {
+            return false; // Qt's own option names the platform
+        }
+    }
+    const std::string_view platform = Environment("QT_QPA_PLATFORM");
+    const bool needsDisplay =
+        platform.empty() || platform.starts_with("xcb") || platform.starts_with("wayland");
+    return needsDisplay && Environment("DISPLAY").empty() && Environment("WAYLAND_DISPLAY").empty();
+}
+
+/// Messages while Qt opens the display. Qt ends with an abort (and a core
+/// dump) when no platform plugin starts, after several lines about plugins
+/// that would not help the user: say instead, in one line, what is wrong.
+void OnStartUpMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        const std::string_view display = !Environment("DISPLAY").empty()
+                                             ? Environment("DISPLAY")
+                                             : Environment("WAYLAND_DISPLAY");
+        std::cerr << "velantro: cannot open the display \"" << display
+                  << "\" to show the window on; " << WhatToDo << "\n";
+        std::_Exit(1);
+    }
+    if (context.category != nullptr && std::string_view(context.category).starts_with("qt.qpa")) {
+        return; // the platform plugin's account of the same failure
+    }
+    std::cerr << qFormatLogMessage(type, context, message).toLocal8Bit().constData() << "\n";
+}
+
+/// The session's end (the session manager's "die") reaches the program as a
+/// quit request, on which Qt would first ask the window to close; a window
+/// whose settings cannot be written refuses that, and the logout would wait
+/// on the program. The request ends the run instead.
+class QuitRequests final : public QObject {
+public:
+    explicit QuitRequests(std::function<void()> onQuit)
+        : OnQuit(std::move(onQuit)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        if (target != QCoreApplication::instance() || event->type() != QEvent::Quit) {
+            return false;
+        }
+        OnQuit();
+        return true;
+    }
+
+private:
+    std::function<void()> OnQuit;
+};
 
 } // namespace
 
@@ -57,7 +124,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (NoDisplayNamed(argc, argv)) {
+        std::cerr << "velantro: no display to open the window on (neither DISPLAY nor "
+                     "WAYLAND_DISPLAY is set); "
+                  << WhatToDo << "\n";
+        return 1;
+    }
+
+    const QtMessageHandler previousHandler = qInstallMessageHandler(OnStartUpMessage);
     QApplication application(argc, argv);
+    qInstallMessageHandler(previousHandler);
     // The desktop entry and the icon the install puts in the icon theme.
     QGuiApplication::setDesktopFileName(QStringLiteral("velantro"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velantro")));
@@ -77,16 +153,39 @@ int main(int argc, char** argv) {
                         ? besideProgram
                         : localise::InstalledDataFolder());
 
+    app::StopSignals stop;
+    auto http = std::make_unique<translate::CurlHttpClient>();
+    // The one wait that keeps the event loop from a signal: a stop abandons it.
+    http->AbandonWhen([&stop] { return stop.Requested(); });
     app::TMainForm form({*windows,
                          *windows,
                          *profile,
-                         std::make_unique<translate::CurlHttpClient>(),
+                         std::move(http),
                          translate::Endpoints{std::string(translate::LocalEndpointUrl), *web},
                          interfaceFile,
                          {}});
     // Once more now that every window exists.
     form.TranslateToChange();
-    app::StopSignals stop([&form] { form.close(); });
+    // A stop signal or the session's end ends the run within moments, after
+    // one try to write the settings, whatever the window is doing: no box
+    // waits for a click, no close is refused.
+    bool told = false;
+    const auto tryWriteSettings = [&form, &told] {
+        const std::optional<std::string> error = form.WriteSettingsOnce();
+        if (error && !told) {
+            told = true;
+            std::cerr << "velantro: " << *error << "\n";
+        }
+        return error ? 1 : 0;
+    };
+    const auto endRun = [&form, &tryWriteSettings] {
+        form.StopErrorBoxes();
+        QCoreApplication::exit(tryWriteSettings());
+    };
+    stop.SetOnStop(endRun);
+    const QuitRequests quitRequests(endRun);
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &form,
+                     [&tryWriteSettings](QSessionManager&) { tryWriteSettings(); });
     form.show();
     return application.exec();
 }

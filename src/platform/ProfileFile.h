@@ -29,6 +29,10 @@ public:
     /// The file's name as errors report it to the user.
     virtual std::string DisplayName() const = 0;
 
+    /// Why the last write or flush failed, in the system's words ("Read-only
+    /// file system"); empty when unknown.
+    virtual std::string FailureReason() const { return {}; }
+
     static constexpr std::size_t MaxValueLength = 2047;
 };
 

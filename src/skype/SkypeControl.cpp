@@ -6,8 +6,11 @@
 
 #include "skype/SkypeTokens.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
+#include <utility>
 
 namespace velantro::skype {
 
@@ -100,11 +103,7 @@ bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {
     // Before the first attach success there is no client window, and a
     // copy-data message claiming to come from window 0 is no client's line.
     if (message.Msg == platform::CopyDataMessage && Attached && message.WParam == SkypeWindow) {
-        if (message.LParam == 0) {
-            return false;
-        }
-        HandleCopyData(message);
-        return true;
+        return HandleCopyData(message);
     }
     if (message.Msg == AttachMessage && AttachMessage != 0) {
         return HandleAttachStatus(message);
@@ -112,44 +111,115 @@ bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {
     return false;
 }
 
-void TSkypeControl::HandleCopyData(platform::WindowMessage& message) {
+bool TSkypeControl::CanTake(std::size_t bytes) const {
+    const bool now = HandlingDepth < MaxHandlingDepth && Waiting.empty();
+    return now || WaitingBytes + bytes <= MaxWaitingBytes;
+}
+
+void TSkypeControl::HandleInTurn(std::function<void()> work, std::size_t bytes) {
+    // A burst of notifications whose handlers send commands would otherwise
+    // nest one send's wait inside the next without end.
+    if (HandlingDepth >= MaxHandlingDepth || !Waiting.empty()) {
+        WaitingBytes += bytes;
+        Waiting.push_back({std::move(work), bytes});
+        MostWaitingCount = std::max(MostWaitingCount, Waiting.size());
+        return;
+    }
+    std::exception_ptr firstError;
+    auto run = [&](const std::function<void()>& next) {
+        ++HandlingDepth;
+        Deepest = std::max(Deepest, HandlingDepth);
+        try {
+            next();
+        } catch (...) {
+            if (!firstError) {
+                firstError = std::current_exception();
+            }
+        }
+        --HandlingDepth;
+    };
+    run(work);
+    // Only the outermost handling runs what waits, so the stack stays short.
+    while (HandlingDepth == 0 && !Waiting.empty()) {
+        WaitingWork next = std::move(Waiting.front());
+        Waiting.pop_front();
+        WaitingBytes -= next.Bytes;
+        run(next.Work);
+    }
+    if (firstError) {
+        std::rethrow_exception(firstError);
+    }
+}
+
+bool TSkypeControl::HandleCopyData(platform::WindowMessage& message) {
+    if (message.LParam == 0) {
+        return false;
+    }
     const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(message.LParam);
-    std::string_view line = LineOf(record);
+    const std::string_view line = LineOf(record);
+    const std::size_t cost = line.size() + WaitingOverhead;
+    if (!CanTake(cost)) {
+        message.Result = 0;
+        return true;
+    }
+    message.Result = 1;
+    HandleInTurn([this, copy = std::string(line)] { HandleLine(copy); }, cost);
+    return true;
+}
+
+void TSkypeControl::HandleLine(std::string_view line) {
     Fire(OnCopyData, std::string(line));
     const std::string_view firstWord = NextToken(line, Blank);
     DispatchNotification(firstWord, line);
-    message.Result = 1;
 }
 
 bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
+    // Only another program can be the client: a status naming this program's
+    // own window would attach it to itself and lose the client's lines.
+    if (Messages != nullptr && message.WParam == Messages->ApplicationWindow()) {
+        return false;
+    }
+    if (!CanTake(WaitingOverhead)) {
+        return false;
+    }
     switch (message.LParam) {
     case AttachSuccess:
+        // The window is known at once, so that the client's lines that follow
+        // are taken even while the handshake waits for its turn.
         SkypeWindow = message.WParam;
         message.Result = 1;
         Attached = true;
         // Both lines go out before the owner hears of the success; the
         // client's answers to them may already have been dispatched.
-        Handshake();
-        Fire(OnAttachSuccess, *this);
+        HandleInTurn(
+            [this] {
+                Handshake();
+                Fire(OnAttachSuccess, *this);
+            },
+            WaitingOverhead);
         return true;
     case AttachPending:
         message.Result = 1;
-        Fire(OnAttachPending, *this);
+        HandleInTurn([this] { Fire(OnAttachPending, *this); }, WaitingOverhead);
         return true;
     case AttachRefused:
         message.Result = 1;
-        Fire(OnAttachRefused, *this);
+        HandleInTurn([this] { Fire(OnAttachRefused, *this); }, WaitingOverhead);
         return true;
     case AttachNotAvailable:
         message.Result = 1;
-        Fire(OnAPINotAvailable, *this);
+        HandleInTurn([this] { Fire(OnAPINotAvailable, *this); }, WaitingOverhead);
         return true;
     case AttachAPIAvailable:
         message.Result = 1;
-        if (AutoReAttach) {
-            Attach(4);
-        }
-        Fire(OnAPIAvailable, *this);
+        HandleInTurn(
+            [this] {
+                if (AutoReAttach) {
+                    Attach(4);
+                }
+                Fire(OnAPIAvailable, *this);
+            },
+            WaitingOverhead);
         return true;
     default:
         return false;

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,7 +26,10 @@ enum class TCommandResult {
 ///
 /// Everything runs on the thread of the application window. Sends are
 /// synchronous, so the client's answers (and the events they fire) may arrive
-/// re-entrantly while a command is being sent.
+/// re-entrantly while a command is being sent: that is, up to MaxHandlingDepth
+/// messages handled inside one another. A message that arrives deeper, or
+/// while earlier ones wait, is taken at once (result 1) and handled after the
+/// ones before it, once the outermost message's handling is done.
 class TSkypeControl : public TSkypeEvents {
 public:
     /// A component without a window-message service: it never hears from the
@@ -66,6 +71,22 @@ public:
 
     /// The longest command line the transport carries (one more byte for the NUL).
     static constexpr std::size_t MaxCommandLength = 1023;
+
+    /// How many of the client's messages (lines and attach statuses) are
+    /// handled inside one another at most: a message and the answers to the
+    /// commands its handlers send.
+    static constexpr int MaxHandlingDepth = 2;
+
+    /// How many bytes the messages waiting for their turn may hold, each
+    /// counted as its line and WaitingOverhead bytes more; a line beyond them
+    /// is refused (result 0), as a window that cannot take it would.
+    static constexpr std::size_t MaxWaitingBytes = 32 * 1024 * 1024;
+    static constexpr std::size_t WaitingOverhead = 64;
+
+    /// The deepest the handling of messages has gone, and the most messages
+    /// that waited at once, since creation: the figures of a burst.
+    int DeepestHandling() const { return Deepest; }
+    std::size_t MostWaiting() const { return MostWaitingCount; }
 
     /// Sees every message reaching the application window. Takes the five
     /// known attach statuses and the copy-data lines of the attached client's
@@ -141,8 +162,26 @@ private:
     void HandleChatMessage(std::string_view rest);
 
     bool HandleAttachStatus(platform::WindowMessage& message);
-    void HandleCopyData(platform::WindowMessage& message);
+    bool HandleCopyData(platform::WindowMessage& message);
+    void HandleLine(std::string_view line);
     void Handshake();
+
+    /// Runs work now when few enough messages are being handled and none
+    /// waits, and otherwise after those that wait. Errors of the work, and of
+    /// the waiting work run after it, are raised once all has run (the first).
+    void HandleInTurn(std::function<void()> work, std::size_t bytes);
+    /// Whether a message of that many bytes can be handled now or wait.
+    bool CanTake(std::size_t bytes) const;
+
+    struct WaitingWork {
+        std::function<void()> Work;
+        std::size_t Bytes = 0;
+    };
+    int HandlingDepth = 0;
+    int Deepest = 0;
+    std::deque<WaitingWork> Waiting;
+    std::size_t WaitingBytes = 0;
+    std::size_t MostWaitingCount = 0;
 
     /// Reports a received word that the protocol in force should not carry.
     void ReportReceived(std::string_view prefix, std::string_view word);

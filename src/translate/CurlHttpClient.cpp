@@ -3,6 +3,7 @@
 #include "common/AsciiText.h"
 #include "translate/Endpoints.h"
 #include "translate/SetCookie2.h"
+#include "translate/SocketActivity.h"
 
 #include <algorithm>
 #include <ctime>
@@ -53,7 +54,26 @@ struct Exchange {
     std::chrono::milliseconds Idle{};
     std::string HostHeader;
     CURL* Handle = nullptr;
+    const std::function<bool()>* Abandon = nullptr;
+    // The sockets libcurl has open for the exchange (a name may have more
+    // than one address to try).
+    std::vector<curl_socket_t> Sockets;
 };
+
+// Between exchanges user is null: a socket libcurl closes then belongs to none.
+int OnSocketOpened(void* user, curl_socket_t socket, curlsocktype) {
+    if (user != nullptr) {
+        static_cast<Exchange*>(user)->Sockets.push_back(socket);
+    }
+    return CURL_SOCKOPT_OK;
+}
+
+int OnSocketClosing(void* user, curl_socket_t socket) {
+    if (user != nullptr) {
+        std::erase(static_cast<Exchange*>(user)->Sockets, socket);
+    }
+    return CloseSocket(static_cast<std::int64_t>(socket));
+}
 
 size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
     auto& exchange = *static_cast<Exchange*>(user);
@@ -107,10 +127,21 @@ size_t OnBodyBytes(char* data, size_t size, size_t count, void* user) {
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
     auto& exchange = *static_cast<Exchange*>(user);
+    if (exchange.Abandon != nullptr && *exchange.Abandon && (*exchange.Abandon)()) {
+        exchange.Failure = "Exchange with " + exchange.HostHeader + " abandoned";
+        return 1;
+    }
     const auto now = Clock::now();
     if (uploaded != exchange.Uploaded) {
         exchange.Uploaded = uploaded;
         exchange.LastActivity = now;
+    }
+    // A header line that arrives a byte at a time reaches the callbacks only
+    // once it is whole; its bytes are activity all the same.
+    for (const curl_socket_t socket : exchange.Sockets) {
+        if (const auto since = SinceDataReceived(static_cast<std::int64_t>(socket))) {
+            exchange.LastActivity = std::max(exchange.LastActivity, now - *since);
+        }
     }
     if (now - exchange.LastActivity > exchange.Idle) {
         exchange.Failure = "No reply from " + exchange.HostHeader + ": nothing received for " +
@@ -130,77 +161,6 @@ void SetOption(CURL* handle, CURLoption option, T value) {
     if (const CURLcode rc = curl_easy_setopt(handle, option, value); rc != CURLE_OK) {
         throw HttpError(std::string("HTTP client setup failed: ") + curl_easy_strerror(rc));
     }
-}
-
-/// One cookie of libcurl's Netscape-format lines:
-/// domain, tail-match flag, path, secure flag, expiry, name, value.
-struct CookieLine {
-    std::string Domain;
-    bool TailMatch = false;
-    std::string Path;
-    bool Secure = false;
-    long long Expires = 0;
-    std::string Name;
-    std::string Value;
-};
-
-std::optional<CookieLine> ParseCookieLine(std::string_view line) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (int i = 0; i < 6; ++i) {
-        const auto tab = line.find('\t', start);
-        if (tab == std::string_view::npos) {
-            return std::nullopt;
-        }
-        fields.emplace_back(line.substr(start, tab - start));
-        start = tab + 1;
-    }
-    fields.emplace_back(line.substr(start));
-    CookieLine cookie;
-    std::string_view domain = fields[0];
-    if (domain.starts_with("#HttpOnly_")) {
-        domain.remove_prefix(10);
-    }
-    if (domain.starts_with('.')) {
-        domain.remove_prefix(1);
-    }
-    cookie.Domain = common::LowerAscii(domain);
-    cookie.TailMatch = fields[1] == "TRUE";
-    cookie.Path = fields[2];
-    cookie.Secure = fields[3] == "TRUE";
-    try {
-        cookie.Expires = std::stoll(fields[4]);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    cookie.Name = fields[5];
-    cookie.Value = fields[6];
-    return cookie;
-}
-
-bool Expired(const CookieLine& cookie) {
-    return cookie.Expires != 0 && cookie.Expires <= static_cast<long long>(std::time(nullptr));
-}
-
-bool SameCookie(const CookieLine& a, const CookieLine& b) {
-    return a.Domain == b.Domain && a.Path == b.Path && a.Name == b.Name;
-}
-
-bool DomainMatches(const CookieLine& cookie, std::string_view host) {
-    if (host == cookie.Domain) {
-        return true;
-    }
-    return cookie.TailMatch && host.size() > cookie.Domain.size() &&
-           host.ends_with(cookie.Domain) && host[host.size() - cookie.Domain.size() - 1] == '.';
-}
-
-bool PathMatches(const CookieLine& cookie, std::string_view path) {
-    const std::string_view cookiePath = cookie.Path;
-    if (!path.starts_with(cookiePath)) {
-        return false;
-    }
-    return path.size() == cookiePath.size() || cookiePath.ends_with('/') ||
-           path[cookiePath.size()] == '/';
 }
 
 } // namespace
@@ -244,6 +204,10 @@ void CurlHttpClient::SetTimeouts(HttpTimeouts timeouts) {
     Timeouts = timeouts;
 }
 
+void CurlHttpClient::AbandonWhen(std::function<bool()> abandon) {
+    Abandon = std::move(abandon);
+}
+
 std::string CurlHttpClient::TimeOutMessage(const std::string& hostHeader) const {
     curl_off_t connected = 0;
     curl_easy_getinfo(Curl(Handle), CURLINFO_CONNECT_TIME_T, &connected);
@@ -252,47 +216,8 @@ std::string CurlHttpClient::TimeOutMessage(const std::string& hostHeader) const 
         return "Connection to " + hostHeader + " timed out after " +
                DescribeDuration(Timeouts.Connect);
     }
-    return "No complete reply from " + hostHeader + " within " + DescribeDuration(Timeouts.Total);
-}
-
-std::string CurlHttpClient::CookieHeaderFor(const std::string& host,
-                                            const std::string& path) const {
-    std::vector<CookieLine> matching;
-    for (const std::string& line : Cookies) {
-        auto cookie = ParseCookieLine(line);
-        // Plain HTTP only, so cookies marked secure are never sent.
-        if (cookie && !cookie->Secure && !Expired(*cookie) && DomainMatches(*cookie, host) &&
-            PathMatches(*cookie, path)) {
-            matching.push_back(std::move(*cookie));
-        }
-    }
-    // The more specific path first, as browsers do.
-    std::stable_sort(matching.begin(), matching.end(),
-                     [](const auto& a, const auto& b) { return a.Path.size() > b.Path.size(); });
-    std::string header;
-    for (const CookieLine& cookie : matching) {
-        header += (header.empty() ? "" : "; ") + cookie.Name + "=" + cookie.Value;
-    }
-    return header;
-}
-
-void CurlHttpClient::StoreCookie(const std::string& line) {
-    const auto cookie = ParseCookieLine(line);
-    if (!cookie) {
-        return;
-    }
-    // A new cookie takes the place of the stored one of the same name, domain
-    // and path, keeping its position in the Cookie header; one that is
-    // already expired deletes it.
-    const auto stored = std::find_if(Cookies.begin(), Cookies.end(), [&](const std::string& old) {
-        const auto parsed = ParseCookieLine(old);
-        return parsed && SameCookie(*parsed, *cookie);
-    });
-    if (stored == Cookies.end()) {
-        Cookies.push_back(line);
-    } else {
-        *stored = line;
-    }
+    return "No complete reply from " + hostHeader + " within " + DescribeDuration(Timeouts.Total) +
+           ", the limit for a whole exchange";
 }
 
 void CurlHttpClient::TakeNewCookies(const std::vector<std::string>& setCookie2Lines) {
@@ -303,17 +228,15 @@ void CurlHttpClient::TakeNewCookies(const std::vector<std::string>& setCookie2Li
     if (fresh) {
         curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
     }
+    const std::int64_t now = std::time(nullptr);
     for (const curl_slist* item = fresh.get(); item != nullptr; item = item->next) {
-        StoreCookie(item->data);
+        Cookies.Store(item->data, now);
     }
     // After Set-Cookie, so that a Set-Cookie2 for the same cookie wins.
     for (const std::string& line : setCookie2Lines) {
-        StoreCookie(line);
+        Cookies.Store(line, now);
     }
-    std::erase_if(Cookies, [](const std::string& line) {
-        const auto stored = ParseCookieLine(line);
-        return !stored || Expired(*stored);
-    });
+    Cookies.DropExpired(now);
 }
 
 std::string CurlHttpClient::PostForm(const std::string& url, std::string_view body) {
@@ -333,19 +256,20 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     Append(headers, "Connection: keep-alive");
     Append(headers, "Content-Type: application/x-www-form-urlencoded");
     // The header lines go in a fixed order, Host fourth, byte for byte as the
-    // service's own clients send them. libcurl always writes the Host line, its own or one
-    // given here, straight after the request line, and no option moves it;
-    // so its own is switched off ("Host:" without a value) and the line
-    // travels inside the entry before it, which libcurl writes out as it
-    // stands. HttpExchangeTest pins the bytes, so a libcurl that changed
-    // either rule would be caught there.
+    // service's own clients send them. libcurl always writes the Host line,
+    // its own or one given here, straight after the request line, and no
+    // option moves it; so its own is switched off ("Host:" without a value)
+    // and the line travels inside the entry before it, which libcurl writes
+    // out as it stands. HttpExchangeTest pins the bytes, so a libcurl that
+    // changed either rule would be caught there.
     Append(headers, "Host:");
     Append(headers,
            "Content-Length: " + std::to_string(body.size()) + "\r\nHost: " + address.HostHeader);
     Append(headers, "Accept: text/html, */*");
     Append(headers, "User-Agent: Mozilla/3.0 (compatible; Indy Library)");
     const std::string path = address.Target.substr(0, address.Target.find('?'));
-    if (const std::string cookies = CookieHeaderFor(address.Host, path); !cookies.empty()) {
+    if (const std::string cookies = Cookies.HeaderFor(address.Host, path, std::time(nullptr));
+        !cookies.empty()) {
         Append(headers, "Cookie: " + cookies);
     }
     Append(headers, "Expect:"); // never wait for a 100 Continue before sending the body
@@ -354,6 +278,7 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     exchange.Handle = handle;
     exchange.Idle = Timeouts.Idle;
     exchange.HostHeader = address.HostHeader;
+    exchange.Abandon = &Abandon;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     // libcurl's cookie engine is empty between exchanges (TakeNewCookies moves
@@ -368,6 +293,10 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     SetOption(handle, CURLOPT_HEADERDATA, &exchange);
     SetOption(handle, CURLOPT_WRITEDATA, &exchange);
     SetOption(handle, CURLOPT_XFERINFODATA, &exchange);
+    SetOption(handle, CURLOPT_SOCKOPTFUNCTION, &OnSocketOpened);
+    SetOption(handle, CURLOPT_SOCKOPTDATA, &exchange);
+    SetOption(handle, CURLOPT_CLOSESOCKETFUNCTION, &OnSocketClosing);
+    SetOption(handle, CURLOPT_CLOSESOCKETDATA, &exchange);
     SetOption(handle, CURLOPT_ERRORBUFFER, errorBuffer);
 
     exchange.LastActivity = Clock::now();
@@ -377,6 +306,8 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, nullptr);
+    curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, nullptr);
     std::vector<std::string> setCookie2Lines;
     for (const std::string& value : exchange.SetCookie2Values) {
         auto lines = SetCookie2Lines(value, address.Host, path, std::time(nullptr));

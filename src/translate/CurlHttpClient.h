@@ -2,11 +2,13 @@
 
 // The HTTP client of the translation exchange, on one libcurl easy handle.
 
+#include "translate/CookieJar.h"
 #include "translate/Endpoints.h"
 #include "translate/HttpClient.h"
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,7 +34,7 @@ inline constexpr std::size_t MaxReplyLineBytes = 16384;
 /// cookies are stored for the host and path, Cookie. Every exchange opens a
 /// fresh connection; no proxy is used, whatever the environment says; a
 /// redirect is never followed. Cookies set by a host live in memory for the
-/// client's life and go back only to that host.
+/// client's life, within CookieJar's limits, and go back only to that host.
 ///
 /// Failures raise HttpError: the reply's status line as received for a
 /// status other than 2xx or a reply with a Location header, however the rest
@@ -50,19 +52,24 @@ public:
 
     void SetTimeouts(HttpTimeouts timeouts);
 
+    /// Asked while an exchange runs (at least once a second, and while it
+    /// connects): when it gives true the exchange ends at once with an
+    /// HttpError, so that the program can end without waiting for a service
+    /// that does not answer.
+    void AbandonWhen(std::function<bool()> abandon);
+
 private:
-    std::string CookieHeaderFor(const std::string& host, const std::string& path) const;
-    void StoreCookie(const std::string& line);
     void TakeNewCookies(const std::vector<std::string>& setCookie2Lines);
     std::string TimeOutMessage(const std::string& hostHeader) const;
 
     void* Handle; // CURL*
     HttpTimeouts Timeouts;
-    /// The cookie store, as libcurl's Netscape-format lines. libcurl parses each
-    /// reply's Set-Cookie headers into its own engine, whose cookies move here
-    /// after every exchange, so that the Cookie header can be written last;
-    /// Set-Cookie2 headers, which libcurl ignores, are parsed here.
-    std::vector<std::string> Cookies;
+    /// The cookie store. libcurl parses each reply's Set-Cookie headers into
+    /// its own engine, whose cookies move here after every exchange, so that
+    /// the Cookie header can be written last; Set-Cookie2 headers, which
+    /// libcurl ignores, are parsed here.
+    CookieJar Cookies;
+    std::function<bool()> Abandon;
     std::string LastUrl;
     EndpointAddress LastAddress;
 };

@@ -45,7 +45,13 @@ std::string_view CutTranslation(std::string_view replyBody) {
 }
 
 std::u16string DecodeTranslation(std::string_view cutText) {
-    return WebDecode(Utf8Decode(FormDecode(cutText)));
+    const std::string bytes = FormDecode(cutText);
+    // An undecodable reply would otherwise come out as an empty translation,
+    // and an outgoing message as its footer alone.
+    if (!IsWellFormedUtf8(bytes)) {
+        throw HttpError(std::string(InvalidReplyText));
+    }
+    return WebDecode(Utf8Decode(bytes));
 }
 
 std::u16string Translate(std::u16string_view text, std::int32_t languageCode, HttpClient& http,

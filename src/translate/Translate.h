@@ -22,7 +22,12 @@ std::string BuildRequestBody(std::u16string_view text, std::int32_t languageCode
 /// whole body when there is none), up to the first "&" after it.
 std::string_view CutTranslation(std::string_view replyBody);
 
-/// Form decoding, then UTF-8 decoding, then WebDecode.
+/// The error of a reply whose text is not UTF-8.
+inline constexpr std::string_view InvalidReplyText =
+    "The translation service's reply is not valid UTF-8.";
+
+/// Form decoding, then UTF-8 decoding, then WebDecode. Raises HttpError with
+/// InvalidReplyText when the form-decoded bytes are not well-formed UTF-8.
 std::u16string DecodeTranslation(std::string_view cutText);
 
 /// Translates text into the language with the given code. Asks windows once

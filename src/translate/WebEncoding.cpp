@@ -136,6 +136,74 @@ std::u16string Utf8Decode(std::string_view bytes) {
 
 namespace {
 
+/// The well-formed character that starts at bytes[pos], moving pos past it;
+/// nothing when there is none, pos then past the maximal subpart (at least
+/// one byte). The ranges of the second byte are those of Unicode's table of
+/// well-formed byte sequences.
+std::optional<char32_t> NextCharacter(std::string_view bytes, std::size_t& pos) {
+    const auto lead = static_cast<unsigned char>(bytes[pos++]);
+    if (lead < 0x80) {
+        return lead;
+    }
+    std::size_t continuations = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    char32_t value = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        continuations = 1;
+        value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        continuations = 2;
+        value = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        continuations = 3;
+        value = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return std::nullopt;
+    }
+    for (std::size_t n = 0; n < continuations; ++n) {
+        if (pos >= bytes.size()) {
+            return std::nullopt;
+        }
+        const auto next = static_cast<unsigned char>(bytes[pos]);
+        if (next < low || next > high) {
+            return std::nullopt;
+        }
+        ++pos;
+        value = (value << 6) | (next & 0x3F);
+        low = 0x80;
+        high = 0xBF;
+    }
+    return value;
+}
+
+} // namespace
+
+std::u16string Utf8DecodeReplacing(std::string_view bytes) {
+    std::u16string result;
+    result.reserve(bytes.size());
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const std::optional<char32_t> character = NextCharacter(bytes, pos);
+        AppendCodePoint(result, character.value_or(U'\uFFFD'));
+    }
+    return result;
+}
+
+bool IsWellFormedUtf8(std::string_view bytes) {
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        if (!NextCharacter(bytes, pos)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
 struct NamedReference {
     std::u16string_view Name;
     std::u16string_view Result;

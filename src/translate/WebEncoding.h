@@ -29,6 +29,17 @@ std::string FormDecode(std::string_view text);
 /// above U+10FFFF, makes the whole result empty.
 std::u16string Utf8Decode(std::string_view bytes);
 
+/// UTF-8 to UTF-16 for text that must never vanish: each well-formed
+/// character as it is, and each ill-formed sequence as one U+FFFD, a
+/// sequence being the longest start of a well-formed character there
+/// (Unicode's "maximal subpart" practice), or else one byte. Overlong forms,
+/// encoded surrogate halves and values above U+10FFFF are ill-formed.
+std::u16string Utf8DecodeReplacing(std::string_view bytes);
+
+/// Whether bytes are well-formed UTF-8 in the strict sense of
+/// Utf8DecodeReplacing.
+bool IsWellFormedUtf8(std::string_view bytes);
+
 /// Replaces character references: "&#" decimal or hexadecimal numbers and a
 /// fixed set of named references, each ended by ";" or a space. Unknown or
 /// malformed references are written back as "&", the name and a space; a

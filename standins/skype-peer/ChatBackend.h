@@ -12,6 +12,16 @@
 
 namespace velantro::standins {
 
+/// Error lines of the client: "ERROR", the number, a blank and the text.
+namespace errors {
+inline constexpr std::string_view UnknownCommand = "ERROR 1 Unknown command";
+inline constexpr std::string_view InvalidMessageId = "ERROR 2 Invalid chat message id";
+inline constexpr std::string_view UnknownProperty = "ERROR 3 Unknown chat message property";
+inline constexpr std::string_view InvalidUserHandle = "ERROR 4 Invalid user handle";
+inline constexpr std::string_view SearchNotSupported = "ERROR 5 Search type not supported";
+inline constexpr std::string_view InvalidProtocol = "ERROR 6 Invalid protocol number";
+} // namespace errors
+
 /// A chat message that reaches this client's user from a contact.
 struct IncomingMessage {
     std::string From;
@@ -59,6 +69,12 @@ public:
     std::vector<std::string> Friends() const override { return Config.Friends; }
     Delivery Deliver(std::string_view handle, std::string_view text) override {
         Delivery delivery;
+        // Only a friend can be written to; the client answers anyone else as
+        // it answers a handle it cannot read.
+        if (!IsFriend(handle)) {
+            delivery.Error = errors::InvalidUserHandle;
+            return delivery;
+        }
         if (!Config.EchoContact.empty() && handle == Config.EchoContact) {
             delivery.Reply = IncomingMessage{std::string(handle), std::string(text)};
         }
@@ -66,6 +82,8 @@ public:
     }
 
 private:
+    bool IsFriend(std::string_view handle) const;
+
     Options Config;
 };
 

@@ -208,6 +208,13 @@ Answer ChatClient::Message(std::string_view rest) {
     return answer;
 }
 
+bool ScriptBackend::IsFriend(std::string_view handle) const {
+    const std::string wanted = Upper(handle);
+    return std::any_of(Config.Friends.begin(), Config.Friends.end(),
+                       [&](const std::string& name) { return Upper(name) == wanted; }) ||
+           (!Config.EchoContact.empty() && Upper(Config.EchoContact) == wanted);
+}
+
 std::int32_t ChatClient::Store(ChatMessage message) {
     const std::int32_t id = NextId++;
     Messages.emplace(id, std::move(message));

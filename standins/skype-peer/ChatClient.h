@@ -70,21 +70,12 @@ private:
     Answer GetChatMessage(std::string_view rest);
     Answer Message(std::string_view rest);
     std::int32_t Store(ChatMessage message);
+    /// A handle of the friends list (or the echo contact), ASCII case ignored.
 
     std::unique_ptr<ChatBackend> OwnBackend;
     ChatBackend* Backend = nullptr;
     std::map<std::int32_t, ChatMessage> Messages;
     std::int32_t NextId = 1;
 };
-
-/// Error lines of the client: "ERROR", the number, a blank and the text.
-namespace errors {
-inline constexpr std::string_view UnknownCommand = "ERROR 1 Unknown command";
-inline constexpr std::string_view InvalidMessageId = "ERROR 2 Invalid chat message id";
-inline constexpr std::string_view UnknownProperty = "ERROR 3 Unknown chat message property";
-inline constexpr std::string_view InvalidUserHandle = "ERROR 4 Invalid user handle";
-inline constexpr std::string_view SearchNotSupported = "ERROR 5 Search type not supported";
-inline constexpr std::string_view InvalidProtocol = "ERROR 6 Invalid protocol number";
-} // namespace errors
 
 } // namespace velantro::standins

@@ -29,6 +29,12 @@ public:
     /// Waits for every task to end.
     void JoinAll();
 
+    /// Whether max tasks run, so that Start would wait.
+    bool Full() {
+        const std::lock_guard lock(Lock);
+        return Running >= Max;
+    }
+
 private:
     struct Worker {
         std::thread Thread;

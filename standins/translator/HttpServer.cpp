@@ -15,8 +15,6 @@ namespace velantro::standins {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 /// How long a closed connection is drained, so that unread bytes do not
 /// make the system reset it before the client has read the answer.
 constexpr std::chrono::milliseconds DrainLimit{1000};
@@ -111,6 +109,7 @@ void HttpServer::AcceptLoop() {
             }
             continue;
         }
+        EndOldestReaderWhenFull();
         try {
             Connections.Start([this, client] { Serve(client); });
         } catch (const std::system_error&) {
@@ -132,8 +131,42 @@ HttpServer::Wait HttpServer::WaitFor(int socket, short events,
     return ready == 0 ? Wait::TimedOut : Wait::Ready;
 }
 
-HttpServer::Wait HttpServer::Receive(int socket, std::string& bytes, bool& ended) const {
-    const Wait wait = WaitFor(socket, POLLIN, IdleLimit);
+std::list<HttpServer::Reader>::iterator HttpServer::StartReading(int client) {
+    const std::lock_guard guard(ReadersLock);
+    return Readers.insert(Readers.end(), Reader{client});
+}
+
+void HttpServer::StopReading(std::optional<std::list<Reader>::iterator>& reader) {
+    if (reader) {
+        const std::lock_guard guard(ReadersLock);
+        Readers.erase(*reader);
+        reader.reset();
+    }
+}
+
+void HttpServer::EndOldestReaderWhenFull() {
+    if (!Connections.Full()) {
+        return;
+    }
+    // The oldest reader is the nearest to its deadline anyway; under the
+    // lock its socket is still open, since a reader leaves the list first.
+    const std::lock_guard guard(ReadersLock);
+    for (Reader& reader : Readers) {
+        if (reader.Socket >= 0) {
+            ::shutdown(reader.Socket, SHUT_RDWR);
+            reader.Socket = -1;
+            return;
+        }
+    }
+}
+
+HttpServer::Wait HttpServer::Receive(int socket, std::string& bytes, bool& ended,
+                                     Clock::time_point deadline) const {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left <= std::chrono::milliseconds(0)) {
+        return Wait::TimedOut;
+    }
+    const Wait wait = WaitFor(socket, POLLIN, left);
     if (wait == Wait::Ready) {
         char buffer[16384];
         const ssize_t count = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -145,9 +178,10 @@ HttpServer::Wait HttpServer::Receive(int socket, std::string& bytes, bool& ended
     return wait;
 }
 
-bool HttpServer::SendAll(int socket, std::string_view bytes) const {
+bool HttpServer::SendAll(int socket, std::string_view bytes, Clock::time_point deadline) const {
     while (!bytes.empty()) {
-        if (WaitFor(socket, POLLOUT, IdleLimit) != Wait::Ready) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= std::chrono::milliseconds(0) || WaitFor(socket, POLLOUT, left) != Wait::Ready) {
             return false;
         }
         const ssize_t sent =
@@ -185,29 +219,35 @@ void HttpServer::Record(std::string_view bytes) {
 }
 
 void HttpServer::Serve(int client) {
+    std::optional<std::list<Reader>::iterator> reader = StartReading(client);
     try {
         std::string bytes;
         std::size_t requestLength = std::string::npos;
-        const std::optional<HttpReply> reply = ReadAndAnswer(client, bytes, requestLength);
+        const std::optional<HttpReply> reply = ReadAndAnswer(client, bytes, requestLength, reader);
+        StopReading(reader);
         Record(std::string_view(bytes).substr(0, requestLength));
         if (reply) {
-            SendAll(client, Format(*reply));
+            SendAll(client, Format(*reply), Clock::now() + ReplyLimit);
         }
     } catch (const std::exception&) {
         // Out of memory, say: this connection ends unanswered, the others go on.
     }
+    StopReading(reader);
     CloseGently(client);
 }
 
-std::optional<HttpReply> HttpServer::ReadAndAnswer(int client, std::string& bytes,
-                                                   std::size_t& requestLength) {
+std::optional<HttpReply>
+HttpServer::ReadAndAnswer(int client, std::string& bytes, std::size_t& requestLength,
+                          std::optional<std::list<Reader>::iterator>& reader) {
+    // However slowly its bytes come, a request has this long.
+    const Clock::time_point deadline = Clock::now() + RequestLimit;
     bool ended = false;
     std::size_t headEnd = std::string::npos;
     while ((headEnd = bytes.find("\r\n\r\n")) == std::string::npos) {
         if (bytes.size() > MaxHeadBytes) {
             return Refusal(431, "Request Header Fields Too Large");
         }
-        const Wait wait = Receive(client, bytes, ended);
+        const Wait wait = Receive(client, bytes, ended, deadline);
         if (wait == Wait::Stopped || (bytes.empty() && wait != Wait::Ready) ||
             (bytes.empty() && ended)) {
             return std::nullopt; // nothing was asked
@@ -218,6 +258,10 @@ std::optional<HttpReply> HttpServer::ReadAndAnswer(int client, std::string& byte
         if (ended && bytes.find("\r\n\r\n") == std::string::npos) {
             return Refusal(400, "Bad Request: the request ended early");
         }
+    }
+    // A head that came in one piece is no smaller for it.
+    if (headEnd + 4 > MaxHeadBytes) {
+        return Refusal(431, "Request Header Fields Too Large");
     }
     const std::optional<RequestHead> head =
         ParseRequestHead(std::string_view(bytes).substr(0, headEnd));
@@ -230,7 +274,7 @@ std::optional<HttpReply> HttpServer::ReadAndAnswer(int client, std::string& byte
     if (head->ContentLength > MaxBodyBytes) {
         return Refusal(413, "Payload Too Large");
     }
-    if (head->ExpectsContinue && !SendAll(client, "HTTP/1.1 100 Continue\r\n\r\n")) {
+    if (head->ExpectsContinue && !SendAll(client, "HTTP/1.1 100 Continue\r\n\r\n", deadline)) {
         return std::nullopt;
     }
     requestLength = headEnd + 4 + head->ContentLength;
@@ -238,7 +282,7 @@ std::optional<HttpReply> HttpServer::ReadAndAnswer(int client, std::string& byte
         if (ended) {
             return Refusal(400, "Bad Request: the body ended early");
         }
-        const Wait wait = Receive(client, bytes, ended);
+        const Wait wait = Receive(client, bytes, ended, deadline);
         if (wait == Wait::Stopped) {
             return std::nullopt;
         }
@@ -250,6 +294,8 @@ std::optional<HttpReply> HttpServer::ReadAndAnswer(int client, std::string& byte
     // side, changes nothing: it gets the answer.
     const HttpRequest request{head->Method, head->Target,
                               bytes.substr(headEnd + 4, head->ContentLength)};
+    // Being answered, the connection is no longer one to end for a newcomer.
+    StopReading(reader);
     try {
         return Handler(request);
     } catch (const std::exception& error) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -36,16 +37,20 @@ using HttpHandler = std::function<HttpReply(const HttpRequest&)>;
 
 /// Reads one HTTP/1.0 or 1.1 request per connection, announced by
 /// Content-Length, and answers it with "Connection: close". A request it
-/// cannot take gets 400 (malformed, or the client ended it early), 408 (no
-/// byte for IdleLimit), 411 (Transfer-Encoding), 413 (a body over
-/// MaxBodyBytes, refused before it is read) or 431 (a head over
-/// MaxHeadBytes). A client that shuts down its sending side after the
-/// request still gets the answer.
+/// cannot take gets 400 (malformed, or the client ended it early), 408 (not
+/// complete within RequestLimit of the connection's start), 411
+/// (Transfer-Encoding), 413 (a body over MaxBodyBytes, refused before it is
+/// read) or 431 (a head over MaxHeadBytes, however it arrived). A client that
+/// shuts down its sending side after the request still gets the answer,
+/// within ReplyLimit. When MaxConnections are open, a new connection closes
+/// the one that has been reading its request the longest, so clients that
+/// send slowly never keep the others out.
 class HttpServer {
 public:
     static constexpr std::size_t MaxBodyBytes = std::size_t{1024} * 1024;
     static constexpr std::size_t MaxHeadBytes = std::size_t{64} * 1024;
-    static constexpr std::chrono::milliseconds IdleLimit{10'000};
+    static constexpr std::chrono::milliseconds RequestLimit{10'000};
+    static constexpr std::chrono::milliseconds ReplyLimit{10'000};
     static constexpr std::size_t MaxConnections = 512;
 
     /// Listens on address:port (port 0: a free one) and serves until
@@ -65,14 +70,24 @@ public:
 
 private:
     enum class Wait { Ready, TimedOut, Stopped };
+    using Clock = std::chrono::steady_clock;
+
+    /// A connection still reading its request; the acceptor may end it.
+    struct Reader {
+        int Socket = -1; // -1 once ended by the acceptor
+    };
 
     void AcceptLoop();
     void Serve(int client);
     std::optional<HttpReply> ReadAndAnswer(int client, std::string& bytes,
-                                           std::size_t& requestLength);
+                                           std::size_t& requestLength,
+                                           std::optional<std::list<Reader>::iterator>& reader);
     Wait WaitFor(int socket, short events, std::chrono::milliseconds limit) const;
-    Wait Receive(int socket, std::string& bytes, bool& ended) const;
-    bool SendAll(int socket, std::string_view bytes) const;
+    Wait Receive(int socket, std::string& bytes, bool& ended, Clock::time_point deadline) const;
+    bool SendAll(int socket, std::string_view bytes, Clock::time_point deadline) const;
+    std::list<Reader>::iterator StartReading(int client);
+    void StopReading(std::optional<std::list<Reader>::iterator>& reader);
+    void EndOldestReaderWhenFull();
     void CloseGently(int socket) const;
     void Record(std::string_view bytes);
 
@@ -84,6 +99,8 @@ private:
     std::mutex LogLock;
     std::optional<std::ofstream> Log;
     std::atomic<bool> Stopping{false};
+    std::mutex ReadersLock;
+    std::list<Reader> Readers; // oldest first
     ConnectionThreads Connections{MaxConnections};
     std::thread Acceptor;
 };

@@ -13,6 +13,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QtTest>
 #include <map>
 
@@ -205,6 +207,33 @@ private slots:
         QVERIFY(Shown.empty());
     }
 
+    void aWindowNoScreenCanHoldIsMadeToFit() {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const struct {
+            const char* Name;
+            std::map<std::string, std::string> File;
+            QRect Geometry;
+        } cases[] = {
+            {"largest size",
+             {{"Left", "10"}, {"Top", "20"}, {"Width", "2147483647"}, {"Height", "2147483647"}},
+             {10, 20, screen.width(), screen.height()}},
+            {"beyond every screen",
+             {{"Left", "2147483647"}, {"Top", "-2147483648"}},
+             {230, 160, 380, 338}},
+            {"partly on the screen",
+             {{"Left", "-399"}, {"Top", "-349"}, {"Width", "400"}, {"Height", "350"}},
+             {-399, -349, 400, 350}},
+        };
+        for (const auto& c : cases) {
+            Profile.Values = c.File;
+            auto form = Open();
+            QVERIFY2(QRect(form->pos(), form->size()) == c.Geometry, c.Name);
+            QVERIFY(form->close());
+            QCOMPARE(Profile.Values["Width"], std::to_string(c.Geometry.width()));
+            QCOMPARE(Profile.Values["Left"], std::to_string(c.Geometry.x()));
+        }
+    }
+
     void aFailedWriteKeepsTheWindowOpenUntilACloseSucceeds() {
         auto form = Open();
         Profile.FailingWrites = 1;
@@ -215,6 +244,41 @@ private slots:
         QVERIFY(Profile.Values.empty()); // the keys after the failed one wait too
         QVERIFY(form->close());
         QCOMPARE(Profile.Values.size(), std::size_t(6));
+    }
+
+    void theEndOfTheRunTriesTheSettingsOnceAndOpensNoBox() {
+        const struct {
+            const char* Name;
+            bool ClosedFirst;
+            int FailingWrites;
+            std::optional<std::string> Error;
+            std::size_t Written;
+        } cases[] = {
+            {"writable", false, 0, std::nullopt, 6},
+            {"unwritable", false, 100, "Unable to write to velantro.ini", 0},
+            {"already written by the user's close", true, 0, std::nullopt, 6},
+        };
+        for (const auto& c : cases) {
+            Profile = MemoryProfile();
+            Shown.clear();
+            auto form = Open();
+            if (c.ClosedFirst) {
+                QVERIFY(form->close());
+                Profile.Values.clear();
+            }
+            Profile.FailingWrites = c.FailingWrites;
+            form->StopErrorBoxes();
+            QCOMPARE(form->WriteSettingsOnce(), c.Error);
+            QCOMPARE(form->WriteSettingsOnce(), c.Error);
+            QVERIFY2(Profile.FailingWrites == std::max(0, c.FailingWrites - 1), c.Name);
+            QVERIFY2(Profile.Values.size() == (c.ClosedFirst ? 0 : c.Written), c.Name);
+            // An error after the end began reaches no box.
+            Reply.clear();
+            Fake->DeliverAttachStatus(ClientWindow, 0);
+            ReceiveMessage(4, "alice", "hola");
+            QCoreApplication::processEvents();
+            QVERIFY2(Shown.empty(), c.Name);
+        }
     }
 
     void anErrorWhileCreatingSkipsTheAttach() {
@@ -268,10 +332,62 @@ private slots:
         ReceiveMessage(3, "alice", "hola");
         QVERIFY(Shown.empty());
         QCoreApplication::processEvents();
-        QCOMPARE(Shown, std::vector<std::string>{"Connection refused"});
+        QCOMPARE(Shown, std::vector<std::string>{
+                            "The message from alice could not be translated: Connection refused"});
         QCOMPARE(ShownInDelivery, std::vector<bool>{false});
-        QCOMPARE(form->Flows().PendingMessages().QueueHead()->ChatMsgID, 3);
-        QCOMPARE(Memo(*form, 0), QString());
+        QCOMPARE(form->Flows().UntranslatedCount(), std::size_t(1));
+        QCOMPARE(Memo(*form, 0), QString("alice: hola [not translated]"));
+    }
+
+    void aSendWaitsBrieflyForAnAnswerThatComesAfterIt() {
+        struct Case {
+            const char* Name;
+            const char* Late; ///< the client's line after the send returned; null: none
+            std::vector<std::string> Shown;
+            QString Entry;
+        };
+        const Case cases[] = {
+            {"an ERROR",
+             "ERROR 4 Invalid user handle",
+             {"The message to \"alice\" was not sent: the chat client refused it with error 4: "
+              "Invalid user handle"},
+             QString()},
+            {"its confirmation", "CHATMESSAGE 12 STATUS SENDING", {}, QString(": Hi (ok)")},
+            {"nothing: taken after the wait", nullptr, {}, QString(": Hi (ok)")},
+        };
+        for (const Case& c : cases) {
+            auto form = Open();
+            Fake->DeliverAttachStatus(ClientWindow, 0);
+            Deliver("USERS alice");
+            Shown.clear();
+            form->SendMessage->setPlainText("Hi");
+            if (c.Late != nullptr) {
+                const std::string line = c.Late;
+                QTimer::singleShot(50, form.get(), [this, line] { Deliver(line); });
+            }
+            form->btnSend->click();
+            QCOMPARE(Shown, c.Shown);
+            QCOMPARE(form->PageControl1->count() == 0 ? QString() : Memo(*form, 0), c.Entry);
+            QCOMPARE(form->SendMessage->toPlainText(),
+                     c.Entry.isEmpty() ? QString("Hi") : QString());
+        }
+    }
+
+    void choosingAPageChoosesItsPartnerButAPageAddedDoesNot() {
+        auto form = Open();
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        Deliver("USERS alice, bob");
+        form->SendMessage->setPlainText("Dear bob");
+        form->ToUsers->setCurrentIndex(1);
+        ReceiveMessage(1, "alice", "hola"); // the first page, made current by the control
+        ReceiveMessage(2, "bob", "salut");
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        form->ToUsers->setCurrentIndex(0);
+        form->PageControl1->setCurrentIndex(1);
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        form->PageControl1->setCurrentIndex(0);
+        QCOMPARE(form->ToUsers->currentText(), QString("alice"));
+        QVERIFY(Shown.empty());
     }
 
     void tabsWrapOntoRowsInPageOrderAndEveryOneCanBeShown() {

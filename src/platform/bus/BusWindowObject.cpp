@@ -1,6 +1,7 @@
 #include "platform/bus/BusWindowObject.h"
 
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QtGlobal>
 #include <exception>
 #include <limits>
@@ -23,9 +24,10 @@ std::intptr_t BusWindowObject::DeliverGuarded(WindowMessage& message) {
     return 0;
 }
 
-BusWindowObject::BusWindowObject(DeliverFunction deliver, TitleFunction title)
+BusWindowObject::BusWindowObject(DeliverFunction deliver, TitleFunction title, OwnerCheck owns)
     : Deliver(std::move(deliver))
-    , TitleOf(std::move(title)) {}
+    , TitleOf(std::move(title))
+    , Owns(std::move(owns)) {}
 
 QString BusWindowObject::Title() const {
     return TitleOf();
@@ -51,6 +53,16 @@ qlonglong BusWindowObject::Send(uint msg, qulonglong wParam, qlonglong lParam) {
 qlonglong BusWindowObject::CopyData(qulonglong wParam, qulonglong dwData, const QByteArray& data) {
     if (static_cast<unsigned long long>(data.size()) > std::numeric_limits<std::uint32_t>::max()) {
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("Copy-data block too large"));
+        return 0;
+    }
+    // The receiver answers the window in wParam; only that window's own
+    // connection may speak for it. The daemon names the real sender.
+    if (!Owns(message().service(), static_cast<WindowHandle>(wParam))) {
+        sendErrorReply(QDBusError::AccessDenied,
+                       QStringLiteral("Copy-data names window %1 as its sender, which the "
+                                      "calling connection %2 does not own")
+                           .arg(wParam)
+                           .arg(message().service()));
         return 0;
     }
     CopyDataRecord record;

@@ -33,8 +33,10 @@ class BusWindowObject : public QObject, protected QDBusContext {
 public:
     using DeliverFunction = std::function<std::intptr_t(WindowMessage&)>;
     using TitleFunction = std::function<QString()>;
+    /// Whether the connection with the given unique name owns the window.
+    using OwnerCheck = std::function<bool(const QString& connection, WindowHandle window)>;
 
-    BusWindowObject(DeliverFunction deliver, TitleFunction title);
+    BusWindowObject(DeliverFunction deliver, TitleFunction title, OwnerCheck owns);
 
     QString Title() const;
 
@@ -42,7 +44,8 @@ public Q_SLOTS:
     /// An ordinary message (number 0x400 and above); lParam is a plain number.
     qlonglong Send(uint msg, qulonglong wParam, qlonglong lParam);
 
-    /// A copy-data message: the record's dwData and its cbData bytes.
+    /// A copy-data message: the record's dwData and its cbData bytes. Refused
+    /// unless the calling connection owns the window wParam names as sender.
     qlonglong CopyData(qulonglong wParam, qulonglong dwData, const QByteArray& data);
 
 private:
@@ -50,6 +53,7 @@ private:
 
     DeliverFunction Deliver;
     TitleFunction TitleOf;
+    OwnerCheck Owns;
 };
 
 } // namespace velantro::platform::bus

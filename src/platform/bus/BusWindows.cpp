@@ -1,6 +1,7 @@
 #include "platform/bus/BusWindows.h"
 
 #include "common/AsciiText.h"
+#include "platform/bus/BusTitleMirror.h"
 #include "platform/bus/BusWindowObject.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QString>
@@ -28,7 +30,9 @@
 
 namespace velantro::platform {
 
+using bus::BusTitleMirror;
 using bus::BusWindowObject;
+using bus::NumberAfter;
 
 namespace {
 
@@ -65,30 +69,6 @@ QString ServiceName(WindowHandle window) {
 
 QString ObjectPath(WindowHandle window) {
     return QLatin1String(bus::PathPrefix) + QString::number(window);
-}
-
-/// The decimal number that ends text after prefix; 0 unless the rest is one
-/// to twenty digits without a leading zero that fit a handle.
-WindowHandle NumberAfter(const QString& text, QLatin1String prefix) {
-    if (!text.startsWith(prefix)) {
-        return 0;
-    }
-    const QStringView digits = QStringView(text).mid(prefix.size());
-    if (digits.isEmpty() || digits.size() > 20 || digits.front() == u'0') {
-        return 0;
-    }
-    WindowHandle value = 0;
-    for (const QChar c : digits) {
-        if (c < u'0' || c > u'9') {
-            return 0;
-        }
-        const auto digit = static_cast<WindowHandle>(c.unicode() - u'0');
-        if (value > (std::numeric_limits<WindowHandle>::max() - digit) / 10) {
-            return 0;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
 }
 
 QDBusMessage DaemonCall(const QString& method) {
@@ -128,19 +108,6 @@ std::intptr_t ResultOf(const QDBusPendingCall& call) {
     return static_cast<std::intptr_t>(reply.arguments().front().toLongLong());
 }
 
-/// The title in the reply to a Get of the Title property.
-std::optional<std::string> TitleOf(const QDBusPendingCall& call) {
-    const QDBusMessage reply = call.reply();
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-        return std::nullopt;
-    }
-    const QVariant value = reply.arguments().front().value<QDBusVariant>().variant();
-    if (value.metaType() != QMetaType::fromType<QString>()) {
-        return std::nullopt;
-    }
-    return value.toString().toStdString();
-}
-
 } // namespace
 
 std::uint32_t BusMessageId(std::string_view name) {
@@ -164,9 +131,14 @@ struct BusWindows::Impl {
     std::unique_ptr<BusWindowObject> Object;
     std::string Error;
     int SendTimeoutMs = DefaultSendTimeoutMs;
-    // The titles read by the last enumeration, for the title reads that
-    // follow it in the same pass of the event loop.
-    std::map<WindowHandle, std::optional<std::string>> EnumeratedTitles;
+    // The windows on the bus and their titles, followed from the first
+    // enumeration on.
+    std::unique_ptr<BusTitleMirror> Mirror;
+    // Who owns the windows that copy-data named as its sender, kept while the
+    // daemon reports no change of owner, so that a burst of lines costs one
+    // question to the daemon.
+    std::unique_ptr<QDBusServiceWatcher> OwnerWatcher;
+    std::map<QString, QString> KnownOwners;
 
     bool Connected() const { return Handle != 0; }
 
@@ -179,6 +151,39 @@ struct BusWindows::Impl {
         // The hook may remove or replace itself while it runs.
         const WindowHook hook = Hook;
         return hook(message) ? message.Result : 0;
+    }
+
+    /// Whether the connection with the unique name caller owns window.
+    bool CallerOwns(const QString& caller, WindowHandle window) {
+        if (window == 0 || caller.isEmpty()) {
+            return false;
+        }
+        const QString name = ServiceName(window);
+        if (const auto known = KnownOwners.find(name); known != KnownOwners.end()) {
+            return known->second == caller;
+        }
+        // Watched before asking, so that no change of owner after the answer
+        // goes unseen; a handful of windows ever speak to one program.
+        constexpr std::size_t MaxKnownOwners = 64;
+        if (KnownOwners.size() >= MaxKnownOwners) {
+            ForgetOwners();
+        }
+        OwnerWatcher->addWatchedService(name);
+        QDBusMessage ask = DaemonCall(QStringLiteral("GetNameOwner"));
+        ask << name;
+        const QDBusMessage reply = Bus.call(ask, QDBus::Block, QueryTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+            OwnerWatcher->removeWatchedService(name);
+            return false;
+        }
+        const QString owner = reply.arguments().front().toString();
+        KnownOwners[name] = owner;
+        return owner == caller;
+    }
+
+    void ForgetOwners() {
+        KnownOwners.clear();
+        OwnerWatcher->setWatchedServices({});
     }
 
     QString CurrentTitle() {
@@ -274,16 +279,6 @@ struct BusWindows::Impl {
         return Bus.asyncCall(call, timeoutMs);
     }
 
-    /// Starts reading the title of a window of another connection.
-    QDBusPendingCall StartTitleRead(WindowHandle window, int timeoutMs) {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            ServiceName(window), ObjectPath(window),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QLatin1String(bus::WindowInterface) << QStringLiteral("Title");
-        get.setAutoStartService(false);
-        return Bus.asyncCall(get, timeoutMs);
-    }
-
     /// The title of a window of this process, read directly: its thread
     /// could answer a read over the bus only from its event loop.
     static std::optional<std::string> LocalTitle(WindowHandle window) {
@@ -294,29 +289,6 @@ struct BusWindows::Impl {
         return std::nullopt;
     }
 
-    /// Reads the titles of windows all at once, against one time limit. No
-    /// event is handled meanwhile: a title is the window's own business.
-    void ReadTitles(const std::vector<WindowHandle>& windows) {
-        EnumeratedTitles.clear();
-        std::vector<std::pair<WindowHandle, QDBusPendingCall>> reads;
-        for (const WindowHandle window : windows) {
-            // This process's own windows are read directly by ReadTitle.
-            if (!LocalTitle(window)) {
-                reads.emplace_back(window, StartTitleRead(window, QueryTimeoutMs));
-            }
-        }
-        for (auto& [window, read] : reads) {
-            // Every read started with the same limit, so the waits overlap.
-            read.waitForFinished();
-            EnumeratedTitles[window] = TitleOf(read);
-        }
-        // Titles change: the list serves only the reads that follow the
-        // enumeration before the event loop takes over again.
-        if (!EnumeratedTitles.empty() && QCoreApplication::instance() != nullptr) {
-            QTimer::singleShot(0, Object.get(), [this] { EnumeratedTitles.clear(); });
-        }
-    }
-
     /// The title of any window on the bus; nothing when it cannot be read.
     std::optional<std::string> ReadTitle(WindowHandle window) {
         if (window == 0) {
@@ -325,15 +297,16 @@ struct BusWindows::Impl {
         if (auto title = LocalTitle(window)) {
             return title;
         }
-        if (const auto found = EnumeratedTitles.find(window); found != EnumeratedTitles.end()) {
-            return found->second;
+        if (Mirror && Mirror->Knows(window)) {
+            return Mirror->Title(window);
         }
+        // A window the mirror has not heard of yet, or no mirror.
         if (!Connected()) {
             return std::nullopt;
         }
-        QDBusPendingCall read = StartTitleRead(window, QueryTimeoutMs);
+        QDBusPendingCall read = bus::StartTitleRead(Bus, window, QueryTimeoutMs);
         read.waitForFinished();
-        return TitleOf(read);
+        return bus::TitleOfReply(read.reply());
     }
 };
 
@@ -353,12 +326,21 @@ BusWindows::BusWindows(const std::string& title)
         return;
     }
     Impl* impl = d.get();
+    d->OwnerWatcher = std::make_unique<QDBusServiceWatcher>(
+        QString(), d->Bus, QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(d->OwnerWatcher.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                     d->OwnerWatcher.get(),
+                     [impl](const QString& name) { impl->KnownOwners.erase(name); });
     d->Object = std::make_unique<BusWindowObject>(
         [impl](WindowMessage& message) { return impl->Deliver(message); },
-        [impl] { return impl->CurrentTitle(); });
+        [impl] { return impl->CurrentTitle(); },
+        [impl](const QString& caller, WindowHandle window) {
+            return impl->CallerOwns(caller, window);
+        });
     d->ClaimHandle();
     if (!d->Connected()) {
         d->Object.reset();
+        d->OwnerWatcher.reset();
         QDBusConnection::disconnectFromBus(d->ConnectionName);
         return;
     }
@@ -367,12 +349,14 @@ BusWindows::BusWindows(const std::string& title)
 }
 
 BusWindows::~BusWindows() {
+    d->Mirror.reset(); // stops listening while the connection is still there
     if (d->Connected()) {
         {
             const std::lock_guard lock(RegistryMutex);
             Registry.erase(d->Handle);
         }
         d->Bus.unregisterObject(ObjectPath(d->Handle));
+        d->OwnerWatcher.reset();
         d->Bus = QDBusConnection(QString());
         // Closing the connection releases the window's name, so senders that
         // still hold the handle fail at once.
@@ -495,14 +479,19 @@ void BusWindows::UnhookMainWindow() {
 }
 
 bool BusWindows::EnumerateWindows(const std::function<bool(WindowHandle)>& visit) {
-    std::vector<WindowHandle> windows;
-    if (!d->ListWindows(windows)) {
+    if (!d->Connected()) {
         return false;
     }
-    // Whoever enumerates windows reads their titles next; reading them here
-    // together keeps stuck programs from adding up.
-    d->ReadTitles(windows);
-    for (const WindowHandle window : windows) {
+    // The first enumeration lists the windows and reads their titles; from
+    // then on the bus's signals keep both current, and an enumeration and
+    // the title reads after it cost no round trip.
+    if (!d->Mirror) {
+        d->Mirror = std::make_unique<BusTitleMirror>(d->Bus, &Impl::LocalTitle, QueryTimeoutMs);
+    }
+    if (!d->Mirror->Start()) {
+        return false;
+    }
+    for (const WindowHandle window : d->Mirror->Windows()) {
         if (!visit(window)) {
             break;
         }

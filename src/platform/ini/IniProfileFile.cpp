@@ -1,20 +1,12 @@
 #include "platform/ini/IniProfileFile.h"
 
 #include "common/FileDescriptor.h"
+#include "platform/ini/ProfileText.h"
 
-// Profile files hold bytes in the system code page: no character conversion.
-// Debian's header keeps the template bodies behind SI_IMPLEMENTATION; this file
-// instantiates what it uses, so no shared library (nor ICU) is needed.
-#define SI_IMPLEMENTATION
-#define SI_NO_CONVERSION
-#include <SimpleIni.h>
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,75 +17,84 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Section and key names compare without regard to case, as profile files do
-// (SimpleIni's "A" flavour; its "CaseA" one compares them exactly).
-using IniText = CSimpleIniA;
+/// How many symbolic links in a row are followed, as the system does.
+constexpr int MaxLinks = 40;
 
-enum class LoadResult { Loaded, Missing, Failed };
+using common::FileDescriptor;
 
-/// Whether writing the text back through SimpleIni keeps every line: it
-/// stops reading at a NUL byte and drops any line that is not blank, a
-/// comment, a [section] or key=value.
-bool KeepsEveryLine(std::string_view text) {
-    if (text.find('\0') != std::string_view::npos) {
-        return false;
-    }
-    if (text.starts_with("\xEF\xBB\xBF")) {
-        text.remove_prefix(3); // a UTF-8 byte order mark, which SimpleIni skips
-    }
+/// A step's failure: the system's reason, as strerror words it.
+struct Failure {
+    int Error;
+};
+
+[[noreturn]] void Fail(int error = errno) {
+    throw Failure{error};
+}
+
+void WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
-        const std::size_t end = std::min(text.find('\n'), text.size());
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(std::min(end + 1, text.size()));
-        const std::size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string_view::npos) {
-            continue;
-        }
-        line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
-        const bool kept = line[0] == ';' || line[0] == '#' ||
-                          (line[0] == '[' && line.back() == ']') ||
-                          (line.find('=') != std::string_view::npos && line[0] != '=');
-        if (!kept) {
-            return false;
-        }
-    }
-    return true;
-}
-
-/// Loads the file; with forWriting, a file whose rewrite would lose a line
-/// fails too.
-LoadResult Load(const fs::path& path, IniText& ini, bool forWriting = false) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (status.type() == fs::file_type::not_found) {
-        return LoadResult::Missing;
-    }
-    if (status.type() != fs::file_type::regular) {
-        return LoadResult::Failed;
-    }
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!file || (forWriting && !KeepsEveryLine(text.view()))) {
-        return LoadResult::Failed;
-    }
-    return ini.LoadData(text.view().data(), text.view().size()) == SI_OK ? LoadResult::Loaded
-                                                                         : LoadResult::Failed;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        const ssize_t n = ::write(fd, text.data(), text.size());
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return false;
+            Fail(n < 0 ? errno : EIO);
         }
-        written += static_cast<std::size_t>(n);
+        text.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+}
+
+/// The file's whole text; empty when there is no file. A file that exists
+/// but cannot be read, or is no regular file, fails: it is never replaced
+/// by one that would lose its contents.
+std::string ReadWhole(const fs::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT) {
+            return {};
+        }
+        Fail();
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0) {
+        Fail();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        Fail(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    }
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            Fail();
+        }
+        if (n == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+/// The file a path names once its symbolic links are followed: a settings
+/// file that is a link to a file kept elsewhere is written there, and the
+/// link stays a link.
+fs::path FollowLinks(fs::path path) {
+    for (int links = 0; links < MaxLinks; ++links) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(path, error))) {
+            return path;
+        }
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) {
+            Fail(error.value());
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    Fail(ELOOP);
 }
 
 /// The permissions of the file being replaced; owner read and write for a new one.
@@ -102,22 +103,36 @@ mode_t ModeOf(const fs::path& path) {
     return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0600;
 }
 
+/// Makes the folder's entries (a rename into it) reach the disk. A file
+/// system that cannot sync a folder says so with EINVAL; that is no failure.
+void SyncFolder(const fs::path& folder) {
+    FileDescriptor fd(
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() < 0 || (::fsync(fd.Get()) != 0 && errno != EINVAL)) {
+        Fail();
+    }
+}
+
 /// Writes text to a new file of a unique name beside path, makes it reach the
 /// disk and renames it over path. On any failure the temporary file goes and
 /// path is untouched.
-bool ReplaceFile(const fs::path& path, const std::string& text) {
+void ReplaceFile(const fs::path& path, std::string_view text) {
     std::string temporary = path.string() + ".XXXXXX";
-    common::FileDescriptor fd(::mkstemp(temporary.data()));
+    FileDescriptor fd(::mkstemp(temporary.data()));
     if (fd.Get() < 0) {
-        return false;
+        Fail();
     }
-    const bool written = WriteAll(fd.Get(), text) && ::fchmod(fd.Get(), ModeOf(path)) == 0 &&
-                         ::fsync(fd.Get()) == 0 && fd.Close() &&
-                         ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!written) {
+    try {
+        WriteAll(fd.Get(), text);
+        if (::fchmod(fd.Get(), ModeOf(path)) != 0 || ::fsync(fd.Get()) != 0 || !fd.Close() ||
+            ::rename(temporary.c_str(), path.c_str()) != 0) {
+            Fail();
+        }
+    } catch (const Failure&) {
         ::unlink(temporary.c_str());
+        throw;
     }
-    return written;
+    SyncFolder(path.parent_path());
 }
 
 } // namespace
@@ -126,43 +141,32 @@ IniProfileFile::IniProfileFile(fs::path path)
     : Path(std::move(path)) {}
 
 std::string IniProfileFile::ReadValue(std::string_view section, std::string_view key) {
-    IniText ini;
-    if (Load(Path, ini) != LoadResult::Loaded) {
+    std::string text;
+    try {
+        text = ReadWhole(Path);
+    } catch (const Failure&) {
         return {};
     }
-    const char* value =
-        ini.GetValue(std::string(section).c_str(), std::string(key).c_str(), nullptr);
-    if (value == nullptr) {
-        return {};
-    }
-    std::string text(value);
-    if (text.size() > MaxValueLength) {
-        text.resize(MaxValueLength);
-    }
-    return text;
+    const std::optional<std::string_view> value = FindProfileValue(text, section, key);
+    return value ? std::string(value->substr(0, MaxValueLength)) : std::string();
 }
 
 bool IniProfileFile::WriteValue(std::string_view section, std::string_view key,
                                 std::string_view value) {
-    IniText ini;
-    // A file that exists but cannot be read, or that is no profile file, is
-    // never replaced by one that would lose its contents.
-    if (Load(Path, ini, true) == LoadResult::Failed) {
+    try {
+        const fs::path target = FollowLinks(Path);
+        const std::string text = ReadWhole(target);
+        if (text.empty()) {
+            std::error_code ignored; // a missing folder shows as the write's failure
+            fs::create_directories(target.parent_path(), ignored);
+        }
+        ReplaceFile(target, WithProfileValue(text, section, key, value));
+        Reason.clear();
+        return true;
+    } catch (const Failure& failure) {
+        Reason = std::strerror(failure.Error);
         return false;
     }
-    std::error_code error;
-    fs::create_directories(Path.parent_path(), error);
-    if (ini.SetValue(std::string(section).c_str(), std::string(key).c_str(),
-                     std::string(value).c_str()) < 0) {
-        return false;
-    }
-    // key=value with no blanks around the "=", as profile files are written.
-    ini.SetSpaces(false);
-    std::string text;
-    if (ini.Save(text) != SI_OK) {
-        return false;
-    }
-    return ReplaceFile(Path, text);
 }
 
 bool IniProfileFile::Flush() {
@@ -172,6 +176,10 @@ bool IniProfileFile::Flush() {
 
 std::string IniProfileFile::DisplayName() const {
     return Path.string();
+}
+
+std::string IniProfileFile::FailureReason() const {
+    return Reason;
 }
 
 fs::path UserProfilePath(const std::string& name) {

@@ -6,10 +6,13 @@
 
 namespace velantro::platform {
 
-/// A profile file kept as an INI text file at a path of its own. Every write
-/// rewrites the whole file through a temporary file in the same folder that
-/// is renamed over the old one, so the file on disk is always either the old
-/// or the new one, never half written. The folder is created on first write.
+/// A profile file kept as an INI text file at a path of its own. A write
+/// changes the one value and keeps every other byte of the file; it rewrites
+/// the whole file through a temporary file in the same folder that is renamed
+/// over the old one (and the folder synced), so the file on disk is always
+/// either the old or the new one, never half written. A path that is a
+/// symbolic link is written through to the file it names. The folder is
+/// created on first write.
 class IniProfileFile final : public ProfileFile {
 public:
     explicit IniProfileFile(std::filesystem::path path);
@@ -19,9 +22,12 @@ public:
                     std::string_view value) override;
     bool Flush() override;
     std::string DisplayName() const override;
+    std::string FailureReason() const override;
 
 private:
     std::filesystem::path Path;
+    /// Why the last write failed, as the system says it.
+    std::string Reason;
 };
 
 /// Where a profile file of this name lives for this user:

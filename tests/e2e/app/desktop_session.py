@@ -122,6 +122,28 @@ class DesktopSession:
                                         stderr=errors)
         return VelantroWindow(self.velantro.pid, self.display)
 
+    def close_window(self):
+        """The user's close of velantro's window: the message a window
+        manager sends when the title bar's close button is pressed."""
+        from Xlib import X, display as xdisplay, protocol
+        env = dict(os.environ, DISPLAY=self.display)
+        found = subprocess.run(["xdotool", "search", "--pid", str(self.velantro.pid), "--name",
+                                "^Velantro"], env=env, capture_output=True, text=True,
+                               check=False).stdout.split()
+        screen = xdisplay.Display(self.display)
+        try:
+            protocols = screen.intern_atom("WM_PROTOCOLS")
+            delete = screen.intern_atom("WM_DELETE_WINDOW")
+            for number in found:
+                window = screen.create_resource_object("window", int(number))
+                if delete in (window.get_wm_protocols() or []):
+                    window.send_event(protocol.event.ClientMessage(
+                        window=window, client_type=protocols,
+                        data=(32, [delete, X.CurrentTime, 0, 0, 0])), event_mask=X.NoEventMask)
+            screen.flush()
+        finally:
+            screen.close()
+
     def close(self):
         for process in reversed(self.processes):
             if process.poll() is None:

@@ -113,6 +113,91 @@ class FaultTest(unittest.TestCase):
                 print(f"  {name}: {time.monotonic() - started:.1f} s", file=sys.stderr)
         self.assertEqual(self.window.list_items("To"), ["alice"])
 
+    def start_fake_client(self):
+        client = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "fake_chat_client.py")],
+                                  env=self.session.env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.DEVNULL)
+        self.session.processes.append(client)
+        return client
+
+    def test_chat_client_flood(self):
+        """RECEIVED notifications sent without waiting, as fast as the bus
+        takes them: each message is shown once and the program lives."""
+        count = int(os.environ.get("VELANTRO_FLOOD_COUNT", "3000"))
+        self.session.start_translator()
+        client = self.start_fake_client()
+        self.start_velantro()
+        started = time.monotonic()
+        client.stdin.write(b"".join((b"CHATMESSAGE %d STATUS RECEIVED\0" % n).hex().encode()
+                                    + b"\n" for n in range(count)))
+        client.stdin.flush()
+        wait_until(quietly(lambda: len(self.window.page_lines("alice") or []) >= count),
+                   max(120, count // 20), f"{count} entries")
+        took = time.monotonic() - started
+        time.sleep(1)
+        lines = self.window.page_lines("alice")
+        self.assertEqual(sorted(lines), sorted(f"alice: Hello {n}" for n in range(count)))
+        self.assert_running()
+        memory = read_memory_kib(self.session.velantro.pid)
+        later = sum(1 for a, b in zip(lines, lines[1:])
+                    if int(a.split()[-1]) > int(b.split()[-1]))
+        print(f"  {count} notifications: all shown in {took:.1f} s, {later} after a later one;"
+              f" velantro's peak memory {memory} KiB", file=sys.stderr)
+
+    def test_false_sender(self):
+        """Another program on the bus speaks for the chat client: refused."""
+        from gi.repository import Gio, GLib
+        self.session.start_translator()
+        client = self.start_fake_client()
+        self.start_velantro()
+        bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+
+        def daemon(method, args, reply):
+            return bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                 "org.freedesktop.DBus", method, args, GLib.VariantType(reply),
+                                 Gio.DBusCallFlags.NONE, 2000, None)[0]
+
+        windows = {}
+        for name in daemon("ListNames", None, "(as)"):
+            if name.startswith("org.velantro.Window.H"):
+                pid = daemon("GetConnectionUnixProcessID", GLib.Variant("(s)", (name,)), "(u)")
+                windows[pid] = int(name[len("org.velantro.Window.H"):])
+        own = windows[self.session.velantro.pid]
+        chat_client = windows[client.pid]
+
+        def call(method, args):
+            try:
+                return bus.call_sync(f"org.velantro.Window.H{own}", f"/org/velantro/Window/{own}",
+                                     "org.velantro.Window", method, args,
+                                     GLib.VariantType("(x)"), Gio.DBusCallFlags.NONE, 5000,
+                                     None)[0]
+            except GLib.Error as error:
+                return error.message
+
+        attach = 0xC000 + fnv1a(b"skypecontrolapiattach") % 0x4000
+        cases = [
+            ("a line claiming the chat client's window", "CopyData",
+             GLib.Variant("(ttay)", (chat_client, 0, b"CHATMESSAGE 7 BODY forged\0"))),
+            ("a line claiming velantro's own window", "CopyData",
+             GLib.Variant("(ttay)", (own, 0, b"CHATMESSAGE 7 FROM_HANDLE mallory\0"))),
+            ("an attach success naming velantro's own window", "Send",
+             GLib.Variant("(utx)", (attach, own, 0))),
+        ]
+        for name, method, args in cases:
+            with self.subTest(name):
+                answer = call(method, args)
+                if method == "CopyData":
+                    self.assertIn("does not own", str(answer))
+                else:
+                    self.assertEqual(answer, 0)
+        # The chat client is still the one heard, and its message is its own.
+        client.stdin.write((b"CHATMESSAGE 7 STATUS RECEIVED\0".hex() + "\n").encode())
+        client.stdin.flush()
+        self.wait_for_line("alice", "alice: Hello 7")
+        self.assertEqual(self.window.page_lines("alice"), ["alice: Hello 7"])
+        self.assertIsNone(self.window.page_lines("mallory"))
+        self.assert_running()
+
     def test_chat_client_killed_and_stopped(self):
         self.session.start_translator()
         self.session.start_peer()
@@ -132,21 +217,53 @@ class FaultTest(unittest.TestCase):
         self.wait_for_line("bob", "bob: Thanks")
 
         # Stopped while it takes a message: the send gives up after its
-        # time-out, the message is kept and reaches the client once it runs.
+        # time-out and says so; the text stays for another try. (The bus
+        # still holds the call: the client, woken, takes it late.)
         self.window.type_message("Hello")
         self.session.peer.send_signal(signal.SIGSTOP)
         started = time.monotonic()
         self.window.press_send()
-        self.wait_for_line("bob", "maria.k: Hello (Hello)", SEND_TIMEOUT + 30)
+        self.expect_error("did not take it, or did not answer in time", SEND_TIMEOUT + 30)
         waited = time.monotonic() - started
         self.assertGreater(waited, SEND_TIMEOUT - 1, self.session.peer_log()[-4:])
-        self.assertEqual(self.window.message_text(), "")
+        self.assertEqual(self.window.message_text(), "Hello")
+        self.assertEqual(self.window.page_lines("bob"), ["bob: Thanks"])
         print(f"  stopped client: the send returned after {waited:.1f} s", file=sys.stderr)
         self.session.peer.send_signal(signal.SIGCONT)
         wait_until(self.sent_messages, 10, "the message at the client")
         self.assertEqual(self.sent_messages(), ["MESSAGE bob Hello - Translated with Velantro"])
         self.session.peer_says("dave: Hola")
         self.wait_for_line("dave", "dave: Hello")
+        self.assert_running()
+
+    def test_bodies_never_announced_neither_delay_nor_grow(self):
+        """60,000 BODY lines for ids never announced as received, then a real
+        message: it comes as soon as the same number of lines Velantro ignores
+        would let it, and the memory stays bounded."""
+        self.session.start_translator()
+        self.session.start_peer()
+        self.start_velantro()
+        self.session.peer_says("alice: Hola")
+        self.wait_for_line("alice", "alice: Hello")
+        before = resident_kib(self.session.velantro.pid)
+
+        def flood_then_message(line, sender):
+            started = time.monotonic()
+            self.session.peer.stdin.write("".join(
+                f"raw CHATMESSAGE {n} {line} {n}\n" for n in range(100000, 160000)).encode())
+            self.session.peer_says(f"{sender}: Hola")
+            self.wait_for_line(sender, f"{sender}: Hello", 400)
+            return time.monotonic() - started
+
+        # What the bus and skype-peer take for 60,000 lines, each one call.
+        ignored = flood_then_message("STATUS SENT", "bob")
+        bodies = flood_then_message("BODY never announced", "Carol")
+        after = resident_kib(self.session.velantro.pid)
+        print(f"  60,000 lines and a message: ignored lines {ignored:.1f} s, bodies"
+              f" {bodies:.1f} s; resident {before // 1024} -> {after // 1024} MiB",
+              file=sys.stderr)
+        self.assertLess(bodies, ignored * 1.5 + 10)
+        self.assertLess(after - before, 6 * 1024)
         self.assert_running()
 
     # --- the translation service -----------------------------------------------
@@ -180,7 +297,8 @@ class FaultTest(unittest.TestCase):
                 error = self.expect_error(says, timeout)
                 print(f"  {name}: {time.monotonic() - started:.1f} s: {error!r}", file=sys.stderr)
                 message_id = self.requested_id()
-                self.assertEqual(len(self.window.page_lines("bob") or []), lines)
+                lines += 1
+                self.wait_for_line("bob", "bob: Hola [not translated]", count=lines)
                 if outgoing:
                     self.window.type_message(f"Hello {name}")
                     self.window.press_send()
@@ -191,6 +309,8 @@ class FaultTest(unittest.TestCase):
                 self.session.peer_says(f"raw CHATMESSAGE {message_id} BODY Hola")
                 lines += 1
                 self.wait_for_line("bob", "bob: Hello", count=lines)
+                self.assertEqual(self.window.page_lines("bob")[-2:],
+                                 ["bob: Hola [not translated]", "bob: Hello"])
                 self.assert_running()
 
     def test_sigterm_during_a_translation_writes_the_settings(self):
@@ -295,11 +415,12 @@ class FaultTest(unittest.TestCase):
             except OSError:
                 pass
 
-        # Each case: closing shows the box, the window stays and answers, and
-        # the file is as it was.
-        cases = [("corrupt", corrupt), ("unwritable", unwritable), ("a folder", folder),
-                 ("full disk", full_disk)]
-        for name, prepare in cases:
+        # Each case: the user's close either writes the settings after every
+        # byte already there, or shows the box while the window stays and
+        # answers and the file is as it was.
+        cases = [("corrupt", corrupt, True), ("unwritable", unwritable, False),
+                 ("a folder", folder, False), ("full disk", full_disk, False)]
+        for name, prepare, writable in cases:
             with self.subTest(name):
                 if name in ("unwritable", "full disk") and not can_mount():
                     self.skipTest("needs root and tmpfs mounts")
@@ -307,7 +428,14 @@ class FaultTest(unittest.TestCase):
                     prepare()
                     before = snapshot(settings)
                     self.start_velantro(contacts=False)
-                    self.session.velantro.send_signal(signal.SIGTERM)
+                    self.session.close_window()
+                    if writable:
+                        self.assertEqual(self.session.velantro.wait(30), 0)
+                        after = snapshot(settings)
+                        self.assertEqual(after[:len(before)], before)
+                        self.assertIn(b"[General]", after[len(before):])
+                        self.assertIn(b"Receive=0", after[len(before):])
+                        continue
                     self.expect_error("Unable to write to " + settings)
                     self.window.type_message("still here")
                     self.assertEqual(self.window.message_text(), "still here")
@@ -473,6 +601,30 @@ def write_huge_interface_file(path, size):
         file.truncate(size)
 
 
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def fnv1a(data):
+    h = 2166136261
+    for byte in data:
+        h = ((h ^ byte) * 16777619) & 0xFFFFFFFF
+    return h
+
+
+def read_memory_kib(pid):
+    """The process's peak resident memory (VmHWM)."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return None
+
+
 def write(path, data):
     with open(path, "wb") as file:
         file.write(data)
@@ -496,5 +648,5 @@ def mount(folder, options):
 
 
 if __name__ == "__main__":
-    BIN, argv = desktop_session.test_arguments(("pyatspi", "gi"))
+    BIN, argv = desktop_session.test_arguments(("pyatspi", "gi", "Xlib"))
     unittest.main(argv=argv, verbosity=2)

@@ -83,21 +83,52 @@ class VelantroTest(unittest.TestCase):
             expected = [f"{sender}: Hello {n}" for n in range(index, 1000, 3)]
             self.assertCountEqual(self.window.page_lines(sender), expected)
 
-    def test_translator_down_keeps_the_message_until_it_comes_again(self):
+    def test_translator_down_shows_each_message_at_once_and_translates_it_later(self):
         self.start_all()
         self.session.stop(self.session.translator)
-        self.session.peer_says("bob: Hola")
-        error = self.wait_for_error()
-        self.assertIn("onnect", error)
-        self.assertTrue(error.endswith("."), error)
-        self.window.dismiss_error_box()
-        self.assertEqual(self.window.page_lines("bob"), [])
+        untranslated = []
+        for n in (1, 2, 3):
+            self.session.peer_says(f"bob: Hola {n}")
+            error = self.wait_for_error()
+            self.assertTrue(error.startswith("The message from bob could not be translated: "),
+                            error)
+            self.assertIn("onnect", error)
+            self.assertTrue(error.endswith("."), error)
+            self.window.dismiss_error_box()
+            wait_until(lambda: self.window.error_box() is None, 5, "the box to close")
+            untranslated.append(f"bob: Hola {n} [not translated]")
+            self.wait_for_page("bob", untranslated)
 
+        # The next message translates: the waiting ones come first, oldest first.
         self.session.start_translator()
+        self.session.peer_says("bob: Hola 4")
+        self.wait_for_page("bob", untranslated + ["bob: Hello 1", "bob: Hello 2",
+                                                  "bob: Hello 3", "bob: Hello 4"])
+        # Announced again, a message shown translated is not shown again.
         requested = [line for line in self.session.peer_log() if line.endswith(" BODY")]
         message_id = requested[-1].split()[2]
-        self.session.peer_says(f"raw CHATMESSAGE {message_id} BODY Hola")
+        self.session.peer_says(f"raw CHATMESSAGE {message_id} STATUS RECEIVED")
+        self.session.peer_says(f"raw CHATMESSAGE {message_id} BODY Hola 4")
+        self.session.peer_says("alice: Hola")
+        self.wait_for_page("alice", ["alice: Hello"])
+        self.assertEqual(len(self.window.page_lines("bob")), 7)
+
+    def test_a_message_arriving_while_a_reply_is_written_keeps_the_recipient(self):
+        self.start_all()
+        self.window.choose("To", "alice")
+        self.window.type_message("Hello alice")
+        self.session.peer_says("bob: Hola")
         self.wait_for_page("bob", ["bob: Hello"])
+        self.assertEqual(self.window.list_text("To"), "alice")
+        self.assertEqual(self.window.message_text(), "Hello alice")
+        self.window.press_send()
+        self.wait_for_page("alice", ["maria: Hello alice (Hello alice)"])
+        self.assertEqual(self.sent_messages(),
+                         ["MESSAGE alice Hello alice - Translated with Velantro"])
+        # With the field empty again, the next sender is chosen.
+        self.session.peer_says("Carol: Hola")
+        self.wait_for_page("Carol", ["Carol: Hello"])
+        self.assertEqual(self.window.list_text("To"), "Carol")
 
     def test_an_engine_server_down_is_an_error_box_and_nothing_is_lost(self):
         from desktop_session import free_port
@@ -114,7 +145,7 @@ class VelantroTest(unittest.TestCase):
         self.assertIn("500 libretranslate", self.wait_for_error())
         self.window.dismiss_error_box()
         self.assertEqual(self.window.message_text(), "Hello")
-        self.assertEqual(self.window.page_lines("alice"), [])
+        self.assertEqual(self.window.page_lines("alice"), ["alice: Hola [not translated]"])
         self.assertEqual(self.sent_messages(), [])
 
     def test_outgoing_messages(self):
@@ -152,12 +183,46 @@ class VelantroTest(unittest.TestCase):
         self.assertEqual(self.window.message_text(), "я" * 500)
         self.assertTrue(self.window.send_enabled())
 
-        # Not attached: nothing reaches the chat client, the entry is written.
-        self.session.stop(self.session.peer)
+        # A handle the chat client does not know (the friends list it sent is
+        # stale): its ERROR answer is the box, and nothing is written.
+        self.session.peer_says("raw USERS alice, bob, Carol, echo, ghost")
+        wait_until(lambda: "ghost" in self.window.list_items("To"), 10, "the stale list")
+        self.window.choose("To", "ghost")
         self.window.type_message("Goodbye")
         self.window.press_send()
-        wait_until(lambda: len(self.window.page_lines("Carol")) == 5, 10, "the entry")
-        self.assertEqual(self.window.page_lines("Carol")[-1], "maria: Goodbye (Goodbye)")
+        self.assertEqual(self.wait_for_error(), 'The message to "ghost" was not sent: the chat'
+                         ' client refused it with error 4: Invalid user handle.')
+        self.window.dismiss_error_box()
+        self.assertEqual(self.window.message_text(), "Goodbye")
+        self.assertTrue(self.window.send_enabled())
+        self.assertIsNone(self.window.page_lines("ghost"))
+        self.assertEqual(len(self.window.page_lines("Carol")), 4)
+        self.assertEqual(self.sent_messages()[-1],
+                         "MESSAGE ghost Goodbye - Translated with Velantro")
+
+        # The chat client gone: its window no longer takes anything.
+        self.session.stop(self.session.peer)
+        self.window.choose("To", "Carol")
+        self.window.press_send()
+        self.assertEqual(self.wait_for_error(), 'The message to "Carol" was not sent: the chat'
+                         ' client did not take it, or did not answer in time.')
+        self.window.dismiss_error_box()
+        self.assertEqual(self.window.message_text(), "Goodbye")
+        self.assertEqual(len(self.window.page_lines("Carol")), 4)
+
+    def test_without_the_chat_client_nothing_is_sent(self):
+        self.session.start_translator()
+        self.window = self.session.start_velantro()
+        wait_until(self.window.label_texts, 15, "the window")
+        self.window.type_message("Hello")
+        wait_until(self.window.send_enabled, 5, "Send enabled")
+        self.window.press_send()
+        self.assertEqual(self.wait_for_error(), "The message was not sent: Velantro is not"
+                         " attached to the chat client.")
+        self.window.dismiss_error_box()
+        self.assertEqual(self.window.message_text(), "Hello")
+        self.assertTrue(self.window.send_enabled())
+        self.assertEqual(self.window.pages(), [])
 
     def test_empty_translation_sends_the_footer_alone(self):
         self.session.start_translator = lambda: None

@@ -49,6 +49,24 @@ err=$("$bin/velantro-cli" translate --web-endpoint "http://127.0.0.1:$web_port/w
 check "error status: exit 1" "1" "$?"
 check "error status: the status line" "HTTP/1.1 404 Not Found" "$err"
 
+# A reply that is not UTF-8 once form-decoded is an error, never an empty
+# translation.
+bad_port=$((web_port + 2))
+/usr/bin/python3 -c '
+import socket, sys
+server = socket.create_server(("127.0.0.1", int(sys.argv[1])))
+while True:
+    client, _ = server.accept()
+    client.recv(65536)
+    client.sendall(b"HTTP/1.0 200 OK\r\n\r\nl1=caf%E9&")
+    client.close()
+' "$bad_port" &
+pids+=($!)
+wait_for_port "$bad_port"
+err=$("$bin/velantro-cli" translate --web-endpoint "http://127.0.0.1:$bad_port/vl.asp" 5 "Hello" 2>&1 >/dev/null)
+check "reply not UTF-8: exit 1" "1" "$?"
+check "reply not UTF-8: the message" "The translation service's reply is not valid UTF-8." "$err"
+
 "$bin/translator" --help | grep -q -- '--engine phrasebook | apertium | libretranslate URL | apy URL'
 check "--help: the engines, exit 0" "0" "$?"
 

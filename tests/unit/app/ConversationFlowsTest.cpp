@@ -5,6 +5,7 @@
 
 #include "doubles/FakeWindowMessages.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <stdexcept>
@@ -53,7 +54,16 @@ struct FakeView final : MainView {
     std::u16string MessageText() const override { return Message; }
     void ClearMessage() override { Message.clear(); }
     void EnableSend(bool enabled) override { SendEnabled = enabled; }
-    ConversationLog* FindOrCreatePage(const std::string& handle) override { return &Pages[handle]; }
+    /// Called when a page is added, as a page control makes its first page current.
+    std::function<void(const std::string&)> PageAdded;
+    ConversationLog* FindOrCreatePage(const std::string& handle) override {
+        const bool added = !Pages.contains(handle);
+        RecordingLog* log = &Pages[handle];
+        if (added && PageAdded) {
+            PageAdded(handle);
+        }
+        return log;
+    }
     void ShowPages() override { PagesShown = true; }
     void AppendToCaption(std::string_view text) override { Caption += text; }
 };
@@ -68,6 +78,9 @@ protected:
         Skype.OnChatMsgInfo = [this](std::int32_t id, skype::TSkypeChatMsgProperty property,
                                      std::string value) {
             Flows.SkypeControlChatMsgInfo(id, property, value);
+        };
+        Skype.OnError = [this](std::int32_t code, std::string description) {
+            Flows.SkypeControlError(code, description);
         };
         Skype.Attach(4);
         Fake.DeliverAttachStatus(ClientWindow, 0);
@@ -112,9 +125,21 @@ protected:
     /// Lines the client sends while the next translation runs, as the bus
     /// delivers them inside it.
     Lines DuringTranslation;
+    /// Lines the client sends after a send has returned, while the flow waits.
+    Lines AfterSend;
+    int Waits = 0;
+    int Translations = 0;
+    /// Translations that succeed before the service fails again; -1 for all.
+    int UpFor = -1;
     /// Marks a translation with its language code, so the tests see which was asked.
-    ConversationFlows Flows{View, Skype, [this](std::u16string_view text, std::int32_t code) {
+    ConversationFlows Flows{View, Skype,
+                            [this](std::u16string_view text, std::int32_t code) {
                                 Notify(std::exchange(DuringTranslation, {}));
+                                ++Translations;
+                                if (UpFor == 0) {
+                                    throw std::runtime_error("Connection refused");
+                                }
+                                UpFor -= UpFor > 0 ? 1 : 0;
                                 if (TranslatorDown) {
                                     throw std::runtime_error("Connection refused");
                                 }
@@ -123,6 +148,10 @@ protected:
                                 }
                                 return u"[" + std::u16string(1, char16_t(u'0' + code)) + u"]" +
                                        std::u16string(text);
+                            },
+                            [this](const std::function<bool()>&) {
+                                ++Waits;
+                                Notify(std::exchange(AfterSend, {}));
                             }};
 };
 
@@ -195,19 +224,98 @@ TEST_F(ConversationFlowsTest, IncomingPiecesInAnyOrderShowEachMessageOnceOnItsSe
     }
 }
 
-TEST_F(ConversationFlowsTest, AFailedTranslationKeepsTheMessageUntilAPieceComesAgain) {
-    TranslatorDown = true;
-    EXPECT_THROW(Notify({"CHATMESSAGE 8 FROM_HANDLE bob", "CHATMESSAGE 8 BODY Hola"}),
-                 std::runtime_error);
-    EXPECT_TRUE(View.PagesShown);
-    EXPECT_TRUE(View.Pages["bob"].Entries.empty());
-    ASSERT_EQ(QueueLength(), 1u);
-    EXPECT_EQ(Flows.PendingMessages().QueueHead()->Body, "Hola");
+TEST_F(ConversationFlowsTest, AFailedTranslationShowsTheOwnWordsAndTranslatesLater) {
+    using Entries = std::vector<std::u16string>;
+    struct Step {
+        bool Down;
+        Lines Notifications;
+        const char* Error; ///< the error raised, or null
+        Entries Bob;       ///< bob's page afterwards
+    };
+    struct Case {
+        const char* Name;
+        std::vector<Step> Steps;
+    };
+    const auto message = [](int id, const char* from, const char* body) {
+        return Lines{"CHATMESSAGE " + std::to_string(id) + " FROM_HANDLE " + from,
+                     "CHATMESSAGE " + std::to_string(id) + " BODY " + body};
+    };
+    const char* const down = "The message from bob could not be translated: Connection refused";
+    const std::vector<Case> cases = {
+        {"three down, then the next translates all, oldest first",
+         {{true, message(1, "bob", "Bonjour 1"), down, {u"bob: Bonjour 1 [not translated]"}},
+          {true,
+           message(2, "bob", "Bonjour 2"),
+           down,
+           {u"bob: Bonjour 1 [not translated]", u"bob: Bonjour 2 [not translated]"}},
+          {true,
+           message(3, "bob", "Bonjour 3"),
+           down,
+           {u"bob: Bonjour 1 [not translated]", u"bob: Bonjour 2 [not translated]",
+            u"bob: Bonjour 3 [not translated]"}},
+          {false,
+           message(4, "bob", "Bonjour 4"),
+           nullptr,
+           {u"bob: Bonjour 1 [not translated]", u"bob: Bonjour 2 [not translated]",
+            u"bob: Bonjour 3 [not translated]", u"bob: [1]Bonjour 1", u"bob: [1]Bonjour 2",
+            u"bob: [1]Bonjour 3", u"bob: [1]Bonjour 4"}},
+          // Announced again after all that: nothing shows twice.
+          {false,
+           Lines{"CHATMESSAGE 2 BODY Bonjour 2", "CHATMESSAGE 4 FROM_HANDLE bob"},
+           nullptr,
+           {u"bob: Bonjour 1 [not translated]", u"bob: Bonjour 2 [not translated]",
+            u"bob: Bonjour 3 [not translated]", u"bob: [1]Bonjour 1", u"bob: [1]Bonjour 2",
+            u"bob: [1]Bonjour 3", u"bob: [1]Bonjour 4"}}}},
+        {"its body again translates it; still down, it waits silently",
+         {{true, message(5, "bob", "Hola"), down, {u"bob: Hola [not translated]"}},
+          {true, Lines{"CHATMESSAGE 5 BODY Hola"}, nullptr, {u"bob: Hola [not translated]"}},
+          {false,
+           Lines{"CHATMESSAGE 5 BODY Hola"},
+           nullptr,
+           {u"bob: Hola [not translated]", u"bob: [1]Hola"}},
+          {false,
+           Lines{"CHATMESSAGE 5 BODY Hola"},
+           nullptr,
+           {u"bob: Hola [not translated]", u"bob: [1]Hola"}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        View.Pages.clear();
+        for (std::size_t i = 0; i < c.Steps.size(); ++i) {
+            SCOPED_TRACE(i);
+            const Step& step = c.Steps[i];
+            TranslatorDown = step.Down;
+            try {
+                Notify(step.Notifications);
+                EXPECT_EQ(step.Error, nullptr) << "no error";
+            } catch (const std::runtime_error& error) {
+                ASSERT_NE(step.Error, nullptr) << error.what();
+                EXPECT_EQ(std::string(error.what()), step.Error);
+            }
+            EXPECT_EQ(View.Pages["bob"].Entries, step.Bob);
+            EXPECT_EQ(QueueLength(), 0u);
+        }
+        EXPECT_EQ(Flows.UntranslatedCount(), 0u);
+    }
+}
 
+TEST_F(ConversationFlowsTest, ARetryThatFailsEndsTheRoundAndKeepsTheRestWaiting) {
+    TranslatorDown = true;
+    for (const std::string id : {"1", "2", "3"}) {
+        EXPECT_THROW(Notify({"CHATMESSAGE " + id + " FROM_HANDLE alice",
+                             "CHATMESSAGE " + id + " BODY m" + id}),
+                     std::runtime_error);
+    }
+    // Up for the new message and the oldest waiting one, then down again.
     TranslatorDown = false;
-    Notify({"CHATMESSAGE 8 BODY Hola"});
-    EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{u"bob: [1]Hola"});
-    EXPECT_EQ(QueueLength(), 0u);
+    UpFor = 2;
+    Notify({"CHATMESSAGE 4 FROM_HANDLE alice", "CHATMESSAGE 4 BODY m4"});
+    EXPECT_EQ(Translations, 3 + 3) << "m2 failed; m3 was not tried";
+    EXPECT_EQ(View.Pages["alice"].Entries,
+              (std::vector<std::u16string>{
+                  u"alice: m1 [not translated]", u"alice: m2 [not translated]",
+                  u"alice: m3 [not translated]", u"alice: [1]m1", u"alice: [1]m4"}));
+    EXPECT_EQ(Flows.UntranslatedCount(), 2u);
 }
 
 TEST_F(ConversationFlowsTest, MessagesCompletedDuringATranslationFollowItInOrder) {
@@ -303,7 +411,89 @@ TEST_F(ConversationFlowsTest, ARefusedSendKeepsTheTypedTextAndWritesNothing) {
     EXPECT_EQ(Fake.Sends[0].Line().size(), 1023u);
 }
 
-TEST_F(ConversationFlowsTest, NotAttachedTheSendIsDroppedButTheEntryWritten) {
+TEST_F(ConversationFlowsTest, ASendTheClientDidNotTakeIsNoSend) {
+    const std::string command = "MESSAGE bob [1]Hi - Translated with Velantro";
+    struct Case {
+        const char* Name;
+        std::intptr_t SendResult;
+        Lines During;      ///< the client's lines while the send runs
+        Lines After;       ///< its lines once the send returned
+        const char* Error; ///< null: sent
+        int Waits;
+    };
+    const std::vector<Case> cases = {
+        {"not taken (refused, or no answer in time)",
+         0,
+         {},
+         {},
+         "The message to \"bob\" was not sent: the chat client did not take it, or did not "
+         "answer in time",
+         0},
+        {"an ERROR during the send",
+         1,
+         {"ERROR 4 Invalid user handle"},
+         {},
+         "The message to \"bob\" was not sent: the chat client refused it with error 4: "
+         "Invalid user handle",
+         0},
+        {"an ERROR just after the send",
+         1,
+         {},
+         {"ERROR 71 Invalid message"},
+         "The message to \"bob\" was not sent: the chat client refused it with error 71: "
+         "Invalid message",
+         1},
+        {"its ERROR wins over the refusal",
+         0,
+         {"ERROR 4 Invalid user handle"},
+         {},
+         "The message to \"bob\" was not sent: the chat client refused it with error 4: "
+         "Invalid user handle",
+         0},
+        {"confirmed during the send; a later error is another's",
+         1,
+         {"CHATMESSAGE 30 STATUS SENDING", "ERROR 9 Something else"},
+         {},
+         nullptr,
+         0},
+        {"confirmed just after the send", 1, {}, {"CHATMESSAGE 30 STATUS SENT"}, nullptr, 1},
+        {"the error of a request nested in the send is that request's",
+         1,
+         {"CHATMESSAGE 31 STATUS RECEIVED", "CHATMESSAGE 30 STATUS SENDING"},
+         {},
+         nullptr,
+         0},
+    };
+    Replies["GET CHATMESSAGE 31 FROM_HANDLE"] = {"ERROR 2 Invalid chat message id"};
+    Flows.SkypeControlCurrentUserHandle("me");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        View.Pages.clear();
+        View.Selected = 1;
+        View.Message = u"Hi";
+        View.SendEnabled = true;
+        Fake.SendResult = c.SendResult;
+        Replies[command] = c.During;
+        AfterSend = c.After;
+        Waits = 0;
+        try {
+            Flows.btnSendClick();
+            EXPECT_EQ(c.Error, nullptr) << "sent";
+            EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{u"me: Hi ([1]Hi)"});
+            EXPECT_TRUE(View.Message.empty());
+            EXPECT_FALSE(View.SendEnabled);
+        } catch (const std::runtime_error& error) {
+            ASSERT_NE(c.Error, nullptr) << error.what();
+            EXPECT_EQ(std::string(error.what()), c.Error);
+            EXPECT_TRUE(View.Pages.empty());
+            EXPECT_EQ(View.Message, u"Hi");
+            EXPECT_TRUE(View.SendEnabled);
+        }
+        EXPECT_EQ(Waits, c.Waits);
+    }
+}
+
+TEST_F(ConversationFlowsTest, NotAttachedNothingIsSentAndTheTextKept) {
     FakeWindowMessages messages;
     skype::TSkypeControl detached(&messages);
     ConversationFlows flows(View, detached, [](std::u16string_view text, std::int32_t) {
@@ -311,9 +501,137 @@ TEST_F(ConversationFlowsTest, NotAttachedTheSendIsDroppedButTheEntryWritten) {
     });
     View.Selected = 1;
     View.Message = u"Hi";
-    flows.btnSendClick();
+    View.SendEnabled = true;
+    try {
+        flows.btnSendClick();
+        ADD_FAILURE() << "sent";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "The message to \"bob\" was not sent: Velantro is not attached to the chat "
+                  "client");
+    }
     EXPECT_TRUE(messages.Sends.empty());
-    EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{u": Hi ([1]Hi)"});
+    EXPECT_TRUE(View.Pages.empty());
+    EXPECT_EQ(View.Message, u"Hi");
+    EXPECT_TRUE(View.SendEnabled); // No contact chosen: the box names nobody.
+    View.Selected = -1;
+    EXPECT_THROW(
+        {
+            try {
+                flows.btnSendClick();
+            } catch (const std::runtime_error& error) {
+                EXPECT_EQ(std::string(error.what()),
+                          "The message was not sent: Velantro is not attached to the chat client");
+                throw;
+            }
+        },
+        std::runtime_error);
+}
+
+TEST_F(ConversationFlowsTest, TheRecipientChangesOnlyWhileNothingIsBeingWritten) {
+    struct Case {
+        const char* Name;
+        std::u16string Typed;
+        std::string Selected; ///< "To" after alice's message came
+    };
+    const std::vector<Case> cases = {
+        {"empty", u"", "alice"},
+        {"blanks and line breaks", u" \r\n\t ", "alice"},
+        {"a reply being written", u"Dear bob,\r\n", "bob"},
+    };
+    int id = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        View.Selected = 1;
+        View.Message = c.Typed;
+        const std::string n = std::to_string(++id);
+        Notify({"CHATMESSAGE " + n + " FROM_HANDLE alice", "CHATMESSAGE " + n + " BODY Hola"});
+        EXPECT_EQ(View.ContactText(), c.Selected);
+        EXPECT_EQ(View.Message, c.Typed);
+    }
+    // Choosing a page is the user's choice, text or not; a page the flow
+    // adds (and the page control makes current) is not.
+    View.PageAdded = [this](const std::string& handle) {
+        Flows.PageControl1Change(handle);
+    };
+    View.Selected = 0;
+    View.Message = u"Hi";
+    Notify({"CHATMESSAGE 200 FROM_HANDLE bob", "CHATMESSAGE 200 BODY Hola"});
+    EXPECT_EQ(View.ContactText(), "alice");
+    Flows.PageControl1Change("bob");
+    EXPECT_EQ(View.ContactText(), "bob");
+}
+
+TEST_F(ConversationFlowsTest, ANewFriendsListKeepsTheRecipientOfAReplyBeingWritten) {
+    struct Case {
+        const char* Name;
+        std::u16string Typed;
+        std::vector<std::string> Friends; ///< the client's new list
+        std::string Selected;             ///< "To" afterwards
+    };
+    const std::vector<Case> cases = {
+        {"nothing typed: the first friend", u"", {"alice", "bob", "carol"}, "alice"},
+        {"only blanks: the first friend", u" \r\n", {"alice", "bob", "carol"}, "alice"},
+        {"a reply to bob stays bob's", u"Dear bob", {"alice", "bob", "carol"}, "bob"},
+        {"bob no longer listed: nobody", u"Dear bob", {"alice", "carol"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        View.Contacts = {"alice", "bob"};
+        View.Selected = 1;
+        View.Message = c.Typed;
+        Flows.SkypeControlSearchResult(skype::TSkypeSearchType::stFriends, c.Friends);
+        EXPECT_EQ(View.Contacts, c.Friends);
+        EXPECT_EQ(View.ContactText(), c.Selected);
+    }
+}
+
+TEST_F(ConversationFlowsTest, AMessageAnnouncedAgainIsNeitherAskedForNorShownTwice) {
+    Replies = {{"GET CHATMESSAGE 42 FROM_HANDLE", {"CHATMESSAGE 42 FROM_HANDLE bob"}},
+               {"GET CHATMESSAGE 42 BODY", {"CHATMESSAGE 42 BODY Hola"}}};
+    Notify({"CHATMESSAGE 42 STATUS RECEIVED"});
+    Fake.Sends.clear();
+    Notify({"CHATMESSAGE 42 STATUS RECEIVED", "CHATMESSAGE 42 BODY Hola",
+            "CHATMESSAGE 42 FROM_HANDLE bob"});
+    EXPECT_EQ(Sent(), Lines{});
+    EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{u"bob: [1]Hola"});
+    EXPECT_EQ(QueueLength(), 0u);
+}
+
+TEST(MessageQueue, KeepsAtMostItsLimitDroppingTheOldestAndFindsByIndex) {
+    TMessageQueue queue(3);
+    for (std::int32_t id = 1; id <= 5; ++id) {
+        queue.QueueChatMsgPart(id, "body", TMsgPart::Body);
+    }
+    queue.QueueChatMsgPart(4, "alice", TMsgPart::Sender);
+    std::vector<std::int32_t> ids;
+    for (const QueueAtom* atom = queue.QueueHead(); atom != nullptr; atom = atom->Next.get()) {
+        ids.push_back(atom->ChatMsgID);
+        EXPECT_EQ(queue.Find(atom->ChatMsgID), atom);
+    }
+    EXPECT_EQ(ids, (std::vector<std::int32_t>{3, 4, 5}));
+    EXPECT_EQ(queue.QueueTail()->ChatMsgID, 5);
+    EXPECT_EQ(queue.Find(1), nullptr);
+    EXPECT_EQ(queue.Find(4)->FromHandle, "alice");
+    queue.Unlink(*queue.Find(4));
+    EXPECT_EQ(queue.Find(4), nullptr);
+    EXPECT_EQ(queue.Size(), 2u);
+    EXPECT_EQ(queue.QueueHead()->Next.get(), queue.QueueTail());
+    EXPECT_EQ(queue.QueueTail()->Prev, queue.QueueHead());
+    queue.Clear();
+    EXPECT_EQ(queue.Find(3), nullptr);
+    EXPECT_EQ(queue.Size(), 0u);
+}
+
+TEST(RecentIds, ForgetsTheOldestBeyondItsLimit) {
+    TRecentIds ids(2);
+    for (const std::int32_t id : {7, 8, 7, 9}) {
+        ids.Add(id);
+    }
+    EXPECT_FALSE(ids.Contains(7));
+    EXPECT_TRUE(ids.Contains(8));
+    EXPECT_TRUE(ids.Contains(9));
+    EXPECT_EQ(ids.Size(), 2u);
 }
 
 TEST_F(ConversationFlowsTest, AttachAsksForFriendsWhoFillTheListAndTheHandleJoinsTheCaption) {
@@ -332,6 +650,24 @@ TEST_F(ConversationFlowsTest, AttachAsksForFriendsWhoFillTheListAndTheHandleJoin
     EXPECT_EQ(View.Contacts, (std::vector<std::string>{"carol", "Bob", "alice"}));
     EXPECT_EQ(View.Caption, "Velantro - maria.k");
     EXPECT_EQ(Flows.OwnHandle(), "maria.k");
+}
+
+TEST_F(ConversationFlowsTest, ABodyThatIsNotUtf8IsShownWithReplacementCharacters) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"caf\xE9", u"bob: [1]caf\uFFFD"},
+        {"smile \xF0\x9F\x98", u"bob: [1]smile \uFFFD"},
+        {"\xFF", u"bob: [1]\uFFFD"},
+    };
+    int id = 60;
+    for (const auto& [body, entry] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(body));
+        View.Pages.clear();
+        Notify({"CHATMESSAGE " + std::to_string(id) + " FROM_HANDLE bob",
+                "CHATMESSAGE " + std::to_string(id) + " BODY " + body});
+        EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{entry});
+        EXPECT_EQ(QueueLength(), 0u);
+        ++id;
+    }
 }
 
 TEST(SendableText, OnlyCharactersAboveBlankCount) {

@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -38,6 +39,7 @@ namespace {
 const std::uint32_t PingMessage = BusMessageId("BusTest.Ping");
 const std::uint32_t FloodMessage = BusMessageId("BusTest.Flood");
 const std::uint32_t QuitMessage = BusMessageId("BusTest.Quit");
+const std::uint32_t RetitleMessage = BusMessageId("BusTest.Retitle");
 
 std::string BlockBytes(const CopyDataRecord& record) {
     return std::string(static_cast<const char*>(record.lpData), record.cbData);
@@ -140,6 +142,9 @@ TEST(BusMessageId, TestMessagesAreDistinct) {
     EXPECT_NE(PingMessage, FloodMessage);
     EXPECT_NE(PingMessage, QuitMessage);
     EXPECT_NE(FloodMessage, QuitMessage);
+    EXPECT_NE(RetitleMessage, PingMessage);
+    EXPECT_NE(RetitleMessage, FloodMessage);
+    EXPECT_NE(RetitleMessage, QuitMessage);
 }
 
 // ---------------------------------------------------------------------------
@@ -353,6 +358,66 @@ TEST_F(TwoWindows, SystemMessagesAndBadRecordsAreNotCarried) {
     EXPECT_TRUE(SeenByB.Messages.empty());
 }
 
+/// A copy-data call made on a connection of the test's own choosing.
+QDBusMessage CopyDataFrom(QDBusConnection& connection, WindowHandle to, WindowHandle claimed) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.velantro.Window.H%1").arg(to),
+        QStringLiteral("/org/velantro/Window/%1").arg(to), QStringLiteral("org.velantro.Window"),
+        QStringLiteral("CopyData"));
+    call << qulonglong{claimed} << qulonglong{0} << QByteArray("PONG", 5);
+    return connection.call(call, QDBus::BlockWithGui, 5000);
+}
+
+TEST_F(TwoWindows, CopyDataIsTakenOnlyFromTheConnectionThatOwnsItsSenderWindow) {
+    const WindowHandle a = A.ApplicationWindow();
+    const WindowHandle b = B.ApplicationWindow();
+    QDBusConnection stranger = QDBusConnection::sessionBus();
+    struct Case {
+        const char* Name;
+        WindowHandle Claimed;
+        bool Taken;
+    };
+    const Case cases[] = {
+        {"another program's window", a, false},
+        {"the receiver's own window", b, false},
+        {"a window nobody has", 0xFFFFFFFFFFull, false},
+        {"window 0", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SeenByB.Messages.clear();
+        const QDBusMessage reply = CopyDataFrom(stranger, b, c.Claimed);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+        EXPECT_EQ(reply.errorName(), QDBusError::errorString(QDBusError::AccessDenied));
+        EXPECT_TRUE(SeenByB.Messages.empty());
+    }
+    // The owner itself is heard, before and after the strangers' attempts.
+    SeenByB.Messages.clear();
+    SeenByB.Answer = [](const WindowMessage&) {
+        return 1;
+    };
+    EXPECT_EQ(SendCopyData(A, b, "from A"), 1);
+    EXPECT_EQ(SeenByB.Messages.size(), 1u);
+
+    // A window's name that changes hands is checked afresh: the stranger
+    // claims a name, speaks for it, and loses it.
+    const QString name = QStringLiteral("org.velantro.Window.H%1").arg(0xFFFFFFFFF0ull);
+    ASSERT_TRUE(stranger.registerService(name));
+    EXPECT_EQ(CopyDataFrom(stranger, b, 0xFFFFFFFFF0ull).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(stranger.unregisterService(name));
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                          QStringLiteral("owner-check-other"));
+    ASSERT_TRUE(other.registerService(name));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return CopyDataFrom(stranger, b, 0xFFFFFFFFF0ull).type() == QDBusMessage::ErrorMessage;
+        },
+        5s));
+    EXPECT_EQ(CopyDataFrom(other, b, 0xFFFFFFFFF0ull).type(), QDBusMessage::ReplyMessage);
+    other.unregisterService(name);
+    QDBusConnection::disconnectFromBus(QStringLiteral("owner-check-other"));
+}
+
 TEST_F(TwoWindows, AVanishedWindowGivesZeroAtOnceAndItsHandleIsNotReused) {
     WindowHandle gone = 0;
     {
@@ -554,6 +619,171 @@ TEST_F(PeerProcess, StuckProgramsCostABroadcastOrAnEnumerationOneTimeLimitInAll)
     EXPECT_EQ(titles, "test window;;;;");
 }
 
+/// Every window and its title as a program that keeps no mirror sees them:
+/// the daemon's list, then each title read over the bus.
+std::vector<std::pair<WindowHandle, std::string>> RealEnumeration() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusMessage names =
+        bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                QStringLiteral("/org/freedesktop/DBus"),
+                                                QStringLiteral("org.freedesktop.DBus"),
+                                                QStringLiteral("ListNames")),
+                 QDBus::Block, 2000);
+    std::vector<std::pair<WindowHandle, std::string>> windows;
+    for (const QString& name : names.arguments().value(0).toStringList()) {
+        static const QRegularExpression window(
+            QStringLiteral("^org\\.velantro\\.Window\\.H(\\d+)$"));
+        const auto match = window.match(name);
+        if (!match.hasMatch()) {
+            continue;
+        }
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            name, QStringLiteral("/org/velantro/Window/") + match.captured(1),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QStringLiteral("org.velantro.Window") << QStringLiteral("Title");
+        // This process's own windows answer from its event loop.
+        const QDBusMessage title = bus.call(get, QDBus::BlockWithGui, 2000);
+        windows.emplace_back(match.captured(1).toULongLong(),
+                             title.type() == QDBusMessage::ReplyMessage ? title.arguments()
+                                                                              .value(0)
+                                                                              .value<QDBusVariant>()
+                                                                              .variant()
+                                                                              .toString()
+                                                                              .toStdString()
+                                                                        : std::string());
+    }
+    std::sort(windows.begin(), windows.end());
+    return windows;
+}
+
+/// The same as the given windows see it.
+std::vector<std::pair<WindowHandle, std::string>> Enumeration(WindowTitles& titles) {
+    std::vector<std::pair<WindowHandle, std::string>> windows;
+    for (const WindowHandle window : AllWindows(titles)) {
+        windows.emplace_back(window, TitleOf(titles, window));
+    }
+    return windows;
+}
+
+TEST_F(PeerProcess, TheMirrorOfTitlesAnswersAsARealEnumerationWhileWindowsComeChangeAndGo) {
+    // The first enumeration starts the mirror.
+    EXPECT_EQ(Enumeration(Self), RealEnumeration()) << "at the start";
+
+    std::unique_ptr<QProcess> second;
+    QByteArray output;
+    const WindowHandle secondWindow = StartPeer(second, output);
+    ASSERT_NE(secondWindow, 0u) << output.toStdString();
+    // A round trip to the peer: the bus's signals about it came before its answer.
+    ASSERT_EQ(Self.SendToWindow(secondWindow, PingMessage, 0, 1), 2);
+    EXPECT_EQ(Enumeration(Self), RealEnumeration()) << "a window appeared";
+    EXPECT_TRUE(Contains(AllWindows(Self), secondWindow));
+
+    ASSERT_EQ(Self.SendToWindow(PeerWindow, RetitleMessage, 0, 7), 1);
+    EXPECT_EQ(TitleOf(Self, PeerWindow), "retitled 7");
+    EXPECT_EQ(Enumeration(Self), RealEnumeration()) << "a window changed its title";
+
+    ASSERT_EQ(Self.SendToWindow(secondWindow, QuitMessage, 0, 0), 1);
+    ASSERT_TRUE(second->state() == QProcess::NotRunning || second->waitForFinished(5000));
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const auto& [window, title] : RealEnumeration()) {
+            if (window == secondWindow) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    EXPECT_EQ(Self.SendToWindow(secondWindow, PingMessage, 0, 1), 0);
+    EXPECT_EQ(Enumeration(Self), RealEnumeration()) << "a window went";
+    EXPECT_FALSE(Contains(AllWindows(Self), secondWindow));
+
+    // A stopped program: a real enumeration waits out the time limit and
+    // reads no title; the mirror answers at once with the title it last showed.
+    ASSERT_EQ(::kill(static_cast<pid_t>(Peer->processId()), SIGSTOP), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const auto mirrored = Enumeration(Self);
+    const qint64 mirroredMs = clock.elapsed();
+    const auto real = RealEnumeration();
+    ::kill(static_cast<pid_t>(Peer->processId()), SIGCONT);
+    EXPECT_LT(mirroredMs, 200);
+    EXPECT_THAT(mirrored, ::testing::Contains(
+                              std::pair<WindowHandle, std::string>(PeerWindow, "retitled 7")));
+    EXPECT_THAT(real, ::testing::Contains(std::pair<WindowHandle, std::string>(PeerWindow, "")));
+}
+
+/// A window of a program written from docs/bus-protocol.md alone, in Python.
+class ForeignPeer {
+public:
+    ForeignPeer(WindowHandle handle, const std::string& title, bool silent) {
+        QStringList arguments{QStringLiteral(BUS_TITLE_PEER), QString::number(handle),
+                              QString::fromStdString(title)};
+        if (silent) {
+            arguments << QStringLiteral("--silent");
+        }
+        Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        Started = WaitFor("HANDLE " + std::to_string(handle));
+    }
+    ~ForeignPeer() {
+        Process.closeWriteChannel();
+        if (!Process.waitForFinished(5000)) {
+            Process.kill();
+            Process.waitForFinished(5000);
+        }
+    }
+    ForeignPeer(const ForeignPeer&) = delete;
+    ForeignPeer& operator=(const ForeignPeer&) = delete;
+
+    bool Retitle(const std::string& title) {
+        Process.write(QByteArray::fromStdString("title " + title + "\n"));
+        return WaitFor("TITLED");
+    }
+
+    bool Started = false;
+
+private:
+    bool WaitFor(const std::string& line) {
+        bool found = false;
+        WaitUntil([&] {
+            Output += Process.readAllStandardOutput().toStdString();
+            if (const auto at = Output.find(line + "\n"); at != std::string::npos) {
+                Output.erase(0, at + line.size() + 1);
+                found = true;
+            }
+            return found || Process.state() == QProcess::NotRunning;
+        });
+        return found;
+    }
+
+    QProcess Process;
+    std::string Output;
+};
+
+TEST(BusWindowsMirror, AForeignPeerIsFoundAndItsAnnouncedTitlesFollowed) {
+    TestApplication();
+    BusWindows self("mirror test");
+    ASSERT_TRUE(self.Connected()) << self.ErrorText();
+    AllWindows(self); // starts the mirror
+    const auto base = static_cast<WindowHandle>(900000 + ::getpid() % 50000 * 2);
+    ForeignPeer announcing(base, "Tolvane Verbatrix 3.1", false);
+    ForeignPeer silent(base + 1, "silent one", true);
+    ASSERT_TRUE(announcing.Started);
+    ASSERT_TRUE(silent.Started);
+
+    EXPECT_EQ(self.SendToWindow(base, PingMessage, 0, 41), 42);
+    EXPECT_EQ(self.SendToWindow(base + 1, PingMessage, 0, 41), 42);
+    EXPECT_TRUE(Contains(AllWindows(self), base));
+    EXPECT_EQ(TitleOf(self, base), "Tolvane Verbatrix 3.1");
+    EXPECT_EQ(TitleOf(self, base + 1), "silent one") << "read once when it appeared";
+
+    ASSERT_TRUE(announcing.Retitle("Tolvane Verbatrix 3.2 - \xC3\xA9"));
+    ASSERT_TRUE(silent.Retitle("never announced"));
+    EXPECT_EQ(self.SendToWindow(base, PingMessage, 0, 1), 2);
+    EXPECT_EQ(self.SendToWindow(base + 1, PingMessage, 0, 1), 2);
+    EXPECT_EQ(TitleOf(self, base), "Tolvane Verbatrix 3.2 - \xC3\xA9");
+    EXPECT_EQ(TitleOf(self, base + 1), "silent one");
+}
+
 TEST(BusWindowsOffline, WithoutABusNothingIsPretended) {
     TestApplication();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -592,6 +822,9 @@ TEST(BusWindowsChild, DISABLED_Peer) {
             message.Result = 1;
         } else if (message.Msg == QuitMessage) {
             QTimer::singleShot(0, &loop, &QEventLoop::quit);
+            message.Result = 1;
+        } else if (message.Msg == RetitleMessage) {
+            window.SetTitle("retitled " + std::to_string(message.LParam));
             message.Result = 1;
         } else if (message.Msg == CopyDataMessage) {
             const auto& record = *reinterpret_cast<const CopyDataRecord*>(message.LParam);

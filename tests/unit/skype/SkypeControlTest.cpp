@@ -6,11 +6,13 @@
 #include "doubles/FakeWindowMessages.h"
 #include "skype/SkypeValueNames.h"
 
+#include <algorithm>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <optional>
 
 namespace velantro::skype {
@@ -447,6 +449,128 @@ TEST_F(SkypeControlTest, CommandsAreSentOrReportedByTheProtocolInForce) {
             EXPECT_EQ(Events, Trace{c.Expected});
         }
     }
+}
+
+/// A chat client that notifies faster than the program handles: during each
+/// command's send it delivers the next Burst notifications that wait, then the
+/// command's answer, as the bus does when the notifications were sent first.
+TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAtABoundedDepth) {
+    struct Case {
+        int Messages;
+        int Burst; // notifications delivered inside each send
+    };
+    const Case cases[] = {{1, 0}, {3, 1}, {50, 3}, {2000, 2000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.Messages << " messages, " << c.Burst << " per send");
+        AttachTo(ClientWindow);
+        int next = 0;
+        int depth = 0;
+        int deepest = 0;
+        std::vector<int> received;
+        std::map<int, int> answered;
+        auto deliverWaiting = [&](int count) {
+            for (int i = 0; i < count && next < c.Messages; ++i) {
+                const int id = next++;
+                EXPECT_EQ(Fake.DeliverLine(ClientWindow, "CHATMESSAGE " + std::to_string(id) +
+                                                             " STATUS RECEIVED"),
+                          HandledWith1);
+            }
+        };
+        Fake.Answer = [&](const SendRecord& send) {
+            if (!send.Line().starts_with("GET CHATMESSAGE ")) {
+                return Trace{};
+            }
+            deliverWaiting(c.Burst);
+            const std::string id = send.Line().substr(16, send.Line().find(' ', 16) - 16);
+            return Trace{"CHATMESSAGE " + id + " BODY text " + id};
+        };
+        Control->OnChatMsgInfo = [&](std::int32_t id, TSkypeChatMsgProperty property,
+                                     const std::string& data) {
+            ++depth;
+            deepest = std::max(deepest, depth);
+            if (property == cmStatus) {
+                received.push_back(id);
+                Control->GetChatMsgProperty(id, cmBody);
+            } else if (property == cmBody) {
+                EXPECT_EQ(data, "text " + std::to_string(id));
+                ++answered[id];
+            }
+            --depth;
+        };
+        while (next < c.Messages) {
+            deliverWaiting(1);
+        }
+        std::vector<int> expected(static_cast<std::size_t>(c.Messages));
+        std::iota(expected.begin(), expected.end(), 0);
+        EXPECT_EQ(received, expected);
+        EXPECT_EQ(answered.size(), expected.size());
+        EXPECT_TRUE(std::all_of(answered.begin(), answered.end(),
+                                [](const auto& entry) { return entry.second == 1; }));
+        EXPECT_LE(deepest, TSkypeControl::MaxHandlingDepth);
+        Fake.Answer = nullptr;
+    }
+}
+
+TEST_F(SkypeControlTest, LinesThatWouldWaitBeyondTheLimitAreRefused) {
+    AttachTo(ClientWindow);
+    const std::size_t room = TSkypeControl::MaxWaitingBytes - TSkypeControl::WaitingOverhead;
+    struct Case {
+        const char* Name;
+        std::vector<std::size_t> Sizes; // of lines delivered while two are handled
+        std::vector<Delivery> Results;
+    };
+    const Case cases[] = {
+        {"exactly the limit", {room}, {HandledWith1}},
+        {"one byte over", {room + 1}, {{true, 0}}},
+        {"the limit, then one more", {room - 200, 1, 200}, {HandledWith1, HandledWith1, {true, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<Delivery> results;
+        std::vector<std::size_t> handled;
+        Replies["PING"] = {"PONG"};
+        Control->OnCopyData = [&](const std::string& line) {
+            if (line == "PING") {
+                Control->SendCommand("PING");
+            } else if (line == "PONG") {
+                // Two messages are being handled: what comes now waits.
+                for (const std::size_t size : c.Sizes) {
+                    results.push_back(Fake.DeliverLine(ClientWindow, std::string(size, 'x')));
+                }
+            } else {
+                handled.push_back(line.size());
+            }
+        };
+        EXPECT_EQ(Fake.DeliverLine(ClientWindow, "PING"), HandledWith1);
+        EXPECT_EQ(results, c.Results);
+        std::vector<std::size_t> taken;
+        for (std::size_t i = 0; i < c.Sizes.size(); ++i) {
+            if (c.Results[i] == HandledWith1) {
+                taken.push_back(c.Sizes[i]);
+            }
+        }
+        EXPECT_EQ(handled, taken);
+    }
+}
+
+TEST_F(SkypeControlTest, AttachStatusesNamingTheProgramsOwnWindowAreIgnored) {
+    const std::intptr_t statuses[] = {0, 1, 2, 3, 32769};
+    for (const bool attachedBefore : {false, true}) {
+        for (const std::intptr_t status : statuses) {
+            SCOPED_TRACE(::testing::Message()
+                         << "status " << status << ", attached before " << attachedBefore);
+            if (attachedBefore) {
+                AttachTo(ClientWindow);
+            }
+            EXPECT_EQ(Fake.DeliverAttachStatus(Fake.AppWindow, status, Untouched), PassedOn);
+            EXPECT_TRUE(Events.empty());
+            EXPECT_TRUE(Fake.Sends.empty());
+            EXPECT_EQ(Control->SkypeWindowHandle(), attachedBefore ? ClientWindow : 0);
+        }
+    }
+    // The real client's lines still arrive.
+    EXPECT_EQ(Fake.DeliverLine(ClientWindow, "PONG"), HandledWith1);
+    EXPECT_EQ(Events, (Trace{"OnCopyData PONG", "OnPong"}));
 }
 
 } // namespace

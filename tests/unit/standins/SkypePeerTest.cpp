@@ -119,8 +119,10 @@ TEST(ChatClient, SendsMessagesAndAnswersTheirProperties) {
             {"MESSAGE ", {"ERROR 4 Invalid user handle"}},
             {"MESSAGE  two blanks", {"ERROR 4 Invalid user handle"}},
             {"MESSAGE bob\nx text", {"ERROR 4 Invalid user handle"}},
-            {"MESSAGE alice", {"CHATMESSAGE 2 STATUS SENDING", "CHATMESSAGE 2 STATUS SENT"}},
-            {"GET CHATMESSAGE 2 BODY", {"CHATMESSAGE 2 BODY "}},
+            {"MESSAGE zoe hi", {"ERROR 4 Invalid user handle"}},
+            {"MESSAGE Bob hi", {"CHATMESSAGE 2 STATUS SENDING", "CHATMESSAGE 2 STATUS SENT"}},
+            {"MESSAGE alice", {"CHATMESSAGE 3 STATUS SENDING", "CHATMESSAGE 3 STATUS SENT"}},
+            {"GET CHATMESSAGE 3 BODY", {"CHATMESSAGE 3 BODY "}},
         });
 }
 

@@ -6,8 +6,10 @@
 #include "translate/CurlHttpClient.h"
 #include "translate/Translate.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -132,6 +134,94 @@ TEST_F(HttpExchange, ANewCookieReplacesTheOldOneAndAnExpiredOneDeletesIt) {
     EXPECT_THAT(requests[3], HasSubstr("\r\nCookie: a=3\r\n"));
 }
 
+/// The Cookie header line of a request, without its name; empty without one.
+std::string CookieHeaderOf(const std::string& request) {
+    const auto start = request.find("\r\nCookie: ");
+    if (start == std::string::npos) {
+        return {};
+    }
+    const auto value = start + 10;
+    return request.substr(value, request.find("\r\n", value) - value);
+}
+
+TEST_F(HttpExchange, CookiesAreKeptWithinTheLimitsBrowsersKeep) {
+    auto many = [](const char* format, int count) {
+        std::string headers;
+        for (int n = 0; n < count; ++n) {
+            char line[96];
+            std::snprintf(line, sizeof line, format, n, n);
+            headers += line;
+        }
+        return headers;
+    };
+    struct Case {
+        const char* Name;
+        std::string Headers;
+        std::size_t Cookies; // in the next request's Cookie header
+        std::string First;   // the oldest cookie kept
+    };
+    const Case cases[] = {
+        {"2,000 Set-Cookie2", many("Set-Cookie2: c%d=%d; Version=1\r\n", 2000), 50, "c1950=1950"},
+        {"one Set-Cookie2 with 200", "Set-Cookie2: " + many("d%d=%d,", 200) + "e=1\r\n", 50,
+         "d151=151"},
+        {"one of 4,096 bytes and one over",
+         "Set-Cookie2: big=" + std::string(4090, 'x') +
+             "\r\nSet-Cookie2: huge=" + std::string(4096, 'y') + "\r\n",
+         1, "big=" + std::string(4090, 'x')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CurlHttpClient http{HttpTimeouts{5s, 5s}};
+        int replies = 0;
+        RawHttpServer server([&](const RawHttpServer&, int socket, const std::string&) {
+            RawHttpServer::SendAll(socket, "HTTP/1.0 200 OK\r\n" +
+                                               (replies++ == 0 ? c.Headers : std::string()) +
+                                               "\r\nl1=ok");
+        });
+        const Endpoints endpoints = TestEndpoints(server.Port(), server.Port());
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(Translate(u"x", 1, http, endpoints, Windows), u"ok");
+        }
+        const auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        const std::string header = CookieHeaderOf(requests[1]);
+        const auto cookies = header.empty() ? 0 : std::count(header.begin(), header.end(), ';') + 1;
+        EXPECT_EQ(cookies, static_cast<std::ptrdiff_t>(c.Cookies));
+        EXPECT_EQ(header.substr(0, header.find(';')), c.First);
+    }
+}
+
+TEST_F(HttpExchange, AHeaderThatArrivesAByteAtATimeIsNoSilence) {
+    struct Case {
+        const char* Name;
+        std::string Head;               // sent a byte every 300 ms
+        std::chrono::milliseconds Idle; // the limit for silence
+        std::string Message;
+    };
+    const Case cases[] = {
+        {"within a header line", "HTTP/1.0 200 OK\r\nX-Slow: " + std::string(100, 'a'), 1s,
+         " within 4 s, the limit for a whole exchange"},
+        {"within the status line", "HTTP/1.0 200 " + std::string(100, 'b'), 1s,
+         " within 4 s, the limit for a whole exchange"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        RawHttpServer server([&](const RawHttpServer& self, int socket, const std::string&) {
+            for (const char byte : c.Head) {
+                if (self.Stopping() || !RawHttpServer::SendAll(socket, std::string(1, byte))) {
+                    return;
+                }
+                std::this_thread::sleep_for(300ms);
+            }
+        });
+        Http.SetTimeouts({5s, c.Idle, 4s});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ErrorOn(server.Port()),
+                  "No complete reply from localhost:" + std::to_string(server.Port()) + c.Message);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 3900ms);
+    }
+}
+
 TEST_F(HttpExchange, ErrorStatusesGiveTheStatusLineAsReceived) {
     struct Case {
         std::string Reply;
@@ -243,7 +333,8 @@ TEST_F(HttpExchange, AReplyThatTricklesInStopsAtTheOverallDeadline) {
     Http.SetTimeouts({5s, 5s, 1s});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ErrorOn(server.Port()),
-              "No complete reply from localhost:" + std::to_string(server.Port()) + " within 1 s");
+              "No complete reply from localhost:" + std::to_string(server.Port()) +
+                  " within 1 s, the limit for a whole exchange");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 }
 

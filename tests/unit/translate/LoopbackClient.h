@@ -68,6 +68,12 @@ public:
         }
     }
 
+    /// Whether the server has answered or closed, without waiting.
+    bool Readable() const {
+        pollfd entry{Socket, POLLIN, 0};
+        return ::poll(&entry, 1, 0) > 0;
+    }
+
     /// The first line of what the server answers, without its CRLF.
     std::string StatusLine(std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
         const std::string reply = ReadAll(limit);

@@ -72,7 +72,6 @@ TEST(Translate, CutsAndDecodesTheReply) {
         {"l1=caf%26eacute%3B", u"caf\u00E9"},
         {"L1=no&l1=yes", u"yes"}, // the marker is case-sensitive
         {"<html>l1=%26%2372%3B%26%23105%3B&</html>", u"Hi"},
-        {"l1=caf%E9&", u""}, // not UTF-8: the empty text
         {"l1=%F0%9F%98%80", u"\U0001F600"},
     };
     for (const Case& c : cases) {
@@ -81,6 +80,28 @@ TEST(Translate, CutsAndDecodesTheReply) {
         TitleListWindows windows;
         EXPECT_EQ(Translate(u"x", 1, http, TestEndpoints, windows), c.Text)
             << ::testing::PrintToString(c.Reply);
+    }
+}
+
+TEST(Translate, AReplyThatIsNotUtf8IsAnError) {
+    const std::string_view replies[] = {
+        "l1=caf%E9&",        // Latin-1
+        "l1=%F0%9F%98&",     // an emoji cut short
+        "l1=%C0%AF",         // an overlong "/"
+        "l1=%ED%A0%80",      // an encoded surrogate half
+        "l1=ok%F4%90%80%80", // above U+10FFFF
+        "l1=caf\xE9",        // a raw byte, not escaped
+    };
+    for (const std::string_view reply : replies) {
+        RecordingClient http;
+        http.ReplyBody = reply;
+        TitleListWindows windows;
+        try {
+            Translate(u"x", 1, http, TestEndpoints, windows);
+            ADD_FAILURE() << "no error for " << ::testing::PrintToString(reply);
+        } catch (const HttpError& error) {
+            EXPECT_STREQ(error.what(), "The translation service's reply is not valid UTF-8.");
+        }
     }
 }
 

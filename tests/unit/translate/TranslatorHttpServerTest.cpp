@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace velantro::standins {
@@ -97,6 +98,69 @@ TEST(TranslatorHttpServer, SlowClientsHoldNobodyElse) {
     EXPECT_EQ(drip.StatusLine(5s), "HTTP/1.1 200 OK");
     slow.front()->Send("cde");
     EXPECT_EQ(slow.front()->StatusLine(5s), "HTTP/1.1 200 OK");
+}
+
+TEST(TranslatorHttpServer, ClientsThatDripOutnumberingItsConnectionsHoldNobodyElse) {
+    HttpServer server("127.0.0.1", 0, CountBody);
+    // More drippers than connections: each has sent part of its head and
+    // adds a byte now and then, never finishing.
+    std::vector<std::unique_ptr<LoopbackClient>> drippers;
+    for (std::size_t i = 0; i < HttpServer::MaxConnections + 8; ++i) {
+        drippers.push_back(std::make_unique<LoopbackClient>(server.Port()));
+        drippers.back()->Send("POST / HTTP/1.0\r\nX-Drip: ");
+    }
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& dripper : drippers) {
+            dripper->Send("a");
+        }
+        const Clock::time_point start = Clock::now();
+        LoopbackClient quick(server.Port());
+        quick.Send(PostRequest("/", "hello"));
+        EXPECT_EQ(quick.StatusLine(5s), "HTTP/1.1 200 OK") << "round " << round;
+        EXPECT_LT(Clock::now() - start, 2s) << "round " << round;
+    }
+}
+
+TEST(TranslatorHttpServer, EachRequestHasItsDeadlineAndItsHeadItsLimit) {
+    HttpServer server("127.0.0.1", 0, CountBody);
+    struct Case {
+        const char* Name;
+        std::string Request;
+        bool Drip; // a byte every 500 ms instead of all at once
+        std::string Expected;
+        std::chrono::milliseconds Within;
+    };
+    const std::string bigHead =
+        "POST / HTTP/1.0\r\nX-Big: " + std::string(70'000, 'h') + "\r\nContent-Length: 1\r\n\r\nx";
+    const std::string justFits =
+        "POST / HTTP/1.0\r\nX-Fit: " + std::string(HttpServer::MaxHeadBytes - 47, 'f') +
+        "\r\nContent-Length: 1\r\n\r\nx";
+    const Case cases[] = {
+        {"70,000 bytes of head in one write", bigHead, false,
+         "HTTP/1.1 431 Request Header Fields Too Large", 5s},
+        {"a head of exactly the limit", justFits, false, "HTTP/1.1 200 OK", 5s},
+        {"a head dripping a byte every 500 ms", PostRequest("/", "abc"), true,
+         "HTTP/1.1 408 Request Timeout", HttpServer::RequestLimit + 3s},
+    };
+    ASSERT_EQ(justFits.find("\r\n\r\n") + 4, HttpServer::MaxHeadBytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const Clock::time_point start = Clock::now();
+        LoopbackClient client(server.Port());
+        if (c.Drip) {
+            for (std::size_t i = 0; i < c.Request.size() && client.Send(c.Request.substr(i, 1));
+                 ++i) {
+                if (client.Readable()) {
+                    break;
+                }
+                std::this_thread::sleep_for(500ms);
+            }
+        } else {
+            client.Send(c.Request);
+        }
+        EXPECT_EQ(client.StatusLine(c.Within), c.Expected);
+        EXPECT_LT(Clock::now() - start, c.Within);
+    }
 }
 
 TEST(TranslatorHttpServer, AnswersAClientThatHalfClosesAfterItsRequest) {

@@ -111,6 +111,42 @@ TEST(Utf8Decode, MalformedInputGivesTheEmptyText) {
     }
 }
 
+TEST(Utf8DecodeReplacing, EachIllFormedSequenceBecomesOneReplacementCharacter) {
+    struct Case {
+        std::string_view Bytes;
+        std::u16string_view Expected;
+    };
+    const Case cases[] = {
+        {"", u""},
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", u"caf\u00E9 \U0001F600"},
+        {"caf\xE9", u"caf\uFFFD"},   // Latin-1
+        {"\xF0\x9F\x98", u"\uFFFD"}, // an emoji cut short: one subpart
+        {"\xF0\x9F\x98!", u"\uFFFD!"},
+        {"\xE2\x82", u"\uFFFD"},
+        {"A\x80\x80"
+         "B",
+         u"A\uFFFD\uFFFDB"},           // lone continuations, one each
+        {"\xC0\xAF", u"\uFFFD\uFFFD"}, // overlong: no subpart is a start
+        {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},           // a surrogate half
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // above U+10FFFF
+        {"\xF5\xFF\xFE", u"\uFFFD\uFFFD\uFFFD"},
+        // Unicode's own example (table 3-8): 61 F1 80 80 E1 80 C2 62 80 63 80 BF 64.
+        {"a\xF1\x80\x80\xE1\x80\xC2"
+         "b\x80"
+         "c\x80\xBF"
+         "d",
+         u"a\uFFFD\uFFFD\uFFFDb\uFFFDc\uFFFD\uFFFDd"},
+        {"\xEF\xBF\xBD", u"\uFFFD"}, // a real U+FFFD stays one
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf8DecodeReplacing(c.Bytes), c.Expected) << testing::PrintToString(c.Bytes);
+        EXPECT_EQ(IsWellFormedUtf8(c.Bytes),
+                  c.Expected.find(u'\uFFFD') == std::u16string::npos || c.Bytes == "\xEF\xBF\xBD")
+            << testing::PrintToString(c.Bytes);
+    }
+}
+
 TEST(WebDecode, ResolvesReferences) {
     struct Case {
         std::u16string_view Text;
