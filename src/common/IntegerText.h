@@ -27,4 +27,14 @@ inline std::optional<std::int32_t> ReadDecimal(std::string_view text) {
     return value;
 }
 
+/// A TCP port: the whole of text decimal, 1 to 65535; empty for anything else.
+inline std::optional<std::uint16_t> ReadPort(std::string_view text) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
 } // namespace velantro::common

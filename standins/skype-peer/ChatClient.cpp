@@ -1,5 +1,8 @@
 #include "ChatClient.h"
 
+#include "common/AsciiText.h"
+#include "common/IntegerText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -15,25 +18,6 @@ std::string_view CutWord(std::string_view& rest) {
     const std::string_view word = rest.substr(0, blank);
     rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
     return word;
-}
-
-std::string Upper(std::string_view word) {
-    std::string upper(word);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
-std::optional<std::int32_t> ParseInt(std::string_view text) {
-    std::int32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 bool ValidHandle(std::string_view handle) {
@@ -87,7 +71,7 @@ std::string ChatClient::FriendsLine() const {
 
 Answer ChatClient::Command(std::string_view line) {
     std::string_view rest = line;
-    const std::string word = Upper(CutWord(rest));
+    const std::string word = common::UpperAscii(CutWord(rest));
     if (word == "NAME") {
         return Lines({"OK"});
     }
@@ -116,7 +100,7 @@ std::string ChatClient::Receive(const IncomingMessage& message) {
 }
 
 Answer ChatClient::Protocol(std::string_view rest) {
-    const auto asked = ParseInt(rest);
+    const auto asked = common::ReadDecimal(rest);
     if (!asked) {
         return Error(errors::InvalidProtocol);
     }
@@ -129,16 +113,16 @@ Answer ChatClient::Protocol(std::string_view rest) {
 }
 
 Answer ChatClient::Search(std::string_view rest) {
-    const std::string type = Upper(CutWord(rest));
+    const std::string type = common::UpperAscii(CutWord(rest));
     if (type == "FRIENDS") {
         return Lines({FriendsLine()});
     }
     if (type == "USERS") {
         // The friends whose handle contains the target, ignoring ASCII case.
-        const std::string target = Upper(rest);
+        const std::string target = common::UpperAscii(rest);
         std::vector<std::string> found;
         for (const std::string& handle : Backend->Friends()) {
-            if (Upper(handle).find(target) != std::string::npos) {
+            if (common::UpperAscii(handle).find(target) != std::string::npos) {
                 found.push_back(handle);
             }
         }
@@ -148,7 +132,7 @@ Answer ChatClient::Search(std::string_view rest) {
 }
 
 Answer ChatClient::Get(std::string_view rest) {
-    const std::string what = Upper(CutWord(rest));
+    const std::string what = common::UpperAscii(CutWord(rest));
     if (what == "CHATMESSAGE") {
         return GetChatMessage(rest);
     }
@@ -160,8 +144,8 @@ Answer ChatClient::Get(std::string_view rest) {
 
 Answer ChatClient::GetChatMessage(std::string_view rest) {
     const std::string_view idText = CutWord(rest);
-    const std::string property = Upper(CutWord(rest));
-    const auto id = ParseInt(idText);
+    const std::string property = common::UpperAscii(CutWord(rest));
+    const auto id = common::ReadDecimal(idText);
     const auto found = id ? Messages.find(*id) : Messages.end();
     if (found == Messages.end()) {
         return Error(errors::InvalidMessageId);
@@ -209,10 +193,11 @@ Answer ChatClient::Message(std::string_view rest) {
 }
 
 bool ScriptBackend::IsFriend(std::string_view handle) const {
-    const std::string wanted = Upper(handle);
-    return std::any_of(Config.Friends.begin(), Config.Friends.end(),
-                       [&](const std::string& name) { return Upper(name) == wanted; }) ||
-           (!Config.EchoContact.empty() && Upper(Config.EchoContact) == wanted);
+    const std::string wanted = common::UpperAscii(handle);
+    return std::any_of(
+               Config.Friends.begin(), Config.Friends.end(),
+               [&](const std::string& name) { return common::UpperAscii(name) == wanted; }) ||
+           (!Config.EchoContact.empty() && common::UpperAscii(Config.EchoContact) == wanted);
 }
 
 std::int32_t ChatClient::Store(ChatMessage message) {

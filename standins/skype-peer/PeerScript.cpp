@@ -1,5 +1,7 @@
 #include "PeerScript.h"
 
+#include "common/AsciiText.h"
+
 #include <charconv>
 #include <fstream>
 #include <stdexcept>
@@ -9,24 +11,6 @@ namespace velantro::standins {
 namespace {
 
 constexpr std::chrono::milliseconds LongestWait = std::chrono::minutes(10);
-
-std::string_view TrimLeft(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    return first == std::string_view::npos ? std::string_view() : text.substr(first);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool IsHandle(std::string_view text) {
     if (text.empty()) {
@@ -65,8 +49,8 @@ std::string UnescapeText(std::string_view text) {
             out += '\t';
             break;
         case 'x': {
-            const int high = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-            const int low = i + 3 < text.size() ? HexDigit(text[i + 3]) : -1;
+            const int high = i + 2 < text.size() ? common::HexDigitValue(text[i + 2]) : -1;
+            const int low = i + 3 < text.size() ? common::HexDigitValue(text[i + 3]) : -1;
             if (high < 0 || low < 0) {
                 throw std::invalid_argument("\\x needs two hexadecimal digits");
             }
@@ -87,13 +71,13 @@ std::optional<ScriptStep> ParseScriptLine(std::string_view line) {
     if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
     }
-    const std::string_view text = TrimLeft(line);
+    const std::string_view text = common::TrimLeadingBlanks(line);
     if (text.empty() || text.front() == '#') {
         return std::nullopt;
     }
     ScriptStep step;
     if (text.starts_with("wait ")) {
-        std::string_view number = TrimLeft(text.substr(5));
+        std::string_view number = common::TrimLeadingBlanks(text.substr(5));
         number = number.substr(0, number.find_last_not_of(" \t") + 1);
         long long ms = -1;
         const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), ms);

@@ -1,6 +1,7 @@
 #include "XmppSettings.h"
 
 #include "Jid.h"
+#include "common/IntegerText.h"
 
 #include <charconv>
 #include <stdexcept>
@@ -8,16 +9,6 @@
 namespace velantro::standins {
 
 namespace {
-
-std::optional<std::uint16_t> ParsePort(std::string_view text) {
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
-        value > 65535) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(value);
-}
 
 bool IsLoopbackIPv4(std::string_view host) {
     int parts = 0;
@@ -93,7 +84,7 @@ std::optional<ServerAddress> ParseServerAddress(std::string_view text) {
         return std::nullopt;
     }
     if (!rest.empty()) {
-        const auto port = ParsePort(rest.substr(1));
+        const auto port = common::ReadPort(rest.substr(1));
         if (!port) {
             return std::nullopt;
         }

@@ -12,6 +12,8 @@ namespace {
 constexpr std::string_view FlushingWithoutOption[] = {"vislcg3", "cg-mwesplit", "hfst-tokenise",
                                                       "hfst-tokenize", "divvun-suggest"};
 
+/// Unlike common::TrimBlanks, line breaks go too: a mode file is one line
+/// with its end.
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) {

@@ -1,25 +1,12 @@
 #include "HttpRequestHead.h"
 
+#include "common/AsciiText.h"
+
 #include <charconv>
 
 namespace velantro::standins {
 
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool IsToken(std::string_view text) {
     if (text.empty()) {
@@ -33,16 +20,6 @@ bool IsToken(std::string_view text) {
         }
     }
     return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 bool ReadRequestLine(std::string_view line, RequestHead& head) {
@@ -70,8 +47,8 @@ bool ReadHeader(std::string_view line, RequestHead& head, bool& lengthSeen) {
         return false;
     }
     const std::string_view name = line.substr(0, colon);
-    const std::string_view value = TrimBlanks(line.substr(colon + 1));
-    if (EqualNoCase(name, "Content-Length")) {
+    const std::string_view value = common::TrimBlanks(line.substr(colon + 1));
+    if (common::EqualsNoCaseAscii(name, "Content-Length")) {
         std::uint64_t length = 0;
         const auto [end, error] =
             std::from_chars(value.data(), value.data() + value.size(), length);
@@ -81,10 +58,10 @@ bool ReadHeader(std::string_view line, RequestHead& head, bool& lengthSeen) {
         }
         head.ContentLength = length;
         lengthSeen = true;
-    } else if (EqualNoCase(name, "Transfer-Encoding")) {
+    } else if (common::EqualsNoCaseAscii(name, "Transfer-Encoding")) {
         head.TransferEncoded = true;
-    } else if (EqualNoCase(name, "Expect")) {
-        head.ExpectsContinue = EqualNoCase(value, "100-continue");
+    } else if (common::EqualsNoCaseAscii(name, "Expect")) {
+        head.ExpectsContinue = common::EqualsNoCaseAscii(value, "100-continue");
     }
     return true;
 }

@@ -64,7 +64,7 @@ HttpServer::HttpServer(const std::string& address, int port, HttpHandler handler
     if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
         throw std::runtime_error("cannot listen on " + where + ": not an IPv4 address");
     }
-    Listener = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Listener = common::FileDescriptor(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int yes = 1;
     // Restarting at once must not fail on the last run's connections in TIME_WAIT.
     ::setsockopt(Listener.Get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -79,8 +79,8 @@ HttpServer::HttpServer(const std::string& address, int port, HttpHandler handler
     if (::pipe2(wake, O_CLOEXEC) != 0) {
         throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
     }
-    WakeRead = UniqueFd(wake[0]);
-    WakeWrite = UniqueFd(wake[1]);
+    WakeRead = common::FileDescriptor(wake[0]);
+    WakeWrite = common::FileDescriptor(wake[1]);
     Acceptor = std::thread([this] { AcceptLoop(); });
 }
 

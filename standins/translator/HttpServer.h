@@ -4,7 +4,7 @@
 // a thread of its own, every request's raw bytes optionally logged.
 
 #include "ConnectionThreads.h"
-#include "UniqueFd.h"
+#include "common/FileDescriptor.h"
 
 #include <atomic>
 #include <chrono>
@@ -92,9 +92,9 @@ private:
     void Record(std::string_view bytes);
 
     HttpHandler Handler;
-    UniqueFd Listener;
-    UniqueFd WakeRead;
-    UniqueFd WakeWrite;
+    common::FileDescriptor Listener;
+    common::FileDescriptor WakeRead;
+    common::FileDescriptor WakeWrite;
     int BoundPort = 0;
     std::mutex LogLock;
     std::optional<std::ofstream> Log;

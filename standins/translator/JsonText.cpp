@@ -1,5 +1,6 @@
 #include "JsonText.h"
 
+#include "common/AsciiText.h"
 #include "translate/WebEncoding.h"
 
 #include <span>
@@ -171,10 +172,7 @@ private:
         char16_t unit = 0;
         for (int i = 0; i < 4; ++i, ++At) {
             const char h = Text[At];
-            const int digit = h >= '0' && h <= '9'   ? h - '0'
-                              : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                              : h >= 'A' && h <= 'F' ? h - 'A' + 10
-                                                     : -1;
+            const int digit = common::HexDigitValue(h);
             if (digit < 0) {
                 return false;
             }

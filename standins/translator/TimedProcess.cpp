@@ -1,6 +1,6 @@
 #include "TimedProcess.h"
 
-#include "UniqueFd.h"
+#include "common/FileDescriptor.h"
 
 #include <cerrno>
 #include <csignal>
@@ -31,8 +31,8 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 /// The input in an anonymous file, read from its start: unlike a pipe it
 /// needs no writer that could block or meet a program that stopped reading.
-UniqueFd InputFile(std::string_view input) {
-    UniqueFd file(::memfd_create("translator-input", MFD_CLOEXEC));
+common::FileDescriptor InputFile(std::string_view input) {
+    common::FileDescriptor file(::memfd_create("translator-input", MFD_CLOEXEC));
     if (!file) {
         Fail(errno, "cannot hold the input");
     }
@@ -48,8 +48,8 @@ UniqueFd InputFile(std::string_view input) {
 }
 
 struct Pipe {
-    UniqueFd Read;
-    UniqueFd Write;
+    common::FileDescriptor Read;
+    common::FileDescriptor Write;
 };
 
 Pipe MakePipe() {
@@ -57,7 +57,7 @@ Pipe MakePipe() {
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         Fail(errno, "cannot make a pipe");
     }
-    return {UniqueFd(ends[0]), UniqueFd(ends[1])};
+    return {common::FileDescriptor(ends[0]), common::FileDescriptor(ends[1])};
 }
 
 /// posix_spawn's attributes and file actions, released on every path.
@@ -97,7 +97,7 @@ struct SpawnSettings {
 /// Reads both pipes until both end or the deadline passes; true when both ended.
 bool Collect(Pipe& output, Pipe& errors, ProcessOutcome& outcome, Clock::time_point deadline) {
     struct Source {
-        UniqueFd& Fd;
+        common::FileDescriptor& Fd;
         std::string& Text;
     };
     Source sources[] = {{output.Read, outcome.Output}, {errors.Read, outcome.Errors}};
@@ -131,7 +131,7 @@ int DecodeStatus(int status) {
 
 ProcessOutcome RunUntil(const std::vector<std::string>& command, std::string_view input,
                         Clock::time_point deadline) {
-    const UniqueFd inputFile = InputFile(input);
+    const common::FileDescriptor inputFile = InputFile(input);
     Pipe output = MakePipe();
     Pipe errors = MakePipe();
     std::vector<char*> arguments;

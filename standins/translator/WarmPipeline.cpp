@@ -23,8 +23,8 @@ namespace {
 }
 
 struct Ends {
-    UniqueFd Ours;
-    UniqueFd Theirs;
+    common::FileDescriptor Ours;
+    common::FileDescriptor Theirs;
 };
 
 /// Our end non-blocking, theirs blocking as the tools expect.
@@ -33,7 +33,7 @@ Ends MakeOutputPipe() {
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         Fail(errno, "cannot make a pipe");
     }
-    Ends made{UniqueFd(ends[0]), UniqueFd(ends[1])};
+    Ends made{common::FileDescriptor(ends[0]), common::FileDescriptor(ends[1])};
     ::fcntl(made.Ours.Get(), F_SETFL, ::fcntl(made.Ours.Get(), F_GETFL) | O_NONBLOCK);
     return made;
 }
@@ -45,7 +45,7 @@ Ends MakeInputSocket() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         Fail(errno, "cannot make a socket pair");
     }
-    Ends made{UniqueFd(ends[0]), UniqueFd(ends[1])};
+    Ends made{common::FileDescriptor(ends[0]), common::FileDescriptor(ends[1])};
     ::shutdown(made.Ours.Get(), SHUT_RD);
     ::shutdown(made.Theirs.Get(), SHUT_WR);
     ::fcntl(made.Ours.Get(), F_SETFL, ::fcntl(made.Ours.Get(), F_GETFL) | O_NONBLOCK);
@@ -105,7 +105,7 @@ WarmPipeline::WarmPipeline(const std::vector<std::vector<std::string>>& tools) {
     Ends input = MakeInputSocket();
     Ends errors = MakeOutputPipe();
     // Every end is close-on-exec: a tool holds only its own three.
-    UniqueFd next = std::move(input.Theirs);
+    common::FileDescriptor next = std::move(input.Theirs);
     try {
         for (std::size_t i = 0; i < tools.size(); ++i) {
             Ends output = MakeOutputPipe();

@@ -2,7 +2,7 @@
 
 // One long-running pipeline of processes that answers text after text.
 
-#include "UniqueFd.h"
+#include "common/FileDescriptor.h"
 
 #include <chrono>
 #include <string>
@@ -66,9 +66,9 @@ private:
     void Stop();
 
     std::vector<pid_t> Tools;
-    UniqueFd Input;  // a socket, so that a closed reader gives EPIPE, not SIGPIPE
-    UniqueFd Output; // non-blocking
-    UniqueFd Errors; // non-blocking
+    common::FileDescriptor Input;  // a socket, so that a closed reader gives EPIPE, not SIGPIPE
+    common::FileDescriptor Output; // non-blocking
+    common::FileDescriptor Errors; // non-blocking
     std::string ErrorText;
 };
 

@@ -11,6 +11,7 @@
 #include "LibreTranslateEngine.h"
 #include "StandinWindow.h"
 #include "TranslatorService.h"
+#include "common/IntegerText.h"
 #include "version/ProgramInfo.h"
 
 #include <charconv>
@@ -65,15 +66,6 @@ int Usage(std::string_view problem) {
     return 2;
 }
 
-std::optional<int> ReadPort(std::string_view text) {
-    int port = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-    if (error != std::errc() || end != text.data() + text.size() || port <= 0 || port > 65535) {
-        return std::nullopt;
-    }
-    return port;
-}
-
 std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) {
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -86,7 +78,7 @@ std::optional<Options> ReadOptions(int argc, char** argv, std::string& problem) 
         } else if (arg == "--web") {
             options.Web = true;
         } else if (arg == "--port" && hasValue) {
-            options.Port = ReadPort(argv[++i]);
+            options.Port = velantro::common::ReadPort(argv[++i]);
             if (!options.Port) {
                 problem = "--port takes a number from 1 to 65535";
                 return std::nullopt;

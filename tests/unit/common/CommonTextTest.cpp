@@ -97,4 +97,22 @@ TEST(IntegerText, ReadsWholeWordsThatFit) {
     }
 }
 
+TEST(IntegerText, ReadsPortsFromOneTo65535) {
+    const std::vector<std::pair<std::string_view, std::optional<std::uint16_t>>> cases = {
+        {"1", 1},
+        {"4357", 4357},
+        {"65535", 65535},
+        {"0", std::nullopt},
+        {"-0", std::nullopt},
+        {"65536", std::nullopt},
+        {"+80", std::nullopt},
+        {"80 ", std::nullopt},
+        {"", std::nullopt},
+        {"4294967376", std::nullopt},
+    };
+    for (const auto& [text, port] : cases) {
+        EXPECT_EQ(ReadPort(text), port) << '"' << text << '"';
+    }
+}
+
 } // namespace
