@@ -99,7 +99,8 @@ ApertiumEngine::ApertiumEngine(EngineNotes notes, std::string program,
         }
     }
     if (!WarmModes.empty()) {
-        IdleStopper = std::jthread([this](std::stop_token stop) { StopIdlePipelines(stop); });
+        IdleStopper =
+            std::jthread([this](const std::stop_token& stop) { StopIdlePipelines(stop); });
     }
 }
 
@@ -211,7 +212,7 @@ std::u16string ApertiumEngine::RunWarm(WarmMode& warm, const std::string& mode,
     return output;
 }
 
-void ApertiumEngine::StopIdlePipelines(std::stop_token stop) {
+void ApertiumEngine::StopIdlePipelines(const std::stop_token& stop) {
     const auto check = std::clamp<std::chrono::milliseconds>(
         IdleStop / 4, std::chrono::milliseconds(10), std::chrono::milliseconds(60'000));
     std::unique_lock lock(IdleMutex);

@@ -58,7 +58,7 @@ private:
     std::u16string RunWarm(WarmMode& warm, const std::string& mode, std::u16string_view input,
                            std::chrono::steady_clock::time_point deadline);
     /// Stops the warm pipelines unused for longer than IdleStop.
-    void StopIdlePipelines(std::stop_token stop);
+    void StopIdlePipelines(const std::stop_token& stop);
 
     EngineNotes Notes;
     std::string Program;

@@ -29,7 +29,7 @@ std::filesystem::path FindOnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
     for (std::string folder; std::getline(folders, folder, ':');) {
-        const std::filesystem::path candidate = std::filesystem::path(folder) / program;
+        std::filesystem::path candidate = std::filesystem::path(folder) / program;
         std::error_code error;
         if (!folder.empty() && std::filesystem::is_regular_file(candidate, error)) {
             return candidate;
