@@ -37,7 +37,7 @@ def main(bin_dir, folder):
         subprocess.run(["xdotool", "windowfocus", "--sync", handle], env=env)
 
         def tabs():
-            return [n for n in _walk(window._frame()) if n.getRoleName() == "page tab"]
+            return [n for n, role in _walk(window._frame()) if role == "page tab"]
 
         def shoot(name):
             time.sleep(0.5)
@@ -65,7 +65,7 @@ def main(bin_dir, folder):
         # "Show original text" from alice's log's context menu.
         alice = tabs()[0]
         alice.queryAction().doAction(0)
-        memo = next(n for n in _walk(window._frame()) if n.getRoleName() == "text"
+        memo = next(n for n, role in _walk(window._frame()) if role == "text"
                     and n.name == "alice")
         box = memo.queryComponent().getExtents(0)
         subprocess.run(["xdotool", "mousemove", str(box.x + 60), str(box.y + 30), "click", "3"],

@@ -311,13 +311,24 @@ void TMainForm::BindEvents() {
         // The next keys typed belong to the next message, not to "To".
         SendMessage->setFocus();
     });
-    // A partner chosen in "To" brings back the language last sent to them.
-    connect(ToUsers, &QComboBox::currentIndexChanged, this, [this] {
+    // A partner the user chooses in "To" brings back the language last sent
+    // to them. Only the user's choice: a selection the program makes (a new
+    // friends list, an incoming message) leaves the language as it is. A
+    // partner not yet written to gets the language the user chose, not one a
+    // partner passed on the way (the arrow keys choose each one in turn).
+    connect(ToUsers, &QComboBox::activated, this, [this] {
         const auto found = SendLanguages.find(ContactText());
         if (found != SendLanguages.end()) {
+            if (!UserSendLanguage) {
+                UserSendLanguage = SendIn->currentIndex();
+            }
             SelectIndex(SendIn, found->second);
+        } else if (UserSendLanguage) {
+            SelectIndex(SendIn, *UserSendLanguage);
+            UserSendLanguage.reset();
         }
     });
+    connect(SendIn, &QComboBox::activated, this, [this] { UserSendLanguage.reset(); });
     connect(PageControl1, &TPageControl::currentChanged, this, [this](int index) {
         if (isActiveWindow()) {
             PageShown(index);

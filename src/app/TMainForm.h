@@ -148,6 +148,8 @@ private:
     DesktopNotifications* Notifications = nullptr;
     /// The "in" language of the last send to each partner, for this run.
     std::map<std::string, int> SendLanguages;
+    /// The "in" language the user chose, while a partner's replaces it.
+    std::optional<int> UserSendLanguage;
     bool Ending = false;
     bool SettingsWritten = false;
     /// The end's one try at the settings, once made: its error, if any.

@@ -566,9 +566,18 @@ private slots:
 
     void aPartnerChosenInToBringsBackTheLanguageLastSentToThem() {
         auto form = Attached({"alice", "bob", "carol"});
+        // Chosen with the keyboard, as a person does.
+        const auto choose = [](QComboBox* list, int index) {
+            list->setFocus();
+            QTest::keyClick(list, Qt::Key_Home);
+            for (int i = 0; i < index; ++i) {
+                QTest::keyClick(list, Qt::Key_Down);
+            }
+            QCOMPARE(list->currentIndex(), index);
+        };
         const auto send = [&](int to, int language) {
-            form->ToUsers->setCurrentIndex(to);
-            form->SendIn->setCurrentIndex(language);
+            choose(form->ToUsers, to);
+            choose(form->SendIn, language);
             form->SendMessage->setPlainText("Hello");
             form->btnSend->click();
         };
@@ -582,11 +591,21 @@ private slots:
         const struct {
             int Contact;
             int Language;
-        } choices[] = {{0, 3}, {1, 1}, {2, 1}, {0, 3}};
+        } choices[] = {{0, 3}, {1, 1}, {2, 2}, {0, 3}};
+        // carol, not yet written to, gets the language the user chose last
+        // (French, for the failed send), not bob's, passed on the way.
         for (const auto& choice : choices) {
-            form->ToUsers->setCurrentIndex(choice.Contact);
+            choose(form->ToUsers, choice.Contact);
             QCOMPARE(form->SendIn->currentIndex(), choice.Language);
         }
+        // A selection the program makes leaves the language alone: a new
+        // friends list while a reply to bob (Spanish) is written in French.
+        choose(form->ToUsers, 1);
+        choose(form->SendIn, 2);
+        form->SendMessage->setPlainText("Salut");
+        Deliver("USERS alice, bob, carol");
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        QCOMPARE(form->SendIn->currentIndex(), 2);
     }
 
     void aLongTranslationIsShownCutWithAMark() {
