@@ -115,8 +115,8 @@ def wait_for_characters(window, expected, velantro):
     deadline = time.monotonic() + 600
     while len(done) < len(expected):
         if len(logs) < len(expected):
-            for node in _walk(window._frame()):
-                if node.getRoleName() == "text" and node.name in expected \
+            for node, role in _walk(window._frame()):
+                if role == "text" and node.name in expected \
                         and node.name not in logs:
                     logs[node.name] = node.queryText()
         for page, log in logs.items():
