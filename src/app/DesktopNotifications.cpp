@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QVariantMap>
 
 namespace velantro::app {
@@ -34,11 +35,32 @@ QString PlainBody(const QString& text) {
 
 DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
     : QObject(parent)
-    , Bus(std::move(bus)) {}
+    , Bus(std::move(bus)) {
+    if (!Bus.isConnected()) {
+        return;
+    }
+    auto* watcher = new QDBusServiceWatcher(QLatin1String(Service), Bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        ++Appearances;
+        Absent = false;
+    });
+}
+
+void DesktopNotifications::NoteAbsence(const QDBusError& error, quint64 appearances) {
+    // Without starting a service, the daemon answers a call to a name that
+    // nobody owns with NameHasNoOwner (ServiceUnknown from older daemons).
+    const QString name = error.name();
+    if (appearances == Appearances &&
+        (name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+         name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))) {
+        Absent = true;
+    }
+}
 
 void DesktopNotifications::Notify(const std::string& partner, const QString& summary,
                                   const QString& body) {
-    if (!Bus.isConnected()) {
+    if (!Bus.isConnected() || Absent) {
         return;
     }
     Bubble& bubble = Bubbles[partner];
@@ -52,11 +74,13 @@ void DesktopNotifications::Notify(const std::string& partner, const QString& sum
          << PlainBody(body) << QStringList() << hints << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(Bus.asyncCall(call), this);
     const quint64 request = bubble.Request;
+    const quint64 appearances = Appearances;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, partner, request](QDBusPendingCallWatcher* answered) {
+            [this, partner, request, appearances](QDBusPendingCallWatcher* answered) {
                 answered->deleteLater();
                 const QDBusPendingReply<quint32> reply = *answered;
                 if (reply.isError()) {
+                    NoteAbsence(reply.error(), appearances);
                     return;
                 }
                 const quint32 id = reply.value();

@@ -3,10 +3,12 @@
 // The desktop's notification bubbles (org.freedesktop.Notifications on the
 // session bus): at most one per conversation partner, each replaced by the
 // partner's next message and withdrawn when the partner's page is shown.
-// Nothing happens when no notification service runs. Never waits for the
+// Nothing happens when no notification service runs: once the bus says it
+// is not there, no call is made until it appears. Never waits for the
 // service: every call is answered on the event loop.
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QObject>
 #include <map>
 #include <string>
@@ -31,10 +33,17 @@ private:
         bool Withdrawn = false;
     };
     void Close(quint32 id);
+    /// Whether the error answering a call made after appearance number
+    /// `appearances` shows that no service is there now.
+    void NoteAbsence(const QDBusError& error, quint64 appearances);
 
     QDBusConnection Bus;
     std::map<std::string, Bubble> Bubbles;
     quint64 Requests = 0;
+    // A service known to be absent is not asked; its appearance (counted,
+    // so that an answer from before it cannot mark it absent) asks again.
+    quint64 Appearances = 0;
+    bool Absent = false;
 };
 
 } // namespace velantro::app
