@@ -73,7 +73,7 @@ class EverydayTest(unittest.TestCase):
         return self.window._frame()
 
     def tabs(self):
-        return [node for node in _walk(self.frame()) if node.getRoleName() == "page tab"]
+        return [node for node, role in _walk(self.frame()) if role == "page tab"]
 
     def tab_rows_view(self):
         """The part of the window that shows the tab rows: the view (parent)
@@ -94,7 +94,7 @@ class EverydayTest(unittest.TestCase):
         return next(node for node in self.tabs() if node.name == name)
 
     def focused(self):
-        for node in _walk(self.frame()):
+        for node, _ in _walk(self.frame()):
             if node.getState().contains(pyatspi.STATE_FOCUSED):
                 return node
         return None
