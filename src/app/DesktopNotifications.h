@@ -2,16 +2,21 @@
 
 // The desktop's notification bubbles (org.freedesktop.Notifications on the
 // session bus): at most one per conversation partner, each replaced by the
-// partner's next message and withdrawn when the partner's page is shown.
+// partner's next message and withdrawn when the partner's page is shown. One
+// call at a time per partner: the latest text waits for the answer that
+// names the bubble it replaces.
 // Nothing happens when no notification service runs: once the bus says it
 // is not there, no call is made until it appears. Never waits for the
 // service: every call is answered on the event loop.
 
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace velantro::app {
 
@@ -31,7 +36,15 @@ private:
         quint32 Id = 0;      // the service's number for it; 0 until it answers
         quint64 Request = 0; // the latest Notify, so that only its answer counts
         bool Withdrawn = false;
+        bool InFlight = false; // a Notify awaits its answer
+        // The latest text that came meanwhile (summary, body).
+        std::optional<std::pair<QString, QString>> Waiting;
     };
+    void Send(const std::string& partner, Bubble& bubble, const QString& summary,
+              const QString& body);
+    void Answered(const std::string& partner, quint64 request, quint64 appearances,
+                  const QDBusPendingCall& call);
+    void SendWaiting(const std::string& partner, Bubble& bubble);
     void Close(quint32 id);
     /// Whether the error answering a call made after appearance number
     /// `appearances` shows that no service is there now.

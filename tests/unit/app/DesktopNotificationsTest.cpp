@@ -27,6 +27,7 @@ const QString ServiceName = QStringLiteral("org.freedesktop.Notifications");
 class FakeService final : public QDBusVirtualObject {
 public:
     std::vector<QString> Bodies;
+    std::vector<quint32> Replaced; // the bubble each Notify replaces, 0 for none
     bool Failing = false;
 
     QString introspect(const QString&) const override { return {}; }
@@ -37,6 +38,7 @@ public:
             return true;
         }
         Bodies.push_back(message.arguments().value(4).toString());
+        Replaced.push_back(message.arguments().value(1).toUInt());
         connection.send(
             Failing
                 ? message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.Failed"),
@@ -111,6 +113,21 @@ TEST_F(DesktopNotificationsTest, AServiceThatRefusesOneCallIsStillAsked) {
     Service.Failing = false;
     notifications.Notify("alice", "alice", "taken");
     EXPECT_TRUE(Received("taken"));
+}
+
+TEST_F(DesktopNotificationsTest, ABurstUpdatesOneBubbleWithItsLatestMessage) {
+    Appear();
+    DesktopNotifications notifications(Client);
+    for (const char* body : {"one", "two", "three"}) {
+        notifications.Notify("alice", "alice", body);
+    }
+    notifications.Notify("bob", "bob", "hi");
+    ASSERT_TRUE(WaitUntil([&] { return Service.Bodies.size() == 3; }));
+    RunEventsFor(200ms); // nothing more comes
+    // The first opens alice's bubble (number 1); the last replaces it; bob
+    // has a bubble of his own.
+    EXPECT_EQ(Service.Bodies, (std::vector<QString>{"one", "hi", "three"}));
+    EXPECT_EQ(Service.Replaced, (std::vector<quint32>{0, 0, 1}));
 }
 
 } // namespace
