@@ -74,6 +74,9 @@ def take_documentation_shots(window, pid, display, folder):
             path = os.path.join(folder, f"velantro-{name}-{suffix}.png")
             shoot(pid, display, path)
             print(f"Screenshot: {path}")
+    # Back to English, where the tour's labels are.
+    window.choose(window.label_texts()[0], "English")
+    xdotool(display, "windowsize", "--sync", handle, "380", "338")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QVariantMap>
 
 namespace velantro::app {
@@ -34,16 +35,49 @@ QString PlainBody(const QString& text) {
 
 DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
     : QObject(parent)
-    , Bus(std::move(bus)) {}
-
-void DesktopNotifications::Notify(const std::string& partner, const QString& summary,
-                                  const QString& body) {
+    , Bus(std::move(bus)) {
     if (!Bus.isConnected()) {
         return;
     }
+    auto* watcher = new QDBusServiceWatcher(QLatin1String(Service), Bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        ++Appearances;
+        Absent = false;
+    });
+}
+
+void DesktopNotifications::NoteAbsence(const QDBusError& error, quint64 appearances) {
+    // Without starting a service, the daemon answers a call to a name that
+    // nobody owns with NameHasNoOwner (ServiceUnknown from older daemons).
+    const QString name = error.name();
+    if (appearances == Appearances &&
+        (name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+         name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))) {
+        Absent = true;
+    }
+}
+
+void DesktopNotifications::Notify(const std::string& partner, const QString& summary,
+                                  const QString& body) {
+    if (!Bus.isConnected() || Absent) {
+        return;
+    }
     Bubble& bubble = Bubbles[partner];
-    bubble.Request = ++Requests;
     bubble.Withdrawn = false;
+    if (bubble.InFlight) {
+        // Sent once the service has answered, replacing the bubble it names:
+        // a burst of messages updates one bubble instead of opening many.
+        bubble.Waiting.emplace(summary, body);
+        return;
+    }
+    Send(partner, bubble, summary, body);
+}
+
+void DesktopNotifications::Send(const std::string& partner, Bubble& bubble, const QString& summary,
+                                const QString& body) {
+    bubble.Request = ++Requests;
+    bubble.InFlight = true;
     QDBusMessage call = Call("Notify");
     QVariantMap hints;
     hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
@@ -52,29 +86,55 @@ void DesktopNotifications::Notify(const std::string& partner, const QString& sum
          << PlainBody(body) << QStringList() << hints << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(Bus.asyncCall(call), this);
     const quint64 request = bubble.Request;
+    const quint64 appearances = Appearances;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, partner, request](QDBusPendingCallWatcher* answered) {
+            [this, partner, request, appearances](QDBusPendingCallWatcher* answered) {
                 answered->deleteLater();
-                const QDBusPendingReply<quint32> reply = *answered;
-                if (reply.isError()) {
-                    return;
-                }
-                const quint32 id = reply.value();
-                auto found = Bubbles.find(partner);
-                if (found == Bubbles.end() || found->second.Request != request) {
-                    // A later message or a withdrawal overtook this one: its
-                    // bubble is not the partner's current one.
-                    if (found == Bubbles.end() || found->second.Id != id) {
-                        Close(id);
-                    }
-                    return;
-                }
-                found->second.Id = id;
-                if (found->second.Withdrawn) {
-                    Close(id);
-                    Bubbles.erase(found);
-                }
+                Answered(partner, request, appearances, *answered);
             });
+}
+
+void DesktopNotifications::Answered(const std::string& partner, quint64 request,
+                                    quint64 appearances, const QDBusPendingCall& call) {
+    const QDBusPendingReply<quint32> reply = call;
+    auto found = Bubbles.find(partner);
+    const bool current = found != Bubbles.end() && found->second.Request == request;
+    if (current) {
+        found->second.InFlight = false;
+    }
+    if (reply.isError()) {
+        NoteAbsence(reply.error(), appearances);
+        if (current) {
+            SendWaiting(partner, found->second);
+        }
+        return;
+    }
+    const quint32 id = reply.value();
+    if (!current) {
+        // A withdrawal overtook this one: its bubble is not the partner's
+        // current one.
+        if (found == Bubbles.end() || found->second.Id != id) {
+            Close(id);
+        }
+        return;
+    }
+    found->second.Id = id;
+    if (found->second.Withdrawn) {
+        Close(id);
+        Bubbles.erase(found);
+        return;
+    }
+    SendWaiting(partner, found->second);
+}
+
+void DesktopNotifications::SendWaiting(const std::string& partner, Bubble& bubble) {
+    if (!bubble.Waiting || Absent) {
+        bubble.Waiting.reset();
+        return;
+    }
+    const auto [summary, body] = std::move(*bubble.Waiting);
+    bubble.Waiting.reset();
+    Send(partner, bubble, summary, body);
 }
 
 void DesktopNotifications::Withdraw(const std::string& partner) {
@@ -82,6 +142,7 @@ void DesktopNotifications::Withdraw(const std::string& partner) {
     if (found == Bubbles.end()) {
         return;
     }
+    found->second.Waiting.reset();
     if (found->second.Id == 0) {
         found->second.Withdrawn = true; // closed when the service answers
         return;

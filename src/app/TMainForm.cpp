@@ -665,7 +665,9 @@ bool TMainForm::ShowOriginalText() const {
 void TMainForm::MessageShown(const std::string& handle, std::u16string_view translation) {
     const int index = PageIndex(handle);
     const bool onShow = isActiveWindow() && index == PageControl1->currentIndex();
-    if (index >= 0 && !onShow) {
+    // Described again only when the mark changes: each new description is an
+    // event to every screen reader listening.
+    if (index >= 0 && !onShow && !PageControl1->isTabMarked(index)) {
         PageControl1->setTabMarked(index, true);
         DescribeTab(index);
     }

@@ -341,7 +341,8 @@ bool TPageControl::isTabMarked(int index) const {
 }
 
 void TPageControl::setTabMarked(int index, bool marked) {
-    if (index >= 0 && index < count()) {
+    // A burst marks the same tab once per line: only a change is repainted.
+    if (index >= 0 && index < count() && Rows->Tabs[index]->Marked != marked) {
         Rows->Tabs[index]->Marked = marked;
         Rows->Tabs[index]->update();
     }
