@@ -41,4 +41,9 @@ inline bool WaitUntil(const std::function<bool()>& condition,
     return condition();
 }
 
+/// Runs the event loop for a while, for things that must not happen.
+inline void RunEventsFor(std::chrono::milliseconds duration) {
+    WaitUntil([] { return false; }, duration);
+}
+
 } // namespace velantro::testing
