@@ -1,5 +1,6 @@
 #include "TimedProcess.h"
 
+#include "SpawnSettings.h"
 #include "common/FileDescriptor.h"
 
 #include <cerrno>
@@ -60,40 +61,6 @@ Pipe MakePipe() {
     return {common::FileDescriptor(ends[0]), common::FileDescriptor(ends[1])};
 }
 
-/// posix_spawn's attributes and file actions, released on every path.
-struct SpawnSettings {
-    posix_spawnattr_t Attributes;
-    posix_spawn_file_actions_t Actions;
-
-    SpawnSettings(int input, int output, int errors) {
-        posix_spawnattr_init(&Attributes);
-        posix_spawn_file_actions_init(&Actions);
-        // A group of its own, so that a kill reaches the whole pipeline; none
-        // of the signals this process blocks or ignores stays so in the child.
-        sigset_t none;
-        sigemptyset(&none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGTERM);
-        posix_spawnattr_setpgroup(&Attributes, 0);
-        posix_spawnattr_setsigmask(&Attributes, &none);
-        posix_spawnattr_setsigdefault(&Attributes, &defaults);
-        posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                  POSIX_SPAWN_SETSIGDEF);
-        posix_spawn_file_actions_adddup2(&Actions, input, 0);
-        posix_spawn_file_actions_adddup2(&Actions, output, 1);
-        posix_spawn_file_actions_adddup2(&Actions, errors, 2);
-    }
-    ~SpawnSettings() {
-        posix_spawn_file_actions_destroy(&Actions);
-        posix_spawnattr_destroy(&Attributes);
-    }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-};
-
 /// Reads both pipes until both end or the deadline passes; true when both ended.
 bool Collect(Pipe& output, Pipe& errors, ProcessOutcome& outcome, Clock::time_point deadline) {
     struct Source {
@@ -143,7 +110,7 @@ ProcessOutcome RunUntil(const std::vector<std::string>& command, std::string_vie
 
     pid_t child = 0;
     {
-        SpawnSettings settings(inputFile.Get(), output.Write.Get(), errors.Write.Get());
+        SpawnSettings settings(0, inputFile.Get(), output.Write.Get(), errors.Write.Get());
         const int error = ::posix_spawnp(&child, arguments[0], &settings.Actions,
                                          &settings.Attributes, arguments.data(), environ);
         if (error != 0) {

@@ -1,5 +1,7 @@
 #include "WarmPipeline.h"
 
+#include "SpawnSettings.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -61,40 +63,6 @@ int MillisecondsUntil(WarmPipeline::Clock::time_point deadline) {
 int DecodeStatus(const siginfo_t& info) {
     return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
 }
-
-/// posix_spawn's settings for one tool, released on every path.
-struct SpawnSettings {
-    posix_spawnattr_t Attributes;
-    posix_spawn_file_actions_t Actions;
-
-    SpawnSettings(pid_t group, int input, int output, int errors) {
-        posix_spawnattr_init(&Attributes);
-        posix_spawn_file_actions_init(&Actions);
-        // One group for the pipeline, so that a kill reaches every tool; none
-        // of the signals this process blocks or ignores stays so in the tools.
-        sigset_t none;
-        sigemptyset(&none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGTERM);
-        posix_spawnattr_setpgroup(&Attributes, group);
-        posix_spawnattr_setsigmask(&Attributes, &none);
-        posix_spawnattr_setsigdefault(&Attributes, &defaults);
-        posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                  POSIX_SPAWN_SETSIGDEF);
-        posix_spawn_file_actions_adddup2(&Actions, input, 0);
-        posix_spawn_file_actions_adddup2(&Actions, output, 1);
-        posix_spawn_file_actions_adddup2(&Actions, errors, 2);
-    }
-    ~SpawnSettings() {
-        posix_spawn_file_actions_destroy(&Actions);
-        posix_spawnattr_destroy(&Attributes);
-    }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-};
 
 } // namespace
 
