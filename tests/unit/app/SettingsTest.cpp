@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 
 #include "platform/ini/IniProfileFile.h"
+#include "support/ScratchFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -48,24 +49,9 @@ TEST(ReadSettingsInteger, AcceptsDecimalAndHexFormsAndFallsBackOnAnythingElse) {
 
 class IniFileTest : public ::testing::Test {
 protected:
-    IniFileTest()
-        : Folder(fs::temp_directory_path() /
-                 ("velantro-ini-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-        fs::remove_all(Folder);
-    }
-    ~IniFileTest() override {
-        std::error_code ignored;
-        fs::permissions(Folder, fs::perms::owner_all, ignored);
-        fs::remove_all(Folder, ignored);
-    }
-    static std::string Contents(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    fs::path Folder;
+    static std::string Contents(const fs::path& path) { return testing::FileContents(path); }
+    testing::ScratchFolder Scratch{"velantro-ini-"};
+    const fs::path Folder = Scratch.Path;
 };
 
 TEST_F(IniFileTest, KeysAreRewrittenInPlaceAndEveryOtherLineSurvives) {

@@ -4,6 +4,7 @@
 
 #include "platform/ini/IniProfileFile.h"
 #include "platform/ini/ProfileText.h"
+#include "support/ScratchFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -78,25 +79,10 @@ TEST(ProfileText, ReadsTheFirstOccurrenceOfItsOwnSection) {
 
 class IniProfileFileTest : public ::testing::Test {
 protected:
-    IniProfileFileTest()
-        : Folder(fs::temp_directory_path() /
-                 ("velantro-profile-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-        fs::remove_all(Folder);
-        fs::create_directories(Folder);
-    }
-    ~IniProfileFileTest() override {
-        std::error_code ignored;
-        fs::permissions(Folder, fs::perms::owner_all, ignored);
-        fs::remove_all(Folder, ignored);
-    }
-    static std::string Contents(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    fs::path Folder;
+    IniProfileFileTest() { fs::create_directories(Folder); }
+    static std::string Contents(const fs::path& path) { return testing::FileContents(path); }
+    testing::ScratchFolder Scratch{"velantro-profile-"};
+    const fs::path Folder = Scratch.Path;
 };
 
 TEST_F(IniProfileFileTest, ALinkIsWrittenThroughAndStaysALink) {
