@@ -37,6 +37,16 @@ from screen_reader import VelantroWindow, wait_until  # noqa: E402
 from virtual_display import start_display  # noqa: E402
 
 
+def quietly(read):
+    """A reading of the window, or None while the tree changes under it."""
+    def attempt():
+        try:
+            return read()
+        except Exception:  # an object gone between listing and reading
+            return None
+    return attempt
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))

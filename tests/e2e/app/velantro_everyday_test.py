@@ -16,23 +16,13 @@ import unittest
 import pyatspi
 
 import desktop_session
-from desktop_session import DesktopSession, wait_until
+from desktop_session import DesktopSession, quietly, wait_until
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "scripts"))
 from screen_reader import _look_up, _walk  # noqa: E402
 
 BIN = None
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def quietly(read):
-    """A reading of the window, or None while the tree changes under it."""
-    def attempt():
-        try:
-            return read()
-        except Exception:  # an object gone between listing and reading
-            return None
-    return attempt
 
 
 def extents(node):

@@ -16,7 +16,7 @@ import time
 import unittest
 
 import desktop_session
-from desktop_session import DesktopSession, wait_until
+from desktop_session import DesktopSession, quietly, wait_until
 
 BIN = None
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -26,16 +26,6 @@ SETTINGS = b"[General]\nReceive=1\nSend=2\nLeft=40\nTop=50\nWidth=500\nHeight=40
 SEND_TIMEOUT = 25
 IDLE_TIMEOUT = 60
 EXCHANGE_DEADLINE = 120
-
-
-def quietly(read):
-    """A reading of the window, or None while the tree changes under it."""
-    def attempt():
-        try:
-            return read()
-        except Exception:  # an object gone between listing and reading
-            return None
-    return attempt
 
 
 class FaultTest(unittest.TestCase):
