@@ -20,7 +20,7 @@ FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
-          libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsm-dev libice-dev
+          libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsm-dev libice-dev libdbus-1-dev
           dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi python3-xlib xdotool
           libstrophe-dev prosody python3-slixmpp openssl help2man man-db)
 # Building the Debian package and checking it and its desktop metadata.

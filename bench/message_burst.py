@@ -18,6 +18,13 @@ of that is its own work per message: the chat client's notification and two
 property requests on the session bus, looking for a local translation
 program, the HTTP client, and showing the line.
 
+Beside both, the bus alone: the five copy-data round trips an incoming
+message costs (the notification, two property requests and their answers),
+timed between two processes that do nothing else (bench/bus_round_trip.cpp),
+once through the bus windows both programs use and once through bare
+libdbus. That is the floor under the burst that no work of Velantro's can
+go below.
+
 Each of RUNS repetitions starts a fresh translator, then replays and bursts
 in alternating order; the medians are compared. Each burst runs on a private
 session bus of its own (dbus-run-session), with its own accessibility bus:
@@ -47,7 +54,11 @@ FRIENDS = ("alice", "bob", "ivan")
 # One phrase per friend, in their language; the number tells the messages apart.
 PHRASES = {"alice": "Hola amigo, mensaje {}", "bob": "Bonjour mon ami, message {}",
            "ivan": "Здравей приятел, съобщение {}"}
-NOT_ON_BUS = 3  # the exit status of a burst whose Velantro never reached the accessibility bus
+NOT_ON_BUS = 3
+# The notification, the two property requests and their two answers.
+ROUND_TRIPS = 5
+# What each run measures, in this order on even runs and the reverse on odd ones.
+STEPS = ("burst", "alone", "windows", "bare")  # the exit status of a burst whose Velantro never reached the accessibility bus
 
 
 def burst_lines(count):
@@ -230,6 +241,14 @@ class Bench:
                               requests_file], check=True, capture_output=True, text=True).stdout
         return float(re.search(r" in ([0-9.]+) s", out).group(1))
 
+    def bus_alone(self, mode, calls):
+        """Seconds for calls copy-data round trips between two processes on a
+        private bus of their own, through the bus windows or bare libdbus."""
+        out = subprocess.run(["dbus-run-session", "--", os.path.join(self.bin, "bus_round_trip"),
+                              mode, str(calls)], check=True, capture_output=True,
+                             text=True).stdout
+        return float(re.search(r" in ([0-9.]+) s", out).group(1))
+
     def burst(self, count, expected=None):
         """One burst on a private bus of its own; returns (seconds until the
         last message was shown, {page: lines})."""
@@ -291,13 +310,15 @@ def main():
             raise RuntimeError(f"{len(requests)} requests for {args.count} messages")
         expected = {page: len("\n".join(lines)) for page, lines in pages.items()}
 
-        per_message = {"burst": [], "alone": []}
+        per_message = {step: [] for step in STEPS}
         for run in range(args.runs):
             translator = bench.start_translator()
             try:
-                for step in (["burst", "alone"] if run % 2 == 0 else ["alone", "burst"]):
+                for step in (STEPS if run % 2 == 0 else reversed(STEPS)):
                     if step == "alone":
                         seconds = bench.replay(log)
+                    elif step in ("windows", "bare"):
+                        seconds = bench.bus_alone(step, ROUND_TRIPS * args.count)
                     else:
                         seconds, pages = bench.burst(args.count, expected)
                         problem = check_pages(pages, args.count)
@@ -310,12 +331,16 @@ def main():
         scratch.close()
         bench_session.stop(xvfb)
 
-    burst = statistics.median(per_message["burst"])
-    alone = statistics.median(per_message["alone"])
+    burst, alone, windows, bare = (statistics.median(per_message[step]) for step in STEPS)
     verdict = "met" if burst / alone <= 8 else "NOT met"
     print(f"{args.count} incoming messages, each shown once: Velantro / the translator alone: "
           f"{burst / alone:.2f} (goal <= 8: {verdict}; {burst:.3f} vs {alone:.3f} ms per "
           f"message, {burst - alone:.3f} ms added; medians of {args.runs} alternating runs)")
+    print(f"  the bus alone, {ROUND_TRIPS} copy-data round trips per message between two "
+          f"processes that do nothing else, / the translator alone: bus windows (Qt D-Bus) "
+          f"{windows / alone:.2f} ({windows:.3f} ms), bare libdbus {bare / alone:.2f} "
+          f"({bare:.3f} ms); the translator plus the bus windows alone: "
+          f"{(windows + alone) / alone:.2f}")
     calls = bench.calls
     print(f"  session bus round trips per message: {sum(calls.values()) / args.count:.2f} ("
           + ", ".join(f"{member} {number / args.count:.2f}"
