@@ -108,13 +108,26 @@ void ConversationFlows::SkypeControlChatMsgInfo(std::int32_t ChatMsgID,
         if (data == "RECEIVED" && !Translated.Contains(ChatMsgID)) {
             RequestPiece(ChatMsgID, skype::cmFromHandle);
             RequestPiece(ChatMsgID, skype::cmBody);
-        } else if ((data == "SENDING" || data == "SENT") && Awaited != nullptr &&
-                   !Awaited->Answered() && CommandDepth == Awaited->Depth) {
-            Awaited->Confirmed = true;
+        } else if (data == "SENDING" || data == "SENT") {
+            if (Awaited != nullptr && !Awaited->Answered() && CommandDepth == Awaited->Depth) {
+                Awaited->Confirmed = true;
+                StatusesSeen.Add(ChatMsgID);
+            } else {
+                CheckLateSend(ChatMsgID);
+            }
         }
         return;
     }
     if (ChatMsgProperty != skype::cmBody && ChatMsgProperty != skype::cmFromHandle) {
+        return;
+    }
+    if (const auto asked = std::find(BodiesAsked.begin(), BodiesAsked.end(), ChatMsgID);
+        asked != BodiesAsked.end()) {
+        // One of the user's own messages, sent late or from the client itself.
+        if (ChatMsgProperty == skype::cmBody) {
+            BodiesAsked.erase(asked);
+            RecordLateSend(data);
+        }
         return;
     }
     if (Translated.Contains(ChatMsgID) || Underway.contains(ChatMsgID)) {
@@ -130,6 +143,34 @@ void ConversationFlows::SkypeControlChatMsgInfo(std::int32_t ChatMsgID,
     Queue.QueueChatMsgPart(ChatMsgID, data,
                            ChatMsgProperty == skype::cmBody ? TMsgPart::Body : TMsgPart::Sender);
     TakeComplete(ChatMsgID);
+}
+
+void ConversationFlows::CheckLateSend(std::int32_t id) {
+    if (MaybeSent.empty() || StatusesSeen.Contains(id)) {
+        return;
+    }
+    StatusesSeen.Add(id);
+    // As many as late sends can be told apart; an older question goes unanswered.
+    constexpr std::size_t MaxBodiesAsked = 64;
+    BodiesAsked.push_back(id);
+    if (BodiesAsked.size() > MaxBodiesAsked) {
+        BodiesAsked.pop_front();
+    }
+    RequestPiece(id, skype::cmBody);
+}
+
+void ConversationFlows::RecordLateSend(const std::string& body) {
+    const auto late = std::find_if(MaybeSent.begin(), MaybeSent.end(),
+                                   [&body](const LateSend& send) { return send.Body == body; });
+    if (late == MaybeSent.end()) {
+        return; // sent from the client itself
+    }
+    const LateSend send = std::move(*late);
+    MaybeSent.erase(late);
+    if (ConversationLog* log = PageOf(send.Target); log != nullptr) {
+        View.ShowPages();
+        log->AppendLine(send.Entry);
+    }
 }
 
 void ConversationFlows::RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property) {
@@ -341,22 +382,23 @@ void ConversationFlows::btnSendClick() {
     // three bytes, which are not UTF-8 and which a chat client may reject.
     std::u16string message = translation;
     message += FooterFor(code);
-    SendToClient(target, translate::Utf8Encode(message));
+    std::u16string entry = HandleText(Own) + u": " + text;
+    if (!translation.empty()) {
+        entry += u" (" + translation + u")";
+    }
+    SendToClient(target, translate::Utf8Encode(message), entry);
     ConversationLog* log = PageOf(target);
     if (log == nullptr) {
         return;
     }
     View.ShowPages();
-    std::u16string entry = HandleText(Own) + u": " + text;
-    if (!translation.empty()) {
-        entry += u" (" + translation + u")";
-    }
     log->AppendLine(entry);
     View.ClearMessage();
     View.EnableSend(false);
 }
 
-void ConversationFlows::SendToClient(const std::string& target, const std::string& bytes) {
+void ConversationFlows::SendToClient(const std::string& target, const std::string& bytes,
+                                     const std::u16string& entry) {
     SendAnswer answer;
     SendAnswer* const outer = std::exchange(Awaited, &answer);
     struct Restore {
@@ -389,6 +431,12 @@ void ConversationFlows::SendToClient(const std::string& target, const std::strin
                                                          answer.Description));
     }
     if (result == TCommandResult::NotAccepted) {
+        // Neither taken nor refused: a client that was only slow still sends
+        // it, and the page shows it then.
+        MaybeSent.push_back({target, entry, bytes});
+        if (MaybeSent.size() > MaybeSentLimit) {
+            MaybeSent.pop_front();
+        }
         throw std::runtime_error(
             NotSentText(target, "the chat client did not take it, or did not answer in time"));
     }

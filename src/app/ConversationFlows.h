@@ -89,6 +89,8 @@ public:
     /// The most messages kept for a later translation; older ones stay shown
     /// in their own words.
     static constexpr std::size_t UntranslatedLimit = 1000;
+    /// The most sends kept that the client neither took nor refused in time.
+    static constexpr std::size_t MaybeSentLimit = 16;
 
 private:
     /// A message whose sender and body are known.
@@ -109,7 +111,21 @@ private:
         bool Answered() const { return Confirmed || Refused; }
     };
 
+    /// A send the client neither took nor refused in time: a client that
+    /// was only slow sends it still, and says so afterwards.
+    struct LateSend {
+        std::string Target;
+        std::u16string Entry; ///< what its page shows once it is known sent
+        std::string Body;     ///< the text the client sends, footer and all
+    };
+
     void TakeComplete(std::int32_t id);
+    /// A status of a message this program did not see being sent: while a
+    /// send may still go out late, asks for the message's body to match it.
+    void CheckLateSend(std::int32_t id);
+    /// The body of a message asked by CheckLateSend: the send it matches is
+    /// written on its partner's page.
+    void RecordLateSend(const std::string& body);
     void ShowReady(Complete message);
     void Show(const Complete& message);
     void RetryOne(std::int32_t id, const std::string& body);
@@ -124,7 +140,10 @@ private:
     ConversationLog* PageOf(const std::string& handle);
     void RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property);
     std::u16string Translation(const std::string& body);
-    void SendToClient(const std::string& target, const std::string& bytes);
+    /// Sends bytes to target; entry is what the page is to show should the
+    /// client send it late.
+    void SendToClient(const std::string& target, const std::string& bytes,
+                      const std::u16string& entry);
 
     MainView& View;
     skype::TSkypeControl& Skype;
@@ -151,6 +170,13 @@ private:
     /// answers are handled while a command is still being sent).
     int CommandDepth = 0;
     SendAnswer* Awaited = nullptr;
+    /// Sends that may still go out, oldest first.
+    std::deque<LateSend> MaybeSent;
+    /// Messages whose status was taken into account already: confirmed sends
+    /// of this program's, and messages whose body was asked for.
+    TRecentIds StatusesSeen{256};
+    /// The ids whose body was asked for to match a late send.
+    std::deque<std::int32_t> BodiesAsked;
     /// A page the flow creates may become the current one; that is no choice
     /// of the user's.
     bool CreatingPage = false;

@@ -207,8 +207,9 @@ class FaultTest(unittest.TestCase):
         self.wait_for_line("bob", "bob: Thanks")
 
         # Stopped while it takes a message: the send gives up after its
-        # time-out and says so; the text stays for another try. (The bus
-        # still holds the call: the client, woken, takes it late.)
+        # time-out and says so; the text stays for another try. The bus
+        # still holds the call: the client, woken, sends it late, and then
+        # bob's page shows it as sent.
         self.window.type_message("Hello")
         self.session.peer.send_signal(signal.SIGSTOP)
         started = time.monotonic()
@@ -222,6 +223,9 @@ class FaultTest(unittest.TestCase):
         self.session.peer.send_signal(signal.SIGCONT)
         wait_until(self.sent_messages, 10, "the message at the client")
         self.assertEqual(self.sent_messages(), ["MESSAGE bob Hello - Translated with Velantro"])
+        wait_until(lambda: len(self.window.page_lines("bob")) == 2, 10, "the late send's entry")
+        self.assertEqual(self.window.page_lines("bob"), ["bob: Thanks", "maria.k: Hello (Hello)"])
+        self.assertEqual(self.window.message_text(), "Hello")
         self.session.peer_says("dave: Hola")
         self.wait_for_line("dave", "dave: Hello")
         self.assert_running()

@@ -493,6 +493,91 @@ TEST_F(ConversationFlowsTest, ASendTheClientDidNotTakeIsNoSend) {
     }
 }
 
+TEST_F(ConversationFlowsTest, ASendTheClientTakesLateIsWrittenOnThePageThen) {
+    // Once the client runs again it sends the message after all, and reports
+    // it with the statuses of a message nobody here saw being sent.
+    const std::string body = "[1]Hi - Translated with Velantro";
+    const Lines late = {"CHATMESSAGE 40 STATUS SENDING", "CHATMESSAGE 40 STATUS SENT"};
+    struct Case {
+        const char* Name;
+        bool TimedOut;     ///< the send gave up without an answer
+        Lines BodyAnswers; ///< the client's answer to the question for message 40's body
+        Lines LaterLines;  ///< what the client says afterwards
+        std::vector<std::u16string> BobsPage;
+        Lines Asked; ///< the program's commands after the failed send
+    };
+    const std::vector<Case> cases = {
+        {"sent late: its statuses bring it to the page, once",
+         true,
+         {"CHATMESSAGE 40 BODY " + body},
+         late,
+         {u"me: Hi ([1]Hi)"},
+         {"GET CHATMESSAGE 40 BODY"}},
+        {"a message the user sent from the client itself is not the one; the next is",
+         true,
+         {"CHATMESSAGE 40 BODY Hello from the client"},
+         {"CHATMESSAGE 41 STATUS SENT"},
+         {u"me: Hi ([1]Hi)"},
+         {"GET CHATMESSAGE 40 BODY", "GET CHATMESSAGE 41 BODY"}},
+        {"nothing waits to go out: statuses ask nothing", false, {}, late, {}, {}},
+        {"the client forgot it: the question stays unanswered",
+         true,
+         {"ERROR 12 Invalid message id"},
+         {"CHATMESSAGE 40 BODY " + body},
+         {u"me: Hi ([1]Hi)"},
+         {"GET CHATMESSAGE 40 BODY"}},
+    };
+    Flows.SkypeControlCurrentUserHandle("me");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ConversationFlows flows{
+            View,
+            Skype,
+            [](std::u16string_view text, std::int32_t) { return u"[1]" + std::u16string(text); },
+            {}};
+        Skype.OnChatMsgInfo = [&flows](std::int32_t id, skype::TSkypeChatMsgProperty property,
+                                       std::string value) {
+            flows.SkypeControlChatMsgInfo(id, property, value);
+        };
+        flows.SkypeControlCurrentUserHandle("me");
+        View.Pages.clear();
+        View.Selected = 1;
+        View.Message = u"Hi";
+        if (c.TimedOut) {
+            Fake.SendResult = 0;
+            EXPECT_THROW(flows.btnSendClick(), std::runtime_error);
+            Fake.SendResult = 1;
+            EXPECT_TRUE(View.Pages.empty());
+        }
+        Fake.Sends.clear();
+        Replies["GET CHATMESSAGE 40 BODY"] = c.BodyAnswers;
+        Replies["GET CHATMESSAGE 41 BODY"] = {"CHATMESSAGE 41 BODY " + body};
+        Notify(late);
+        Notify(c.LaterLines);
+        EXPECT_EQ(View.Pages["bob"].Entries, c.BobsPage);
+        EXPECT_EQ(Sent(), c.Asked);
+        EXPECT_EQ(View.Message, u"Hi") << "the field is the user's";
+        EXPECT_EQ(flows.PendingMessages().QueueHead(), nullptr) << "no incoming message";
+    }
+}
+
+TEST_F(ConversationFlowsTest, TheStatusesOfAConfirmedSendAskNothingLater) {
+    // A send that times out, then one the client confirms: the confirmed
+    // one's later statuses are not taken for the first one's.
+    Flows.SkypeControlCurrentUserHandle("me");
+    View.Selected = 1;
+    View.Message = u"Hi";
+    Fake.SendResult = 0;
+    EXPECT_THROW(Flows.btnSendClick(), std::runtime_error);
+    Fake.SendResult = 1;
+    Replies["MESSAGE bob [1]Hi - Translated with Velantro"] = {"CHATMESSAGE 50 STATUS SENDING"};
+    Flows.btnSendClick();
+    Fake.Sends.clear();
+    Notify({"CHATMESSAGE 50 STATUS SENT"});
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(View.Pages["bob"].Entries, std::vector<std::u16string>{u"me: Hi ([1]Hi)"});
+}
+
 TEST_F(ConversationFlowsTest, NotAttachedNothingIsSentAndTheTextKept) {
     FakeWindowMessages messages;
     skype::TSkypeControl detached(&messages);
