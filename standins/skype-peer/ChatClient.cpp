@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <limits>
 #include <utility>
 
 namespace velantro::standins {
@@ -42,6 +43,17 @@ std::int64_t SecondsNow() {
     return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                          std::chrono::system_clock::now().time_since_epoch())
                                          .count());
+}
+
+std::int64_t MillisecondsNow() {
+    return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count());
+}
+
+std::int32_t FirstMessageId(std::int64_t millisecondsNow) {
+    constexpr std::int64_t Round = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(((millisecondsNow % Round) + Round) % Round) + 1;
 }
 
 namespace {
@@ -201,7 +213,9 @@ bool ScriptBackend::IsFriend(std::string_view handle) const {
 }
 
 std::int32_t ChatClient::Store(ChatMessage message) {
-    const std::int32_t id = NextId++;
+    const std::int32_t id = NextId;
+    // Round again after the last number rather than past it.
+    NextId = NextId == std::numeric_limits<std::int32_t>::max() ? 1 : NextId + 1;
     Messages.emplace(id, std::move(message));
     return id;
 }

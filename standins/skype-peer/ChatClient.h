@@ -29,6 +29,18 @@ struct Answer {
 /// Seconds since the epoch, now.
 std::int64_t SecondsNow();
 
+/// The number of the first message of a client started at millisecondsNow
+/// (since the epoch). A chat client numbers its messages for good, and a
+/// program that talked to one run of it takes a number it has seen for a
+/// message it has seen; so a client started again must not give the numbers
+/// of its earlier run again. The played client keeps no history, so it
+/// counts on from the time: a number for every millisecond, round again
+/// every 24.8 days.
+std::int32_t FirstMessageId(std::int64_t millisecondsNow);
+
+/// Milliseconds since the epoch, now.
+std::int64_t MillisecondsNow();
+
 /// The chat client's state: its chat messages, over a backend that knows the
 /// user, the friends and where messages go.
 class ChatClient {
@@ -47,6 +59,9 @@ public:
     std::string Receive(const IncomingMessage& message);
 
     std::string UserHandle() const { return Backend->UserHandle(); }
+
+    /// Numbers the messages from first on (from 1 unless told).
+    void NumberMessagesFrom(std::int32_t first) { NextId = first; }
 
     /// The friends search's answer ("USERS a, b"), also sent unasked when the
     /// friends change.

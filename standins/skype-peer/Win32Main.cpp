@@ -19,6 +19,8 @@ namespace {
 
 using velantro::platform::WindowHandle;
 using velantro::standins::ChatClient;
+using velantro::standins::FirstMessageId;
+using velantro::standins::MillisecondsNow;
 using velantro::standins::OpenPeerLog;
 using velantro::standins::PeerSettings;
 using velantro::standins::ReadPeerArguments;
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     ChatClient client(settings.Client);
+    client.NumberMessagesFrom(FirstMessageId(MillisecondsNow()));
     std::optional<SkypePeer> peer;
     try {
         peer.emplace(*windows, client, [&windows](std::function<void()> work) {

@@ -29,7 +29,9 @@ namespace {
 
 using velantro::platform::WindowHandle;
 using velantro::standins::ChatClient;
+using velantro::standins::FirstMessageId;
 using velantro::standins::IncomingMessage;
+using velantro::standins::MillisecondsNow;
 using velantro::standins::OpenPeerLog;
 using velantro::standins::PeerSettings;
 using velantro::standins::ReadPeerArguments;
@@ -287,6 +289,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     ChatClient client = account ? ChatClient(*account) : ChatClient(settings.Client);
+    client.NumberMessagesFrom(FirstMessageId(MillisecondsNow()));
     try {
         peer.emplace(windows, client, &RunLater);
     } catch (const std::exception& error) {

@@ -186,16 +186,23 @@ TEST_F(SkypePeerSession, ScriptedAndTypedMessagesArriveWithSenderAndText) {
 
     Peer.write("bob: typed at the console\\nwith a second line\n");
     ASSERT_TRUE(WaitUntil([&] { return ChatMsgs.size() >= 6; }));
-    EXPECT_THAT(
-        ChatMsgs,
-        ElementsAre(ChatMsgInfo{1, cmStatus, "RECEIVED"}, ChatMsgInfo{1, cmFromHandle, "alice"},
-                    ChatMsgInfo{1, cmBody, "hola, \xC2\xBFqu\xC3\xA9 tal?"},
-                    ChatMsgInfo{2, cmStatus, "RECEIVED"}, ChatMsgInfo{2, cmFromHandle, "bob"},
-                    ChatMsgInfo{2, cmBody, "typed at the console\nwith a second line"}));
+    // Numbered on from the time the client started, one after the other.
+    const std::int32_t first = ChatMsgs.front().Id;
+    EXPECT_GT(first, 1000);
+    EXPECT_THAT(ChatMsgs, ElementsAre(ChatMsgInfo{first, cmStatus, "RECEIVED"},
+                                      ChatMsgInfo{first, cmFromHandle, "alice"},
+                                      ChatMsgInfo{first, cmBody, "hola, \xC2\xBFqu\xC3\xA9 tal?"},
+                                      ChatMsgInfo{first + 1, cmStatus, "RECEIVED"},
+                                      ChatMsgInfo{first + 1, cmFromHandle, "bob"},
+                                      ChatMsgInfo{first + 1, cmBody,
+                                                  "typed at the console\nwith a second line"}));
+    const auto get = [](std::int32_t id, const char* property) {
+        return "GET CHATMESSAGE " + std::to_string(id) + " " + property;
+    };
     EXPECT_THAT(ReadLines(LogPath()),
-                ElementsAre("NAME Velantro", "PROTOCOL 4", "GET CHATMESSAGE 1 FROM_HANDLE",
-                            "GET CHATMESSAGE 1 BODY", "GET CHATMESSAGE 2 FROM_HANDLE",
-                            "GET CHATMESSAGE 2 BODY"));
+                ElementsAre("NAME Velantro", "PROTOCOL 4", get(first, "FROM_HANDLE"),
+                            get(first, "BODY"), get(first + 1, "FROM_HANDLE"),
+                            get(first + 1, "BODY")));
 }
 
 TEST_F(SkypePeerSession, LongUtf8MessageReachesThePeerByteForByte) {
@@ -206,16 +213,17 @@ TEST_F(SkypePeerSession, LongUtf8MessageReachesThePeerByteForByte) {
 
     Skype->SendMessageTo("bob", text);
     ASSERT_TRUE(WaitUntil([&] { return ChatMsgs.size() >= 2; }));
-    EXPECT_THAT(ChatMsgs,
-                ElementsAre(ChatMsgInfo{1, cmStatus, "SENDING"}, ChatMsgInfo{1, cmStatus, "SENT"}));
+    const std::int32_t id = ChatMsgs.front().Id;
+    EXPECT_THAT(ChatMsgs, ElementsAre(ChatMsgInfo{id, cmStatus, "SENDING"},
+                                      ChatMsgInfo{id, cmStatus, "SENT"}));
     const auto log = ReadLines(LogPath());
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[2], EscapeBytes("MESSAGE bob " + text));
 
     // And back: the peer gives the stored text as it received it.
-    Skype->GetChatMsgProperty(1, cmBody);
+    Skype->GetChatMsgProperty(id, cmBody);
     ASSERT_TRUE(WaitUntil([&] { return ChatMsgs.size() >= 3; }));
-    EXPECT_EQ(ChatMsgs[2], (ChatMsgInfo{1, cmBody, text}));
+    EXPECT_EQ(ChatMsgs[2], (ChatMsgInfo{id, cmBody, text}));
 }
 
 TEST_F(SkypePeerSession, TheEchoContactAnswersWithTheSameText) {
@@ -224,11 +232,12 @@ TEST_F(SkypePeerSession, TheEchoContactAnswersWithTheSameText) {
     Attach();
     Skype->SendMessageTo("echo", "are you there?");
     ASSERT_TRUE(WaitUntil([&] { return ChatMsgs.size() >= 5; }));
-    EXPECT_THAT(ChatMsgs,
-                ElementsAre(ChatMsgInfo{1, cmStatus, "SENDING"}, ChatMsgInfo{1, cmStatus, "SENT"},
-                            ChatMsgInfo{2, cmStatus, "RECEIVED"},
-                            ChatMsgInfo{2, cmFromHandle, "echo"},
-                            ChatMsgInfo{2, cmBody, "are you there?"}));
+    const std::int32_t sent = ChatMsgs.front().Id;
+    EXPECT_THAT(ChatMsgs, ElementsAre(ChatMsgInfo{sent, cmStatus, "SENDING"},
+                                      ChatMsgInfo{sent, cmStatus, "SENT"},
+                                      ChatMsgInfo{sent + 1, cmStatus, "RECEIVED"},
+                                      ChatMsgInfo{sent + 1, cmFromHandle, "echo"},
+                                      ChatMsgInfo{sent + 1, cmBody, "are you there?"}));
 }
 
 TEST_F(SkypePeerSession, PeerSendingWhileBeingSentToNeitherDeadlocksNorLosesLines) {

@@ -203,6 +203,10 @@ class FaultTest(unittest.TestCase):
         wait_until(quietly(lambda: self.window.list_items("To") == ["bob", "dave"]), 15,
                    "the contacts after the restart")
         wait_until(lambda: self.window.caption().endswith(" - maria.k"), 5, "the handle again")
+        # The client started again numbers on: its first message is no
+        # number that an earlier message was shown under.
+        self.session.peer_says("dave: Gracias")
+        self.wait_for_line("dave", "dave: Thanks")
         self.session.peer_says("raw CHATMESSAGE 950 BODY Gracias")
         self.wait_for_line("bob", "bob: Thanks")
 

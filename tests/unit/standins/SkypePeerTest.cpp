@@ -12,6 +12,7 @@
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <limits>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -137,6 +138,30 @@ TEST(ChatClient, ReceivedMessagesGetTheNextIdAndTheirSender) {
                         {"GET CHATMESSAGE 2 STATUS", {"CHATMESSAGE 2 STATUS RECEIVED"}},
                         {"GET CHATMESSAGE 2 CHATNAME", {"CHATMESSAGE 2 CHATNAME me/alice"}},
                     });
+}
+
+TEST(ChatClient, AClientStartedAgainNeverGivesItsEarlierRunsNumbers) {
+    // A run that started at "then" and gave fewer numbers than milliseconds
+    // passed ends below the first number of any run started later in the
+    // same round.
+    constexpr std::int64_t Round = std::numeric_limits<std::int32_t>::max(); // ms: 24.8 days
+    const std::vector<std::int64_t> starts = {0, 1, 1797000000123, Round - 2, Round, -5};
+    for (const std::int64_t then : starts) {
+        SCOPED_TRACE(then);
+        const std::int32_t first = FirstMessageId(then);
+        EXPECT_GE(first, 1);
+        EXPECT_EQ(FirstMessageId(then + 1), first + 1);
+        EXPECT_EQ(FirstMessageId(then + Round), first) << "round again";
+    }
+
+    ChatClient client = MakeClient();
+    client.NumberMessagesFrom(FirstMessageId(1797000000123));
+    EXPECT_EQ(client.Receive({"alice", "hola"}), "CHATMESSAGE 1703671232 STATUS RECEIVED");
+    EXPECT_EQ(client.Command("MESSAGE bob hi").Lines.front(),
+              "CHATMESSAGE 1703671233 STATUS SENDING");
+    client.NumberMessagesFrom(std::numeric_limits<std::int32_t>::max());
+    client.Receive({"alice", "last"});
+    EXPECT_EQ(client.Receive({"alice", "round"}), "CHATMESSAGE 1 STATUS RECEIVED");
 }
 
 TEST(ChatClient, OnlyTheEchoContactEchoes) {
