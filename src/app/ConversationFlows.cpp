@@ -121,14 +121,15 @@ void ConversationFlows::SkypeControlChatMsgInfo(std::int32_t ChatMsgID,
     if (ChatMsgProperty != skype::cmBody && ChatMsgProperty != skype::cmFromHandle) {
         return;
     }
-    if (const auto asked = std::find(BodiesAsked.begin(), BodiesAsked.end(), ChatMsgID);
-        asked != BodiesAsked.end()) {
-        // One of the user's own messages, sent late or from the client itself.
-        if (ChatMsgProperty == skype::cmBody) {
+    if (ChatMsgProperty == skype::cmBody) {
+        if (const auto asked = std::find(BodiesAsked.begin(), BodiesAsked.end(), ChatMsgID);
+            asked != BodiesAsked.end()) {
             BodiesAsked.erase(asked);
-            RecordLateSend(data);
+            if (RecordLateSend(data)) {
+                return;
+            }
+            // Any other body is a piece like every other.
         }
-        return;
     }
     if (Translated.Contains(ChatMsgID) || Underway.contains(ChatMsgID)) {
         return; // shown already, or being shown: a piece again changes nothing
@@ -159,11 +160,11 @@ void ConversationFlows::CheckLateSend(std::int32_t id) {
     RequestPiece(id, skype::cmBody);
 }
 
-void ConversationFlows::RecordLateSend(const std::string& body) {
+bool ConversationFlows::RecordLateSend(const std::string& body) {
     const auto late = std::find_if(MaybeSent.begin(), MaybeSent.end(),
                                    [&body](const LateSend& send) { return send.Body == body; });
     if (late == MaybeSent.end()) {
-        return; // sent from the client itself
+        return false; // sent from the client itself, or no message of the user's
     }
     const LateSend send = std::move(*late);
     MaybeSent.erase(late);
@@ -171,6 +172,7 @@ void ConversationFlows::RecordLateSend(const std::string& body) {
         View.ShowPages();
         log->AppendLine(send.Entry);
     }
+    return true;
 }
 
 void ConversationFlows::RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property) {

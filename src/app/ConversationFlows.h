@@ -124,8 +124,8 @@ private:
     /// send may still go out late, asks for the message's body to match it.
     void CheckLateSend(std::int32_t id);
     /// The body of a message asked by CheckLateSend: the send it matches is
-    /// written on its partner's page.
-    void RecordLateSend(const std::string& body);
+    /// written on its partner's page; false when it matches none.
+    bool RecordLateSend(const std::string& body);
     void ShowReady(Complete message);
     void Show(const Complete& message);
     void RetryOne(std::int32_t id, const std::string& body);

@@ -504,7 +504,8 @@ TEST_F(ConversationFlowsTest, ASendTheClientTakesLateIsWrittenOnThePageThen) {
         Lines BodyAnswers; ///< the client's answer to the question for message 40's body
         Lines LaterLines;  ///< what the client says afterwards
         std::vector<std::u16string> BobsPage;
-        Lines Asked; ///< the program's commands after the failed send
+        Lines Asked;        ///< the program's commands after the failed send
+        std::size_t Pieces; ///< bodies left in the queue as pieces of incoming messages
     };
     const std::vector<Case> cases = {
         {"sent late: its statuses bring it to the page, once",
@@ -512,20 +513,23 @@ TEST_F(ConversationFlowsTest, ASendTheClientTakesLateIsWrittenOnThePageThen) {
          {"CHATMESSAGE 40 BODY " + body},
          late,
          {u"me: Hi ([1]Hi)"},
-         {"GET CHATMESSAGE 40 BODY"}},
+         {"GET CHATMESSAGE 40 BODY"},
+         0},
         {"a message the user sent from the client itself is not the one; the next is",
          true,
          {"CHATMESSAGE 40 BODY Hello from the client"},
          {"CHATMESSAGE 41 STATUS SENT"},
          {u"me: Hi ([1]Hi)"},
-         {"GET CHATMESSAGE 40 BODY", "GET CHATMESSAGE 41 BODY"}},
-        {"nothing waits to go out: statuses ask nothing", false, {}, late, {}, {}},
+         {"GET CHATMESSAGE 40 BODY", "GET CHATMESSAGE 41 BODY"},
+         1},
+        {"nothing waits to go out: statuses ask nothing", false, {}, late, {}, {}, 0},
         {"the client forgot it: the question stays unanswered",
          true,
          {"ERROR 12 Invalid message id"},
          {"CHATMESSAGE 40 BODY " + body},
          {u"me: Hi ([1]Hi)"},
-         {"GET CHATMESSAGE 40 BODY"}},
+         {"GET CHATMESSAGE 40 BODY"},
+         0},
     };
     Flows.SkypeControlCurrentUserHandle("me");
     for (const auto& c : cases) {
@@ -557,7 +561,12 @@ TEST_F(ConversationFlowsTest, ASendTheClientTakesLateIsWrittenOnThePageThen) {
         EXPECT_EQ(View.Pages["bob"].Entries, c.BobsPage);
         EXPECT_EQ(Sent(), c.Asked);
         EXPECT_EQ(View.Message, u"Hi") << "the field is the user's";
-        EXPECT_EQ(flows.PendingMessages().QueueHead(), nullptr) << "no incoming message";
+        std::size_t pieces = 0;
+        for (const QueueAtom* atom = flows.PendingMessages().QueueHead(); atom != nullptr;
+             atom = atom->Next.get()) {
+            ++pieces;
+        }
+        EXPECT_EQ(pieces, c.Pieces);
     }
 }
 
