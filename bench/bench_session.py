@@ -8,34 +8,15 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import private_bus  # noqa: E402
 from virtual_display import start_display  # noqa: E402,F401  (the benchmarks' display)
 
 
 def on_private_bus(script, argv):
-    """Runs this script again on a private session bus of its own
-    (dbus-run-session), so nothing on the user's bus is touched or counted,
-    and exits with its status. The bus daemons' own chatter (the accessibility
-    bus starting, a file limit it may not raise) is left out of the output."""
-    if os.environ.get("VELANTRO_BENCH_ON_BUS"):
-        return
-    env = dict(os.environ, VELANTRO_BENCH_ON_BUS="1")
-    process = subprocess.Popen(["dbus-run-session", "--", sys.executable, script, *argv],
-                               env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-
-    def forward(source, target):
-        for line in source:
-            if b"dbus-daemon[" not in line and b"SpiRegistry daemon" not in line:
-                target.buffer.write(line)
-                target.flush()
-
-    errors = threading.Thread(target=forward, args=(process.stderr, sys.stderr))
-    errors.start()
-    forward(process.stdout, sys.stdout)
-    errors.join()
-    sys.exit(process.wait())
+    """Runs the benchmark script again on a private session bus of its own."""
+    private_bus.on_private_bus(script, argv, "VELANTRO_BENCH_ON_BUS")
 
 
 class Scratch:

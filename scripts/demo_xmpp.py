@@ -21,6 +21,7 @@ import threading
 SCRIPTS = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, SCRIPTS)
 from local_prosody import Contact, LocalProsody, befriend, free_port  # noqa: E402
+from private_bus import on_private_bus  # noqa: E402
 
 
 def start_all(bin_dir, folder, display):
@@ -128,10 +129,7 @@ def scripted(bob, alice, bob_jid, velantro, display, picture):
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     bin_dir = os.path.abspath(os.path.join(build, "bin"))
-    if not os.environ.get("VELANTRO_DEMO_ON_BUS"):
-        os.execvpe("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3",
-                                        os.path.abspath(__file__), *sys.argv[1:]],
-                   dict(os.environ, VELANTRO_DEMO_ON_BUS="1"))
+    on_private_bus(os.path.abspath(__file__), sys.argv[1:], "VELANTRO_DEMO_ON_BUS")
     picture = os.path.abspath(sys.argv[2] if len(sys.argv) > 2
                               else os.path.join(build, "velantro-xmpp-demo.png"))
     folder = tempfile.mkdtemp(prefix="velantro-xmpp-demo-")
