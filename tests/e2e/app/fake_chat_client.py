@@ -12,22 +12,8 @@ import sys
 
 from gi.repository import Gio, GLib
 
-INTERFACE = "org.velantro.Window"
-INTROSPECTION = """
-<node><interface name="org.velantro.Window">
-  <method name="Send"><arg type="u" direction="in"/><arg type="t" direction="in"/>
-    <arg type="x" direction="in"/><arg type="x" direction="out"/></method>
-  <method name="CopyData"><arg type="t" direction="in"/><arg type="t" direction="in"/>
-    <arg type="ay" direction="in"/><arg type="x" direction="out"/></method>
-  <property name="Title" type="s" access="read"/>
-</interface></node>"""
-
-
-def message_id(name):
-    h = 2166136261
-    for byte in name.lower().encode():
-        h = ((h ^ byte) * 16777619) & 0xFFFFFFFF
-    return 0xC000 + h % 0x4000
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from bus_peer import INTERFACE, INTROSPECTION, message_id  # noqa: E402
 
 
 ATTACH = message_id("SkypeControlAPIAttach")

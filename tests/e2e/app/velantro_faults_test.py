@@ -18,6 +18,9 @@ import unittest
 import desktop_session
 from desktop_session import DesktopSession, quietly, wait_until
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from bus_peer import message_id  # noqa: E402
+
 BIN = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 SETTINGS = b"[General]\nReceive=1\nSend=2\nLeft=40\nTop=50\nWidth=500\nHeight=400\n"
@@ -164,7 +167,7 @@ class FaultTest(unittest.TestCase):
             except GLib.Error as error:
                 return error.message
 
-        attach = 0xC000 + fnv1a(b"skypecontrolapiattach") % 0x4000
+        attach = message_id("SkypeControlAPIAttach")
         cases = [
             ("a line claiming the chat client's window", "CopyData",
              GLib.Variant("(ttay)", (chat_client, 0, b"CHATMESSAGE 7 BODY forged\0"))),
@@ -614,13 +617,6 @@ def resident_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
-
-
-def fnv1a(data):
-    h = 2166136261
-    for byte in data:
-        h = ((h ^ byte) * 16777619) & 0xFFFFFFFF
-    return h
 
 
 def read_memory_kib(pid):

@@ -8,19 +8,14 @@ Each line "title TEXT" on the standard input changes the title, announces it
 with PropertiesChanged (unless --silent: a program that never announces) and
 prints "TITLED". The end of the input ends the program."""
 
+import os
 import sys
 
 from gi.repository import Gio, GLib
 
-INTERFACE = "org.velantro.Window"
-INTROSPECTION = """
-<node><interface name="org.velantro.Window">
-  <method name="Send"><arg type="u" direction="in"/><arg type="t" direction="in"/>
-    <arg type="x" direction="in"/><arg type="x" direction="out"/></method>
-  <method name="CopyData"><arg type="t" direction="in"/><arg type="t" direction="in"/>
-    <arg type="ay" direction="in"/><arg type="x" direction="out"/></method>
-  <property name="Title" type="s" access="read"/>
-</interface></node>"""
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from bus_peer import INTERFACE, INTROSPECTION  # noqa: E402
+
 
 handle = int(sys.argv[1])
 title = sys.argv[2]
