@@ -255,11 +255,25 @@ class VelantroWindow:
     def _keys(self, *keys):
         """Keys pressed on the keyboard (XTest, through xdotool) into this window."""
         env = dict(os.environ, DISPLAY=self.display)
-        windows = subprocess.run(["xdotool", "search", "--pid", str(self.pid)], env=env,
-                                 capture_output=True, text=True, check=False).stdout.split()
+        # Only windows on screen can take the focus; a box that has just
+        # closed may still be listed and is gone by the time it is focused,
+        # which xdotool reports and which changes nothing.
+        windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.pid)],
+                                 env=env, capture_output=True, text=True,
+                                 check=False).stdout.split()
         for window in windows:
-            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env, check=False)
+            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env, check=False,
+                           stderr=subprocess.DEVNULL)
         subprocess.run(["xdotool", "key", "--delay", "20", *keys], env=env, check=True)
+
+    def _focused_now(self):
+        frame = self._frame_now()
+        if frame is None:
+            return None
+        for node, _ in _walk(frame):
+            if _has_state(node, pyatspi.STATE_FOCUSED):
+                return node
+        return None
 
     def choose(self, label, item):
         """Chooses an item of the list the label names with the keyboard, as a
@@ -268,8 +282,14 @@ class VelantroWindow:
         for _ in range(12):
             if _has_state(combo, pyatspi.STATE_FOCUSED):
                 break
+            before = self._focused_now()
             self._keys("Tab")
-            time.sleep(0.05)
+            # A loaded machine may take a while to move the focus; the next
+            # Tab pressed before it has moved would step past the list.
+            try:
+                wait_until(lambda: self._focused_now() not in (None, before), 3, "the focus moved")
+            except TimeoutError:
+                pass
         else:
             raise LookupError(f"Tab never reaches the list {label!r}")
         self._keys("Home", *["Down"] * self.list_items(label).index(item))
