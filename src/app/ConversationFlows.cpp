@@ -6,6 +6,7 @@
 #include "translate/WebEncoding.h"
 
 #include <algorithm>
+#include <deque>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -29,6 +30,15 @@ std::string TooLongText(std::size_t messageBytes, std::string_view target) {
            std::to_string(skype::TSkypeControl::MaxCommandLength) +
            " bytes per command, which leaves " + std::to_string(room) +
            " bytes for a message to \"" + std::string(target) + "\"";
+}
+
+/// Appends item, dropping the oldest one when more than limit are kept.
+template <typename Item>
+void PushKeepingAtMost(std::deque<Item>& queue, Item item, std::size_t limit) {
+    queue.push_back(std::move(item));
+    if (queue.size() > limit) {
+        queue.pop_front();
+    }
 }
 
 /// An incoming body's bytes as text.
@@ -153,10 +163,7 @@ void ConversationFlows::CheckLateSend(std::int32_t id) {
     StatusesSeen.Add(id);
     // As many as late sends can be told apart; an older question goes unanswered.
     constexpr std::size_t MaxBodiesAsked = 64;
-    BodiesAsked.push_back(id);
-    if (BodiesAsked.size() > MaxBodiesAsked) {
-        BodiesAsked.pop_front();
-    }
+    PushKeepingAtMost(BodiesAsked, id, MaxBodiesAsked);
     RequestPiece(id, skype::cmBody);
 }
 
@@ -435,10 +442,7 @@ void ConversationFlows::SendToClient(const std::string& target, const std::strin
     if (result == TCommandResult::NotAccepted) {
         // Neither taken nor refused: a client that was only slow still sends
         // it, and the page shows it then.
-        MaybeSent.push_back({target, entry, bytes});
-        if (MaybeSent.size() > MaybeSentLimit) {
-            MaybeSent.pop_front();
-        }
+        PushKeepingAtMost(MaybeSent, LateSend{target, entry, bytes}, MaybeSentLimit);
         throw std::runtime_error(
             NotSentText(target, "the chat client did not take it, or did not answer in time"));
     }
