@@ -1,9 +1,9 @@
 // Velantro: the program's entry.
 
 #include "app/CommandLine.h"
-#include "app/Settings.h"
+#include "window/Settings.h"
 #include "app/StopSignals.h"
-#include "app/TMainForm.h"
+#include "window/TMainForm.h"
 #include "localise/TranslateInterface.h"
 #include "platform/DesktopServices.h"
 #include "translate/CurlHttpClient.h"
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
         std::cerr << "velantro: not attaching to the chat client: " << windows->ErrorText() << "\n";
     }
     const std::unique_ptr<platform::ProfileFile> profile =
-        platform::OpenProfileFile(std::string(app::SettingsFileName));
+        platform::OpenProfileFile(std::string(window::SettingsFileName));
     // Installed under another prefix than the configured one, the data folder
     // is found beside the program's own folder.
     const std::filesystem::path programDir = QCoreApplication::applicationDirPath().toStdString();
@@ -155,15 +155,15 @@ int main(int argc, char** argv) {
 
     app::StopSignals stop;
     auto http = std::make_unique<translate::CurlHttpClient>();
-    // The one wait that keeps the event loop from a signal: a stop abandons it.
-    http->AbandonWhen([&stop] { return stop.Requested(); });
-    app::TMainForm form({*windows,
+    window::TMainForm form({*windows,
                          *windows,
                          *profile,
                          std::move(http),
                          translate::Endpoints{std::string(translate::LocalEndpointUrl), *web},
                          interfaceFile,
-                         {}});
+                         {},
+                         // A translation under way gives up as soon as the run is to end.
+                         [&stop] { return stop.Requested(); }});
     // Once more now that every window exists.
     form.TranslateToChange();
     // A stop signal or the session's end ends the run within moments, after

@@ -30,10 +30,6 @@ public:
     /// Ends RunMessageLoop() once the message being handled is done. May be
     /// called from any thread.
     virtual void QuitMessageLoop() = 0;
-
-    /// Runs work on the application window's thread once the message being
-    /// handled is done, from the event loop. Called on that thread.
-    virtual void RunLater(std::function<void()> work) = 0;
 };
 
 /// Opens an application window of this process with the given title: a

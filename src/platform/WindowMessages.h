@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace velantro::platform {
 
@@ -31,8 +33,18 @@ struct WindowMessage {
 /// default processing; returning true ends the processing of that message.
 using WindowHook = std::function<bool(WindowMessage&)>;
 
+/// What became of a message sent to one window: the window's result, 0 when
+/// the window does not exist, did not take the message or did not answer
+/// within the send's time limit.
+using SendDone = std::function<void(std::intptr_t result)>;
+
 /// The window-message service of the desktop: registered message names,
-/// synchronous sends and broadcasts, and a hook on the application window.
+/// sends and broadcasts, a hook on the application window, and work run later
+/// from the event loop of the application window's thread.
+///
+/// Nothing here runs an event loop of its own: a send returns at once and its
+/// result comes later, and the hook is called from the event loop only. A hook
+/// is expected to take the message's data, answer and leave the work for later.
 class WindowMessages {
 public:
     virtual ~WindowMessages() = default;
@@ -40,16 +52,26 @@ public:
     /// The same non-zero id in every process for the same name; 0 on failure.
     virtual std::uint32_t RegisterMessageName(const std::string& name) = 0;
 
-    /// Delivers the message synchronously to every top-level window.
+    /// Delivers the message to every top-level window, this process's own
+    /// included; gives 0 when nothing could be sent. The windows' results are
+    /// not collected.
     virtual std::intptr_t Broadcast(std::uint32_t msg, std::uintptr_t wParam,
                                     std::intptr_t lParam) = 0;
 
-    /// Delivers the message synchronously to one window and gives back its
-    /// result (0 when the window does not exist). While waiting, messages sent
-    /// to the caller's own windows are delivered. For CopyDataMessage, lParam is
-    /// the address of a CopyDataRecord.
-    virtual std::intptr_t SendToWindow(WindowHandle window, std::uint32_t msg,
-                                       std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    /// Sends the message to one window. For CopyDataMessage, lParam is the
+    /// address of a CopyDataRecord whose bytes are copied before this returns.
+    /// done, when set, gets the window's result later, from the event loop,
+    /// never inside this call. Sends to one window arrive in the order made.
+    virtual void SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                              std::intptr_t lParam, SendDone done) = 0;
+
+    /// Runs work on the application window's thread, from its event loop,
+    /// once delay has passed and the message being handled is done. Called
+    /// on that thread; work queued for the same time runs in the order queued.
+    virtual void RunAfter(std::chrono::milliseconds delay, std::function<void()> work) = 0;
+
+    /// RunAfter with no delay.
+    void RunLater(std::function<void()> work) { RunAfter(std::chrono::milliseconds(0), std::move(work)); }
 
     /// The hidden application window that peers address their messages to.
     virtual WindowHandle ApplicationWindow() = 0;

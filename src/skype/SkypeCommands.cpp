@@ -4,6 +4,8 @@
 
 #include "skype/SkypeControl.h"
 
+#include "skype/SkypeTokens.h"
+
 namespace velantro::skype {
 
 namespace {
@@ -17,36 +19,76 @@ std::string NotSupportedText(std::string_view prefix, std::string_view word,
     return text;
 }
 
+/// A search's answer: a search reply, whatever the type (a client may answer
+/// a friends search with USERS).
+bool IsSearchReply(std::string_view word, std::string_view /*rest*/) {
+    static constexpr std::string_view ReplyWords[] = {
+        "USERS", "FRIENDS", "CALLS", "MISSEDCALLS", "MESSAGES", "MISSEDMESSAGES", "CHATS",
+        "CHATMESSAGES"};
+    for (const std::string_view reply : ReplyWords) {
+        if (word == reply) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// The next blank-separated word of rest, which moves past it.
+std::string_view Word(std::string_view& rest) {
+    return NextToken(rest, Blank);
+}
+
 } // namespace
 
-void TSkypeControl::Search(TSkypeSearchType SearchType, std::string_view target) {
+void TSkypeControl::Search(TSkypeSearchType SearchType, std::string_view target,
+                           TCommandDone done) {
     const std::string_view word = SearchTypeWords[SearchType];
     if (!IsSupported(SearchTypeByProtocol, Protocol, SearchType)) {
         ReportNotSupported(NotSupportedText("Searchtype \"", word, Protocol));
+        Tell(std::move(done), {TCommandResult::NotSupported, {}, 0, {}});
         return;
     }
     // The blank before the target is written also when the target is empty.
     std::string line = "SEARCH ";
     line.append(word).append(" ").append(target);
-    SendCommand(line);
+    SendCommand(line, IsSearchReply, std::move(done));
 }
 
 void TSkypeControl::GetChatMsgProperty(std::int32_t ChatMsgID,
-                                       TSkypeChatMsgProperty ChatMsgProperty) {
+                                       TSkypeChatMsgProperty ChatMsgProperty, TCommandDone done) {
     const std::string_view word = ChatMsgPropertyWords[ChatMsgProperty];
     if (!IsSupported(ChatMsgPropertyByProtocol, Protocol, ChatMsgProperty)) {
         ReportNotSupported(NotSupportedText("Chatmessage property \"", word, Protocol));
+        Tell(std::move(done), {TCommandResult::NotSupported, {}, 0, {}});
         return;
     }
     std::string line = "GET CHATMESSAGE ";
     line.append(std::to_string(ChatMsgID)).append(" ").append(word);
-    SendCommand(line);
+    // The answer names the same message and property.
+    const auto isAnswer = [id = std::to_string(ChatMsgID), word](std::string_view first,
+                                                                 std::string_view rest) {
+        return first == "CHATMESSAGE" && Word(rest) == id && Word(rest) == word;
+    };
+    SendCommand(line, isAnswer, std::move(done));
 }
 
-TCommandResult TSkypeControl::SendMessageTo(std::string_view userHandle, std::string_view text) {
+void TSkypeControl::SendMessageTo(std::string_view userHandle, std::string_view text,
+                                  TCommandDone done) {
     std::string line = "MESSAGE ";
     line.append(userHandle).append(" ").append(text);
-    return SendCommand(line);
+    // The new chat message's first status; older clients name it MESSAGE.
+    const auto isAnswer = [](std::string_view first, std::string_view rest) {
+        if (first != "CHATMESSAGE" && first != "MESSAGE") {
+            return false;
+        }
+        Word(rest); // the message's id
+        if (Word(rest) != "STATUS") {
+            return false;
+        }
+        const std::string_view status = Word(rest);
+        return status == "SENDING" || status == "SENT";
+    };
+    SendCommand(line, isAnswer, std::move(done));
 }
 
 } // namespace velantro::skype

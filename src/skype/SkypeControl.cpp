@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace velantro::skype {
@@ -72,31 +73,121 @@ std::intptr_t TSkypeControl::Attach(std::int32_t ProtocolNumber) {
     return Messages->Broadcast(DiscoverMessage, Messages->ApplicationWindow(), 0);
 }
 
-TCommandResult TSkypeControl::SendCommand(std::string_view command) {
+void TSkypeControl::Later(std::function<void()> work, std::chrono::milliseconds delay) {
+    if (Messages == nullptr) {
+        return;
+    }
+    Messages->RunAfter(delay, [self = std::weak_ptr<TSkypeControl*>(Self),
+                               work = std::move(work)] {
+        if (!self.expired()) {
+            work();
+        }
+    });
+}
+
+void TSkypeControl::Tell(TCommandDone done, TCommandOutcome outcome) {
+    if (done) {
+        Later([done = std::move(done), outcome = std::move(outcome)] { done(outcome); });
+    }
+}
+
+void TSkypeControl::SendCommand(std::string_view command, TAnswerTest isAnswer,
+                                TCommandDone done) {
     if (command.empty()) {
-        return TCommandResult::Dropped;
+        Tell(std::move(done), {TCommandResult::Dropped, {}, 0, {}});
+        return;
     }
     // Refused whole rather than cut: a truncated command could do something
     // other than what the caller asked for. Said before attaching too, since
     // such a line could never be sent.
     if (command.size() > MaxCommandLength) {
-        return TCommandResult::TooLong;
+        Tell(std::move(done), {TCommandResult::TooLong, {}, 0, {}});
+        return;
     }
-    if (!Attached) {
-        return TCommandResult::Dropped;
+    if (!Attached || Commands.size() >= MaxQueuedCommands) {
+        Tell(std::move(done), {TCommandResult::Dropped, {}, 0, {}});
+        return;
     }
-    std::array<char, MaxCommandLength + 1> buffer{};
-    std::memcpy(buffer.data(), command.data(), command.size());
-    buffer[command.size()] = '\0';
+    Commands.push_back({std::string(command), std::move(isAnswer), std::move(done), 0, 0, false});
+    if (!Current) {
+        SendNext();
+    }
+}
 
-    platform::CopyDataRecord record;
-    record.dwData = 0;
-    record.cbData = static_cast<std::uint32_t>(command.size() + 1);
-    record.lpData = buffer.data();
-    const std::intptr_t result = Messages->SendToWindow(SkypeWindow, platform::CopyDataMessage,
-                                                        Messages->ApplicationWindow(),
-                                                        reinterpret_cast<std::intptr_t>(&record));
-    return result != 0 ? TCommandResult::Sent : TCommandResult::NotAccepted;
+void TSkypeControl::SendNext() {
+    while (!Current && !Commands.empty()) {
+        Command next = std::move(Commands.front());
+        Commands.pop_front();
+        if (!Attached) {
+            Tell(std::move(next.Done), {TCommandResult::Dropped, {}, 0, {}});
+            continue;
+        }
+        next.Number = ++CommandCount;
+        next.SentAfter = ArrivalCount;
+        Current = std::move(next);
+        std::array<char, MaxCommandLength + 1> buffer{};
+        std::memcpy(buffer.data(), Current->Line.data(), Current->Line.size());
+        platform::CopyDataRecord record;
+        record.dwData = 0;
+        record.cbData = static_cast<std::uint32_t>(Current->Line.size() + 1);
+        record.lpData = buffer.data();
+        Messages->SendToWindow(SkypeWindow, platform::CopyDataMessage,
+                               Messages->ApplicationWindow(),
+                               reinterpret_cast<std::intptr_t>(&record),
+                               [self = std::weak_ptr<TSkypeControl*>(Self),
+                                number = Current->Number](std::intptr_t result) {
+                                   if (const auto alive = self.lock()) {
+                                       (*alive)->SendResult(number, result);
+                                   }
+                               });
+    }
+}
+
+void TSkypeControl::SendResult(std::uint64_t command, std::intptr_t result) {
+    if (!Current || Current->Number != command) {
+        return; // answered already, while its send was still under way
+    }
+    if (result == 0) {
+        Finish({TCommandResult::NotAccepted, {}, 0, {}});
+        return;
+    }
+    if (!Current->IsAnswer) {
+        Finish({TCommandResult::Answered, {}, 0, {}});
+        return;
+    }
+    Current->Taken = true;
+    Later([this, command] { AnswerTimedOut(command); }, AnswerTimeout);
+}
+
+void TSkypeControl::AnswerTimedOut(std::uint64_t command) {
+    if (Current && Current->Number == command) {
+        Finish({TCommandResult::Unanswered, {}, 0, {}});
+    }
+}
+
+void TSkypeControl::Finish(TCommandOutcome outcome) {
+    TCommandDone done = std::move(Current->Done);
+    Current.reset();
+    Tell(std::move(done), std::move(outcome));
+    SendNext();
+}
+
+void TSkypeControl::MatchAnswer(std::string_view line, std::string_view firstWord,
+                                std::string_view rest, std::uint64_t arrival) {
+    // A line that came before the command went out answers something else.
+    if (!Current || arrival <= Current->SentAfter) {
+        return;
+    }
+    if (firstWord == "ERROR") {
+        std::string_view text = rest;
+        const std::string_view codeWord = NextToken(text, Blank);
+        const std::optional<std::int32_t> code = ReadInteger(codeWord);
+        Finish({TCommandResult::Refused, std::string(line), code.value_or(0), std::string(text)});
+        return;
+    }
+    if (Current->IsAnswer && Current->IsAnswer(firstWord, rest)) {
+        Finish({TCommandResult::Answered, std::string(line), 0, {}});
+    }
 }
 
 bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {
@@ -111,43 +202,32 @@ bool TSkypeControl::AppWindowHook(platform::WindowMessage& message) {
     return false;
 }
 
-bool TSkypeControl::CanTake(std::size_t bytes) const {
-    const bool now = HandlingDepth < MaxHandlingDepth && Waiting.empty();
-    return now || WaitingBytes + bytes <= MaxWaitingBytes;
+bool TSkypeControl::Take(std::function<void(std::uint64_t)> work, std::size_t bytes) {
+    if (WaitingBytes + bytes > MaxWaitingBytes) {
+        return false;
+    }
+    WaitingBytes += bytes;
+    Arrivals.push_back({++ArrivalCount, std::move(work), bytes});
+    MostWaitingCount = std::max(MostWaitingCount, Arrivals.size());
+    if (!HandlingScheduled) {
+        HandlingScheduled = true;
+        Later([this] { HandleArrivals(); });
+    }
+    return true;
 }
 
-void TSkypeControl::HandleInTurn(std::function<void()> work, std::size_t bytes) {
-    // A burst of notifications whose handlers send commands would otherwise
-    // nest one send's wait inside the next without end.
-    if (HandlingDepth >= MaxHandlingDepth || !Waiting.empty()) {
-        WaitingBytes += bytes;
-        Waiting.push_back({std::move(work), bytes});
-        MostWaitingCount = std::max(MostWaitingCount, Waiting.size());
-        return;
-    }
-    std::exception_ptr firstError;
-    auto run = [&](const std::function<void()>& next) {
-        ++HandlingDepth;
-        Deepest = std::max(Deepest, HandlingDepth);
-        try {
-            next();
-        } catch (...) {
-            if (!firstError) {
-                firstError = std::current_exception();
-            }
-        }
-        --HandlingDepth;
-    };
-    run(work);
-    // Only the outermost handling runs what waits, so the stack stays short.
-    while (HandlingDepth == 0 && !Waiting.empty()) {
-        WaitingWork next = std::move(Waiting.front());
-        Waiting.pop_front();
+void TSkypeControl::HandleArrivals() {
+    HandlingScheduled = false;
+    for (int handled = 0; handled < MessagesPerTurn && !Arrivals.empty(); ++handled) {
+        Arrival next = std::move(Arrivals.front());
+        Arrivals.pop_front();
         WaitingBytes -= next.Bytes;
-        run(next.Work);
-    }
-    if (firstError) {
-        std::rethrow_exception(firstError);
+        // The rest have their turn next time round, whatever this one raises.
+        if (!Arrivals.empty() && !HandlingScheduled) {
+            HandlingScheduled = true;
+            Later([this] { HandleArrivals(); });
+        }
+        next.Work(next.Number);
     }
 }
 
@@ -157,20 +237,22 @@ bool TSkypeControl::HandleCopyData(platform::WindowMessage& message) {
     }
     const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(message.LParam);
     const std::string_view line = LineOf(record);
-    const std::size_t cost = line.size() + WaitingOverhead;
-    if (!CanTake(cost)) {
-        message.Result = 0;
-        return true;
-    }
-    message.Result = 1;
-    HandleInTurn([this, copy = std::string(line)] { HandleLine(copy); }, cost);
+    // The block is the sender's: the line is copied before the window answers.
+    const bool taken = Take(
+        [this, copy = std::string(line)](std::uint64_t number) { HandleLine(copy, number); },
+        line.size() + WaitingOverhead);
+    message.Result = taken ? 1 : 0;
     return true;
 }
 
-void TSkypeControl::HandleLine(std::string_view line) {
+void TSkypeControl::HandleLine(std::string_view line, std::uint64_t arrival) {
     Fire(OnCopyData, std::string(line));
-    const std::string_view firstWord = NextToken(line, Blank);
-    DispatchNotification(firstWord, line);
+    std::string_view rest = line;
+    const std::string_view firstWord = NextToken(rest, Blank);
+    // The command learns its answer first, so that its owner knows what the
+    // line's event is about when it fires.
+    MatchAnswer(line, firstWord, rest, arrival);
+    DispatchNotification(firstWord, rest);
 }
 
 bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
@@ -179,56 +261,54 @@ bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
     if (Messages != nullptr && message.WParam == Messages->ApplicationWindow()) {
         return false;
     }
-    if (!CanTake(WaitingOverhead)) {
-        return false;
-    }
+    std::function<void()> work;
     switch (message.LParam) {
     case AttachSuccess:
-        // The window is known at once, so that the client's lines that follow
-        // are taken even while the handshake waits for its turn.
-        SkypeWindow = message.WParam;
-        message.Result = 1;
-        Attached = true;
-        // Both lines go out before the owner hears of the success; the
-        // client's answers to them may already have been dispatched.
-        HandleInTurn(
-            [this] {
-                Handshake();
-                Fire(OnAttachSuccess, *this);
-            },
-            WaitingOverhead);
-        return true;
+        work = [this] {
+            Handshake();
+            Fire(OnAttachSuccess, *this);
+        };
+        break;
     case AttachPending:
-        message.Result = 1;
-        HandleInTurn([this] { Fire(OnAttachPending, *this); }, WaitingOverhead);
-        return true;
+        work = [this] { Fire(OnAttachPending, *this); };
+        break;
     case AttachRefused:
-        message.Result = 1;
-        HandleInTurn([this] { Fire(OnAttachRefused, *this); }, WaitingOverhead);
-        return true;
+        work = [this] { Fire(OnAttachRefused, *this); };
+        break;
     case AttachNotAvailable:
-        message.Result = 1;
-        HandleInTurn([this] { Fire(OnAPINotAvailable, *this); }, WaitingOverhead);
-        return true;
+        work = [this] { Fire(OnAPINotAvailable, *this); };
+        break;
     case AttachAPIAvailable:
-        message.Result = 1;
-        HandleInTurn(
-            [this] {
-                if (AutoReAttach) {
-                    Attach(4);
-                }
-                Fire(OnAPIAvailable, *this);
-            },
-            WaitingOverhead);
-        return true;
+        work = [this] {
+            if (AutoReAttach) {
+                Attach(4);
+            }
+            Fire(OnAPIAvailable, *this);
+        };
+        break;
     default:
         return false;
     }
+    if (!Take([work = std::move(work)](std::uint64_t) { work(); }, WaitingOverhead)) {
+        return false;
+    }
+    message.Result = 1;
+    if (message.LParam == AttachSuccess) {
+        // The window is known at once, so that the client's lines that follow
+        // are taken even before the success has had its turn.
+        SkypeWindow = message.WParam;
+        Attached = true;
+    }
+    return true;
 }
 
 void TSkypeControl::Handshake() {
-    SendCommand("NAME " + IdentName);
-    SendCommand("PROTOCOL " + std::to_string(Protocol));
+    // Both lines are queued before the owner hears of the success, so its
+    // own commands go out after them.
+    SendCommand("NAME " + IdentName,
+                [](std::string_view word, std::string_view) { return word == "OK" || word == "NAME"; });
+    SendCommand("PROTOCOL " + std::to_string(Protocol),
+                [](std::string_view word, std::string_view) { return word == "PROTOCOL"; });
 }
 
 } // namespace velantro::skype

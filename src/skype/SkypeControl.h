@@ -3,10 +3,13 @@
 #include "platform/WindowMessages.h"
 #include "skype/SkypeEvents.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,22 +17,46 @@ namespace velantro::skype {
 
 /// What became of a command line handed to the component.
 enum class TCommandResult {
-    Sent,        ///< the client's window took it
-    Dropped,     ///< empty, or not attached: nothing to send to
-    TooLong,     ///< over MaxCommandLength bytes: nothing was sent
-    NotAccepted, ///< sent, but the client did not take it (or did not answer)
+    Answered,     ///< the client answered it; TCommandOutcome::AnswerLine holds the answer
+    Refused,      ///< the client answered it with an ERROR line
+    Unanswered,   ///< the client's window took it, but no answer came within the time limit
+    NotAccepted,  ///< the client's window did not take it, or did not answer the send in time
+    Dropped,      ///< empty, or not attached: nothing to send to
+    TooLong,      ///< over MaxCommandLength bytes: nothing was sent
+    NotSupported, ///< the protocol in force does not carry it: nothing was sent
 };
+
+/// How a command ended.
+struct TCommandOutcome {
+    TCommandResult Result = TCommandResult::Dropped;
+    /// The line that answered it (Answered, Refused).
+    std::string AnswerLine;
+    /// The ERROR line's code and description (Refused).
+    std::int32_t ErrorCode = 0;
+    std::string ErrorDescription;
+};
+
+/// Told how a command ended, from the event loop, never inside the call that
+/// handed the command over.
+using TCommandDone = std::function<void(const TCommandOutcome& outcome)>;
+
+/// Whether one of the client's lines (its first word, and the rest) is the
+/// answer to a command. ERROR lines answer every command and need no test.
+using TAnswerTest = std::function<bool(std::string_view firstWord, std::string_view rest)>;
 
 /// The component through which the program talks to the chat client. It finds
 /// the client by a broadcast, attaches, announces its name and protocol, sends
 /// command lines and turns every line the client sends into a typed event.
 ///
-/// Everything runs on the thread of the application window. Sends are
-/// synchronous, so the client's answers (and the events they fire) may arrive
-/// re-entrantly while a command is being sent: that is, up to MaxHandlingDepth
-/// messages handled inside one another. A message that arrives deeper, or
-/// while earlier ones wait, is taken at once (result 1) and handled after the
-/// ones before it, once the outermost message's handling is done.
+/// Nothing is done inside another program's call: a line or attach status
+/// that reaches the application window is copied and queued, the window
+/// answers at once, and the queue is handled from the event loop in arrival
+/// order, a few messages a turn. Commands go out from a queue of their own,
+/// one at a time: the next is sent once the previous one has its answer (a
+/// line of the kind it asks for, or ERROR), or its time limit has passed.
+/// The client answers commands in the order it takes them, so the answer to
+/// the one command under way is never in doubt; a line that arrived before
+/// that command went out is never taken for its answer.
 class TSkypeControl : public TSkypeEvents {
 public:
     /// A component without a window-message service: it never hears from the
@@ -63,50 +90,63 @@ public:
     /// not hooked and could never hear the answer).
     std::intptr_t Attach(std::int32_t ProtocolNumber);
 
-    /// Sends one command line (without terminator) to the client's API window.
-    /// A line longer than MaxCommandLength is never sent, not even in part,
-    /// attached or not. An empty line, or any other line before the attach
-    /// succeeded, is dropped.
-    TCommandResult SendCommand(std::string_view command);
+    /// Queues one command line (without terminator) for the client's API
+    /// window. isAnswer tells its answer from other lines; without one the
+    /// command is done once the window has taken it. done, when set, learns
+    /// how it ended. A line longer than MaxCommandLength is never sent, not
+    /// even in part, attached or not. An empty line, or any line while not
+    /// attached when its turn comes, is dropped.
+    void SendCommand(std::string_view command, TAnswerTest isAnswer = {}, TCommandDone done = {});
 
     /// The longest command line the transport carries (one more byte for the NUL).
     static constexpr std::size_t MaxCommandLength = 1023;
 
-    /// How many of the client's messages (lines and attach statuses) are
-    /// handled inside one another at most: a message and the answers to the
-    /// commands its handlers send.
-    static constexpr int MaxHandlingDepth = 2;
+    /// How long a command the client's window took waits for its answer
+    /// before the next one goes out.
+    static constexpr std::chrono::milliseconds AnswerTimeout{2000};
 
-    /// How many bytes the messages waiting for their turn may hold, each
+    /// How many bytes the messages waiting to be handled may hold, each
     /// counted as its line and WaitingOverhead bytes more; a line beyond them
     /// is refused (result 0), as a window that cannot take it would.
     static constexpr std::size_t MaxWaitingBytes = 32 * 1024 * 1024;
     static constexpr std::size_t WaitingOverhead = 64;
+    /// How many of them are handled in one turn of the event loop; the user's
+    /// input gets its turn between.
+    static constexpr int MessagesPerTurn = 32;
+    /// How many commands may wait for their turn; one beyond is dropped.
+    static constexpr std::size_t MaxQueuedCommands = 10000;
 
-    /// The deepest the handling of messages has gone, and the most messages
-    /// that waited at once, since creation: the figures of a burst.
-    int DeepestHandling() const { return Deepest; }
+    /// The most messages that waited at once since creation: the figure of a burst.
     std::size_t MostWaiting() const { return MostWaitingCount; }
+    /// Commands waiting for their turn, the one under way not counted.
+    std::size_t QueuedCommands() const { return Commands.size(); }
+    /// Whether a command is under way (sent, its answer not yet in).
+    bool CommandUnderWay() const { return Current.has_value(); }
 
     /// Sees every message reaching the application window. Takes the five
     /// known attach statuses and the copy-data lines of the attached client's
-    /// window: sets their Result to 1 and gives true. Gives false, leaving
-    /// Result alone, for anything else (other statuses, copy-data from any
-    /// other window or without a record).
+    /// window: queues them, sets their Result to 1 and gives true. Gives
+    /// false, leaving Result alone, for anything else (other statuses,
+    /// copy-data from any other window or without a record).
     bool AppWindowHook(platform::WindowMessage& message);
 
     /// Sends "SEARCH <type word> <target>" when the protocol in force supports
     /// the search type, and otherwise reports it through OnNotSupportedError.
-    void Search(TSkypeSearchType SearchType, std::string_view target);
+    /// Its answer is a search reply (USERS, CHATMESSAGES, ...).
+    void Search(TSkypeSearchType SearchType, std::string_view target, TCommandDone done = {});
 
     /// Sends "GET CHATMESSAGE <id> <property word>" when the protocol in force
-    /// supports the property, and otherwise reports it through OnNotSupportedError.
-    void GetChatMsgProperty(std::int32_t ChatMsgID, TSkypeChatMsgProperty ChatMsgProperty);
+    /// supports the property, and otherwise reports it through
+    /// OnNotSupportedError. Its answer is the CHATMESSAGE line of that id and
+    /// property.
+    void GetChatMsgProperty(std::int32_t ChatMsgID, TSkypeChatMsgProperty ChatMsgProperty,
+                            TCommandDone done = {});
 
     /// Sends "MESSAGE <handle> <text>"; text is inserted unchanged (UTF-8 bytes
-    /// in this program, line breaks and all). The caller learns whether the
-    /// line was too long to send.
-    TCommandResult SendMessageTo(std::string_view userHandle, std::string_view text);
+    /// in this program, line breaks and all). Its answer is the new chat
+    /// message's status, SENDING or SENT: AnswerLine then names its id.
+    void SendMessageTo(std::string_view userHandle, std::string_view text,
+                       TCommandDone done = {});
 
     bool IsHooked() const { return Hooked; }
     std::uint32_t AttachMessageId() const { return AttachMessage; }
@@ -163,25 +203,51 @@ private:
 
     bool HandleAttachStatus(platform::WindowMessage& message);
     bool HandleCopyData(platform::WindowMessage& message);
-    void HandleLine(std::string_view line);
+    void HandleLine(std::string_view line, std::uint64_t arrival);
     void Handshake();
 
-    /// Runs work now when few enough messages are being handled and none
-    /// waits, and otherwise after those that wait. Errors of the work, and of
-    /// the waiting work run after it, are raised once all has run (the first).
-    void HandleInTurn(std::function<void()> work, std::size_t bytes);
-    /// Whether a message of that many bytes can be handled now or wait.
-    bool CanTake(std::size_t bytes) const;
-
-    struct WaitingWork {
-        std::function<void()> Work;
+    /// One message taken from the application window, waiting to be handled.
+    struct Arrival {
+        std::uint64_t Number = 0; ///< counts every message taken
+        std::function<void(std::uint64_t number)> Work;
         std::size_t Bytes = 0;
     };
-    int HandlingDepth = 0;
-    int Deepest = 0;
-    std::deque<WaitingWork> Waiting;
+    /// Queues work for a message just taken; false when there is no room.
+    bool Take(std::function<void(std::uint64_t number)> work, std::size_t bytes);
+    void HandleArrivals();
+
+    /// A command waiting for its turn or under way.
+    struct Command {
+        std::string Line;
+        TAnswerTest IsAnswer;
+        TCommandDone Done;
+        std::uint64_t Number = 0;      ///< counts every command sent
+        std::uint64_t SentAfter = 0;   ///< the last message taken before it went out
+        bool Taken = false;            ///< the window took it
+    };
+    void SendNext();
+    /// The command under way has ended; the next one goes out.
+    void Finish(TCommandOutcome outcome);
+    void SendResult(std::uint64_t command, std::intptr_t result);
+    void AnswerTimedOut(std::uint64_t command);
+    /// Whether the line answers the command under way; ends it when it does.
+    void MatchAnswer(std::string_view line, std::string_view firstWord, std::string_view rest,
+                     std::uint64_t arrival);
+    /// Tells done how a command ended, from the event loop.
+    void Tell(TCommandDone done, TCommandOutcome outcome);
+    /// Runs work from the event loop unless the component is gone by then.
+    void Later(std::function<void()> work, std::chrono::milliseconds delay = {});
+
+    std::deque<Arrival> Arrivals;
+    std::uint64_t ArrivalCount = 0;
     std::size_t WaitingBytes = 0;
     std::size_t MostWaitingCount = 0;
+    bool HandlingScheduled = false;
+    std::deque<Command> Commands;
+    std::optional<Command> Current;
+    std::uint64_t CommandCount = 0;
+    /// Dropped with the component, so that nothing queued runs after it.
+    std::shared_ptr<TSkypeControl*> Self = std::make_shared<TSkypeControl*>(this);
 
     /// Reports a received word that the protocol in force should not carry.
     void ReportReceived(std::string_view prefix, std::string_view word);

@@ -2,6 +2,7 @@
 
 // What the translation exchange needs of an HTTP client.
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,6 +23,11 @@ public:
     /// application/x-www-form-urlencoded and gives back the reply body for a
     /// 2xx status. Raises HttpError for every other outcome.
     virtual std::string PostForm(const std::string& url, std::string_view body) = 0;
+
+    /// Asked while an exchange runs: when it gives true the exchange ends at
+    /// once with an HttpError. May be asked on the thread that runs the
+    /// exchange; a client whose exchanges end quickly by themselves ignores it.
+    virtual void AbandonWhen(std::function<bool()> abandon) { (void)abandon; }
 };
 
 } // namespace velantro::translate

@@ -54,13 +54,19 @@ std::u16string DecodeTranslation(std::string_view cutText) {
     return WebDecode(Utf8Decode(bytes));
 }
 
+const std::string& ChooseEndpoint(const Endpoints& endpoints, platform::WindowTitles& windows) {
+    return LocalTranslatorRunning(windows) ? endpoints.Local : endpoints.Web;
+}
+
+std::u16string TranslateAt(std::u16string_view text, std::int32_t languageCode, HttpClient& http,
+                           const std::string& url) {
+    const std::string reply = http.PostForm(url, BuildRequestBody(text, languageCode));
+    return DecodeTranslation(CutTranslation(reply));
+}
+
 std::u16string Translate(std::u16string_view text, std::int32_t languageCode, HttpClient& http,
                          const Endpoints& endpoints, platform::WindowTitles& windows) {
-    const std::vector<Field> fields = RequestFields(text, languageCode);
-    const bool local = LocalTranslatorRunning(windows);
-    const std::string reply =
-        http.PostForm(local ? endpoints.Local : endpoints.Web, FormBody(fields));
-    return DecodeTranslation(CutTranslation(reply));
+    return TranslateAt(text, languageCode, http, ChooseEndpoint(endpoints, windows));
 }
 
 } // namespace velantro::translate

@@ -30,6 +30,15 @@ inline constexpr std::string_view InvalidReplyText =
 /// InvalidReplyText when the form-decoded bytes are not well-formed UTF-8.
 std::u16string DecodeTranslation(std::string_view cutText);
 
+/// The endpoint a translation goes to now: the local program's when its
+/// window is present, else the web endpoint.
+const std::string& ChooseEndpoint(const Endpoints& endpoints, platform::WindowTitles& windows);
+
+/// Translates text into the language with the given code through the
+/// endpoint at url. Errors of the client propagate unaltered.
+std::u16string TranslateAt(std::u16string_view text, std::int32_t languageCode, HttpClient& http,
+                           const std::string& url);
+
 /// Translates text into the language with the given code. Asks windows once
 /// whether the local program runs, posts to the chosen endpoint through http
 /// and decodes the reply. Errors of the client propagate unaltered.

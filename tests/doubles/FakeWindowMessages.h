@@ -2,13 +2,17 @@
 
 // A window-message service in one process that plays the chat client: it
 // records every registration, broadcast and send, delivers attach statuses and
-// copy-data lines to the hooked application window, and can answer a command
-// re-entrantly, while the send that carries it is still running.
+// copy-data lines to the hooked application window, answers commands, and
+// plays the event loop and its clock: work queued with RunAfter, the results
+// of sends and the client's answers run only when the test turns the loop
+// (RunPending) or moves the clock on (Advance).
 
 #include "platform/WindowMessages.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <algorithm>
 #include <map>
 #include <ostream>
 #include <set>
@@ -61,12 +65,16 @@ public:
     std::intptr_t BroadcastResult = 1;
     /// What a send gives back: the receiver's result (0: not accepted).
     std::intptr_t SendResult = 1;
+    /// A send whose window never answers: its result never comes.
+    bool SendsHang = false;
 
-    /// Called inside every SendToWindow, after the send is recorded and before
-    /// it returns. Gives the lines the receiving window answers with; each is
-    /// delivered to the application window from that window before the send
-    /// returns, as the chat client's answers arrive during a synchronous send.
+    /// Called inside every SendToWindow, after the send is recorded. Gives the
+    /// lines the receiving window answers with; they are delivered to the
+    /// application window from that window on the loop's next turn, before
+    /// the send's result (as a client that answers while the send is still
+    /// under way), or after it with AnswerAfterResult.
     std::function<std::vector<std::string>(const SendRecord&)> Answer;
+    bool AnswerAfterResult = false;
 
     /// Called inside every Broadcast, after it is recorded: the place to play
     /// the client's answer to discovery (DeliverAttachStatus).
@@ -158,8 +166,8 @@ public:
         return BroadcastResult;
     }
 
-    std::intptr_t SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
-                               std::intptr_t lParam) override {
+    void SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                      std::intptr_t lParam, platform::SendDone done) override {
         SendRecord send{window, msg, wParam, 0, 0, {}};
         if (msg == platform::CopyDataMessage && lParam != 0) {
             const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(lParam);
@@ -168,13 +176,39 @@ public:
             send.Bytes.assign(static_cast<const char*>(record.lpData), record.cbData);
         }
         Sends.push_back(send);
-        if (Answer) {
-            for (const std::string& line : Answer(send)) {
+        std::vector<std::string> answer = Answer ? Answer(send) : std::vector<std::string>{};
+        const auto deliverAnswer = [this, window, answer] {
+            for (const std::string& line : answer) {
                 DeliverLine(window, line);
             }
+        };
+        if (!AnswerAfterResult) {
+            RunLater(deliverAnswer);
         }
-        return SendResult;
+        if (!SendsHang && done) {
+            RunLater([done = std::move(done), result = SendResult] { done(result); });
+        }
+        if (AnswerAfterResult) {
+            RunLater(deliverAnswer);
+        }
     }
+
+    void RunAfter(std::chrono::milliseconds delay, std::function<void()> work) override {
+        Queued.emplace(std::make_pair(Now + delay, ++QueuedCount), std::move(work));
+    }
+
+    // --- the event loop and its clock ------------------------------------
+
+    /// Runs everything due now, work queued meanwhile included; gives how much ran.
+    int RunPending() { return RunUntil(Now); }
+
+    /// Moves the clock on by delay, running what falls due on the way, in order.
+    int Advance(std::chrono::milliseconds delay) { return RunUntil(Now + delay); }
+
+    /// Work queued and not yet run.
+    std::size_t QueuedWork() const { return Queued.size(); }
+
+    std::chrono::milliseconds Time() const { return Now; }
 
     WindowHandle ApplicationWindow() override { return AppWindow; }
 
@@ -189,7 +223,27 @@ public:
     }
 
 private:
+    int RunUntil(std::chrono::milliseconds until) {
+        int ran = 0;
+        // A bound, so that a test whose work queues itself for ever fails
+        // instead of hanging.
+        constexpr int MaxRuns = 10'000'000;
+        while (!Queued.empty() && Queued.begin()->first.first <= until && ran < MaxRuns) {
+            const auto next = Queued.begin();
+            Now = std::max(Now, next->first.first);
+            std::function<void()> work = std::move(next->second);
+            Queued.erase(next);
+            work();
+            ++ran;
+        }
+        Now = std::max(Now, until);
+        return ran;
+    }
+
     platform::WindowHook Hook;
+    std::chrono::milliseconds Now{0};
+    std::map<std::pair<std::chrono::milliseconds, std::uint64_t>, std::function<void()>> Queued;
+    std::uint64_t QueuedCount = 0;
     std::map<std::string, std::uint32_t> Ids;
     std::uint32_t NextId = 0xC001;
 };

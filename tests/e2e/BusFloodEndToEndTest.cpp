@@ -3,7 +3,7 @@
 // and a peer process (this program again) that sends each line without
 // waiting for the one before, as fast as the bus takes them.
 
-#include "app/ConversationFlows.h"
+#include "core/ConversationFlows.h"
 #include "platform/bus/BusWindows.h"
 #include "skype/SkypeControl.h"
 #include "support/EventLoopWait.h"
@@ -36,12 +36,12 @@ using testing::TestApplication;
 using testing::WaitUntil;
 
 /// The pages' entries, one log for all: the flood has one sender.
-struct EntryLog final : app::ConversationLog {
+struct EntryLog final : core::ConversationLog {
     std::vector<std::u16string> Entries;
     void AppendLine(std::u16string_view text) override { Entries.emplace_back(text); }
 };
 
-struct PlainView final : app::MainView {
+struct PlainView final : core::MainView {
     EntryLog Log;
     std::int32_t ReceiveLanguageIndex() const override { return 0; }
     std::int32_t SendLanguageIndex() const override { return 0; }
@@ -51,7 +51,7 @@ struct PlainView final : app::MainView {
     std::u16string MessageText() const override { return {}; }
     void ClearMessage() override {}
     void EnableSend(bool) override {}
-    app::ConversationLog* FindOrCreatePage(const std::string&) override { return &Log; }
+    core::ConversationLog* FindOrCreatePage(const std::string&) override { return &Log; }
     void ShowPages() override {}
     void AppendToCaption(std::string_view) override {}
 };
@@ -172,7 +172,7 @@ TEST(BusFlood, AHundredThousandNotificationsAreEachShownOnceAtABoundedDepth) {
     const char base = 0;
     const char* top = &base;
     std::ptrdiff_t deepestStack = 0;
-    app::ConversationFlows flows(
+    core::ConversationFlows flows(
         view, skype, [](std::u16string_view text, std::int32_t) { return std::u16string(text); });
     skype.OnChatMsgInfo = [&](std::int32_t id, skype::TSkypeChatMsgProperty property,
                               const std::string& data) {

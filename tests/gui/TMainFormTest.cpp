@@ -1,9 +1,9 @@
 // The real window, offscreen, over an in-process chat client, an in-memory
 // profile file and an HTTP client that answers from a table.
 
-#include "app/TMainForm.h"
+#include "window/TMainForm.h"
 
-#include "app/TPageControl.h"
+#include "window/TPageControl.h"
 #include "doubles/FakeWindowMessages.h"
 #include "unit/localise/MaskedFile.h"
 
@@ -19,7 +19,7 @@
 #include <map>
 
 using namespace velantro;
-using app::TMainForm;
+using window::TMainForm;
 
 namespace {
 
@@ -424,7 +424,7 @@ private slots:
                 ReceiveMessage(n + 1, c.Handle(n), "hola");
             }
             QCoreApplication::processEvents();
-            app::TPageControl& pages = *form->PageControl1;
+            window::TPageControl& pages = *form->PageControl1;
             const QString name = QString("%1 partners, %2 x %3")
                                      .arg(c.Partners)
                                      .arg(c.Size.width())
@@ -473,7 +473,7 @@ private slots:
         for (const char* from : {"alice", "bob", "Carol"}) {
             ReceiveMessage(static_cast<int>(form->PageControl1->count()) + 1, from, "hola");
         }
-        app::TPageControl& pages = *form->PageControl1;
+        window::TPageControl& pages = *form->PageControl1;
         QCOMPARE(pages.currentIndex(), 0);
         const struct {
             Qt::Key Key;
@@ -652,7 +652,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         ReceiveMessage(1, "alice", "hola");
         ReceiveMessage(2, "bob", "salut");
-        app::TPageControl& pages = *form->PageControl1;
+        window::TPageControl& pages = *form->PageControl1;
         QVERIFY(!pages.isTabMarked(0)); // on show when it came
         QVERIFY(pages.isTabMarked(1));
         QCOMPARE(pages.tabText(1), QString("bob"));

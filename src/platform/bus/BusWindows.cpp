@@ -12,7 +12,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QEventLoop>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -75,30 +74,6 @@ QDBusMessage DaemonCall(const QString& method) {
     return QDBusMessage::createMethodCall(DaemonService, DaemonPath, DaemonInterface, method);
 }
 
-/// Waits until every call has its reply or has timed out, delivering
-/// messages to this thread's windows meanwhile, as a send on the desktop
-/// does. User input waits until the sender is done.
-void WaitForReplies(const std::vector<QDBusPendingCall>& calls) {
-    if (calls.empty()) {
-        return;
-    }
-    QEventLoop loop;
-    std::size_t open = calls.size();
-    std::vector<std::unique_ptr<QDBusPendingCallWatcher>> watchers;
-    for (const QDBusPendingCall& call : calls) {
-        // A watcher of a call that has already finished reports it from the
-        // event loop, so no reply is missed.
-        auto watcher = std::make_unique<QDBusPendingCallWatcher>(call);
-        QObject::connect(watcher.get(), &QDBusPendingCallWatcher::finished, &loop, [&] {
-            if (--open == 0) {
-                loop.quit();
-            }
-        });
-        watchers.push_back(std::move(watcher));
-    }
-    loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-}
-
 /// A window's result from the reply to Send or CopyData; 0 for an error.
 std::intptr_t ResultOf(const QDBusPendingCall& call) {
     const QDBusMessage reply = call.reply();
@@ -151,6 +126,42 @@ struct BusWindows::Impl {
         // The hook may remove or replace itself while it runs.
         const WindowHook hook = Hook;
         return hook(message) ? message.Result : 0;
+    }
+
+    /// Delivers a message to this connection's own window from the event
+    /// loop, as a send from another program would arrive; a copy-data
+    /// record's bytes are copied now.
+    void DeliverLater(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam,
+                      SendDone done) {
+        std::optional<QByteArray> bytes;
+        std::uintptr_t dwData = 0;
+        if (msg == CopyDataMessage) {
+            const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
+            if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
+                if (done) {
+                    QTimer::singleShot(0, Object.get(), [done = std::move(done)] { done(0); });
+                }
+                return;
+            }
+            bytes = QByteArray(static_cast<const char*>(record->lpData),
+                               static_cast<qsizetype>(record->cbData));
+            dwData = record->dwData;
+        }
+        QTimer::singleShot(0, Object.get(), [this, msg, wParam, lParam, dwData,
+                                             bytes = std::move(bytes), done = std::move(done)] {
+            CopyDataRecord record;
+            WindowMessage message{msg, wParam, lParam, 0};
+            if (bytes) {
+                record.dwData = dwData;
+                record.cbData = static_cast<std::uint32_t>(bytes->size());
+                record.lpData = bytes->constData();
+                message.LParam = reinterpret_cast<std::intptr_t>(&record);
+            }
+            const std::intptr_t result = Deliver(message);
+            if (done) {
+                done(result);
+            }
+        });
     }
 
     /// Whether the connection with the unique name caller owns window.
@@ -399,12 +410,6 @@ void BusWindows::QuitMessageLoop() {
     }
 }
 
-void BusWindows::RunLater(std::function<void()> work) {
-    if (QCoreApplication* application = QCoreApplication::instance()) {
-        QTimer::singleShot(0, application, std::move(work));
-    }
-}
-
 void BusWindows::SetSendTimeout(std::chrono::milliseconds timeout) {
     d->SendTimeoutMs = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
         timeout.count(), 1, std::numeric_limits<int>::max()));
@@ -420,50 +425,56 @@ std::intptr_t BusWindows::Broadcast(std::uint32_t msg, std::uintptr_t wParam,
     if (!d->ListWindows(windows)) {
         return 0;
     }
-    std::vector<QDBusPendingCall> calls;
-    bool toOwnWindow = false;
     for (const WindowHandle window : windows) {
         if (window == d->Handle) {
-            toOwnWindow = true;
-        } else if (auto call = d->StartSend(window, msg, wParam, lParam, BroadcastTimeoutMs)) {
-            calls.push_back(*call);
+            d->DeliverLater(msg, wParam, lParam, {});
+        } else {
+            // Every window gets it at once; no answer is awaited, so a stuck
+            // program holds up nobody.
+            d->StartSend(window, msg, wParam, lParam, BroadcastTimeoutMs);
         }
-    }
-    // The other windows have the message already; an error of this window's
-    // own hook is raised once they have answered.
-    std::exception_ptr ownError;
-    if (toOwnWindow) {
-        try {
-            WindowMessage message{msg, wParam, lParam, 0};
-            d->Deliver(message);
-        } catch (...) {
-            ownError = std::current_exception();
-        }
-    }
-    WaitForReplies(calls);
-    if (ownError) {
-        std::rethrow_exception(ownError);
     }
     return 1;
 }
 
-std::intptr_t BusWindows::SendToWindow(WindowHandle window, std::uint32_t msg,
-                                       std::uintptr_t wParam, std::intptr_t lParam) {
-    if (window == 0) {
-        return 0;
+void BusWindows::SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                              std::intptr_t lParam, SendDone done) {
+    const auto fail = [this, &done] {
+        if (done) {
+            RunLater([done = std::move(done)] { done(0); });
+        }
+    };
+    if (window == 0 || !d->Connected()) {
+        fail();
+        return;
     }
     if (window == d->Handle) {
-        // A window of this connection is called directly, as the desktop
-        // does for a window of the sending thread.
-        WindowMessage message{msg, wParam, lParam, 0};
-        return d->Deliver(message);
+        // A window of this connection gets it from the event loop, as any other.
+        d->DeliverLater(msg, wParam, lParam, std::move(done));
+        return;
     }
     const auto call = d->StartSend(window, msg, wParam, lParam, d->SendTimeoutMs);
     if (!call) {
-        return 0;
+        fail();
+        return;
     }
-    WaitForReplies({*call});
-    return ResultOf(*call);
+    if (!done) {
+        return;
+    }
+    // Owned by the window object, so that no result reaches a caller after
+    // this instance is gone.
+    auto* watcher = new QDBusPendingCallWatcher(*call, d->Object.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, done = std::move(done)] {
+                         watcher->deleteLater();
+                         done(ResultOf(*watcher));
+                     });
+}
+
+void BusWindows::RunAfter(std::chrono::milliseconds delay, std::function<void()> work) {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        QTimer::singleShot(delay, Qt::PreciseTimer, application, std::move(work));
+    }
 }
 
 WindowHandle BusWindows::ApplicationWindow() {

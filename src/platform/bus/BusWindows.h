@@ -16,7 +16,8 @@ namespace velantro::platform {
 /// (docs/bus-protocol.md describes the wire protocol).
 ///
 /// Needs a QCoreApplication and is used from the thread that created it; its
-/// window answers from that thread's event loop. When the bus cannot be
+/// window answers from that thread's event loop, and the results of sends
+/// arrive there too. Nothing here runs a nested event loop. When the bus cannot be
 /// reached the instance still exists but is not Connected(): registrations
 /// give 0, sends give 0, the enumeration fails and there is no application
 /// window.
@@ -41,7 +42,7 @@ public:
     /// The QCoreApplication's event loop, quit through the application.
     void RunMessageLoop() override;
     void QuitMessageLoop() override;
-    void RunLater(std::function<void()> work) override;
+    void RunAfter(std::chrono::milliseconds delay, std::function<void()> work) override;
 
     /// How long a send to another window waits for that window's result
     /// (25 s unless changed); after it the send gives 0.
@@ -50,8 +51,8 @@ public:
     std::uint32_t RegisterMessageName(const std::string& name) override;
     std::intptr_t Broadcast(std::uint32_t msg, std::uintptr_t wParam,
                             std::intptr_t lParam) override;
-    std::intptr_t SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
-                               std::intptr_t lParam) override;
+    void SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                      std::intptr_t lParam, SendDone done) override;
     WindowHandle ApplicationWindow() override;
     void HookMainWindow(WindowHook hook) override;
     void UnhookMainWindow() override;

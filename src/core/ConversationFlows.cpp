@@ -1,0 +1,507 @@
+#include "core/ConversationFlows.h"
+
+#include "common/AsciiText.h"
+#include "common/IntegerText.h"
+#include "core/DisplayText.h"
+#include "translate/LangCodes.h"
+#include "translate/Utf8Encode.h"
+#include "translate/WebEncoding.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace velantro::core {
+
+using skype::TCommandOutcome;
+using skype::TCommandResult;
+using translate::LangCodeFromComboIndex;
+
+namespace {
+
+constexpr std::int32_t BulgarianCode = 2;
+
+std::string TooLongText(std::size_t messageBytes, std::string_view target) {
+    const std::size_t overhead = std::string_view("MESSAGE ").size() + target.size() + 1;
+    const std::size_t room = skype::TSkypeControl::MaxCommandLength > overhead
+                                 ? skype::TSkypeControl::MaxCommandLength - overhead
+                                 : 0;
+    return "The message is too long to send: it is " + std::to_string(messageBytes) +
+           " bytes of UTF-8, and the chat client takes at most " +
+           std::to_string(skype::TSkypeControl::MaxCommandLength) +
+           " bytes per command, which leaves " + std::to_string(room) +
+           " bytes for a message to \"" + std::string(target) + "\"";
+}
+
+/// Appends item, dropping the oldest one when more than limit are kept.
+template <typename Item>
+void PushKeepingAtMost(std::deque<Item>& queue, Item item, std::size_t limit) {
+    queue.push_back(std::move(item));
+    if (queue.size() > limit) {
+        queue.pop_front();
+    }
+}
+
+/// An incoming body's bytes as text.
+std::u16string BodyText(std::string_view body) {
+    return translate::Utf8DecodeReplacing(body);
+}
+
+std::string NotSentText(std::string_view target, std::string_view why) {
+    // No contact chosen: there is no name to give.
+    const std::string whom = target.empty() ? "" : " to \"" + std::string(target) + "\"";
+    return "The message" + whom + " was not sent: " + std::string(why);
+}
+
+/// Whether the chat client's list of a message's users names handle.
+bool NamesUser(std::string_view users, std::string_view handle) {
+    while (!users.empty()) {
+        const std::size_t blank = users.find(' ');
+        const std::string_view user = users.substr(0, blank);
+        if (common::EqualsNoCaseAscii(user, handle)) {
+            return true;
+        }
+        users = blank == std::string_view::npos ? std::string_view{} : users.substr(blank + 1);
+    }
+    return false;
+}
+
+} // namespace
+
+std::u16string IncomingEntry(std::string_view handle, std::u16string_view translation,
+                             std::u16string_view original, bool showOriginal) {
+    std::u16string entry = IncomingEntry(handle, translation, TEntryForm::Translated);
+    if (showOriginal && !original.empty()) {
+        entry += u" (";
+        entry += original;
+        entry += u")";
+    }
+    return entry;
+}
+
+std::u16string_view FooterFor(std::int32_t languageCode) {
+    return languageCode == BulgarianCode ? BulgarianFooter : EnglishFooter;
+}
+
+bool HasSendableText(std::u16string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char16_t unit) { return unit > u' '; });
+}
+
+std::u16string IncomingEntry(std::string_view from, std::u16string_view text, TEntryForm form) {
+    std::u16string entry = HandleText(from) + u": ";
+    entry += text;
+    if (form == TEntryForm::NotTranslated) {
+        entry += NotTranslatedMark;
+    }
+    return entry;
+}
+
+std::optional<std::int32_t> ChatMessageIdOf(std::string_view answerLine) {
+    const std::size_t first = answerLine.find(' ');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view rest = answerLine.substr(first + 1);
+    return common::ReadInteger(rest.substr(0, rest.find(' ')));
+}
+
+std::string_view PropertyValueOf(std::string_view answerLine) {
+    // The value is the rest of the line as it is, blanks and all.
+    std::size_t at = 0;
+    for (int word = 0; word < 3; ++word) {
+        at = answerLine.find(' ', at);
+        if (at == std::string_view::npos) {
+            return {};
+        }
+        ++at;
+    }
+    return answerLine.substr(at);
+}
+
+ConversationFlows::ConversationFlows(MainView& view, skype::TSkypeControl& skype,
+                                     TranslationService& translate)
+    : View(view)
+    , Skype(skype)
+    , Service(translate) {}
+
+// --- incoming messages ------------------------------------------------------
+
+void ConversationFlows::ChatMessageReported(std::int32_t id,
+                                            skype::TSkypeChatMsgProperty property,
+                                            const std::string& data) {
+    if (property == skype::cmStatus) {
+        if (data == "RECEIVED") {
+            if (!Shown.Contains(id) && !Underway.contains(id)) {
+                RequestPiece(id, skype::cmFromHandle);
+                RequestPiece(id, skype::cmBody);
+            }
+        } else if ((data == "SENDING" || data == "SENT") && !StatusesSeen.Contains(id)) {
+            AskAboutLateSend(id);
+        }
+        return;
+    }
+    if (property != skype::cmBody && property != skype::cmFromHandle) {
+        return;
+    }
+    // Answers to the questions about a late send are taken by those questions.
+    if (LateQuestions.contains(id) || Shown.Contains(id) || Underway.contains(id)) {
+        return;
+    }
+    if (const auto waiting =
+            std::find_if(Untranslated.begin(), Untranslated.end(),
+                         [id](const Waiting& w) { return w.Message.Id == id; });
+        waiting != Untranslated.end()) {
+        // Its body again: a chance to translate it now.
+        if (property == skype::cmBody) {
+            waiting->Message.Body = data;
+            RetryWaiting();
+        }
+        return;
+    }
+    Queue.QueueChatMsgPart(id, data,
+                           property == skype::cmBody ? TMsgPart::Body : TMsgPart::Sender);
+    TakeComplete(id);
+}
+
+void ConversationFlows::RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property) {
+    Skype.GetChatMsgProperty(id, property);
+}
+
+void ConversationFlows::TakeComplete(std::int32_t id) {
+    QueueAtom* atom = Queue.Find(id);
+    if (atom == nullptr || atom->FromHandle.empty() || atom->Body.empty()) {
+        return; // waits for its other piece
+    }
+    Complete message{id, std::move(atom->FromHandle), std::move(atom->Body)};
+    Queue.Unlink(*atom);
+    Translate(std::move(message));
+}
+
+void ConversationFlows::Translate(Complete message) {
+    // A reply being written keeps its recipient.
+    if (!HasSendableText(View.MessageText())) {
+        View.SelectContact(message.From);
+    }
+    // The page comes now, so that pages open in the order messages came.
+    if (PageOf(message.From) == nullptr) {
+        return;
+    }
+    View.ShowPages();
+    Underway.insert(message.Id);
+    const std::u16string text = BodyText(message.Body);
+    Service.Translate(text, ReceiveCode(), [this, message](TranslationOutcome outcome) {
+        Translated(message, std::move(outcome));
+    });
+}
+
+void ConversationFlows::Translated(const Complete& message, TranslationOutcome outcome) {
+    Underway.erase(message.Id);
+    ConversationLog* log = PageOf(message.From);
+    if (log == nullptr) {
+        return;
+    }
+    if (outcome.Text) {
+        Shown.Add(message.Id);
+        log->AppendLine(TranslatedEntry(message, *outcome.Text));
+        View.MessageShown(message.From, *outcome.Text);
+        // The service answers again: the messages that waited for it get their turn.
+        RetryWaiting();
+        return;
+    }
+    // Shown at once in its own words; translated once the service answers.
+    const std::u16string ownWords = BodyText(message.Body);
+    const std::size_t entry =
+        log->AppendLine(IncomingEntry(message.From, ownWords, TEntryForm::NotTranslated));
+    View.MessageShown(message.From, ownWords);
+    KeepUntranslated(message, log, entry);
+    View.ShowError("The message from " + message.From +
+                   " could not be translated: " + outcome.Error);
+}
+
+std::u16string ConversationFlows::TranslatedEntry(const Complete& message,
+                                                  std::u16string_view translation) const {
+    return IncomingEntry(message.From, translation, BodyText(message.Body),
+                         View.ShowOriginalText());
+}
+
+void ConversationFlows::KeepUntranslated(Complete message, ConversationLog* log,
+                                         std::size_t entry) {
+    // Beyond the limit the oldest stays shown in its own words for good.
+    PushKeepingAtMost(Untranslated, Waiting{std::move(message), log, entry}, UntranslatedLimit);
+}
+
+void ConversationFlows::RetryWaiting() {
+    if (Retrying || Untranslated.empty()) {
+        return;
+    }
+    Retrying = true;
+    RetryNext(RetriesPerRound);
+}
+
+void ConversationFlows::RetryNext(std::size_t leftInRound) {
+    if (Untranslated.empty()) {
+        Retrying = false;
+        return;
+    }
+    if (leftInRound == 0) {
+        // A new round, behind whatever came meanwhile.
+        Retrying = false;
+        RetryWaiting();
+        return;
+    }
+    // Oldest first, one at a time: messages arriving meanwhile are
+    // translated in between, and a failure ends the round at once.
+    const Complete& next = Untranslated.front().Message;
+    Service.Translate(BodyText(next.Body), ReceiveCode(),
+                      [this, id = next.Id, leftInRound](TranslationOutcome outcome) {
+                          Retried(id, std::move(outcome), leftInRound);
+                      });
+}
+
+void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
+                                std::size_t leftInRound) {
+    if (!outcome.Text) {
+        Retrying = false; // the user was told when it first failed
+        return;
+    }
+    const auto waiting = std::find_if(Untranslated.begin(), Untranslated.end(),
+                                      [id](const Waiting& w) { return w.Message.Id == id; });
+    if (waiting != Untranslated.end()) {
+        // In its place on the page: the message keeps its turn in the conversation.
+        waiting->Log->ReplaceLine(waiting->Entry, TranslatedEntry(waiting->Message, *outcome.Text));
+        Shown.Add(id);
+        Untranslated.erase(waiting);
+    }
+    RetryNext(leftInRound - 1);
+}
+
+// --- sends the client may still make late -----------------------------------
+
+void ConversationFlows::AskAboutLateSend(std::int32_t id) {
+    if (MaybeSent.empty() || OwnMessages.Contains(id)) {
+        return;
+    }
+    StatusesSeen.Add(id);
+    if (LateOrder.size() >= LateQuestionsLimit) {
+        LateQuestions.erase(LateOrder.front());
+        LateOrder.pop_front();
+    }
+    LateQuestions[id] = {};
+    LateOrder.push_back(id);
+    // To whom and what: a send is known by both, never by its text alone.
+    for (const auto property : {skype::cmUsers, skype::cmBody}) {
+        Skype.GetChatMsgProperty(id, property, [this, id, property](const TCommandOutcome& o) {
+            LateAnswer(id, property, o);
+        });
+    }
+}
+
+void ConversationFlows::LateAnswer(std::int32_t id, skype::TSkypeChatMsgProperty property,
+                                   const TCommandOutcome& outcome) {
+    const auto question = LateQuestions.find(id);
+    if (question == LateQuestions.end()) {
+        return;
+    }
+    // An answer that did not come counts as one that matches nothing.
+    std::string value;
+    if (outcome.Result == TCommandResult::Answered) {
+        value = PropertyValueOf(outcome.AnswerLine);
+    }
+    (property == skype::cmUsers ? question->second.Partner : question->second.Body) = value;
+    if (!question->second.Partner || !question->second.Body) {
+        return;
+    }
+    const LateQuestion known = std::move(question->second);
+    LateQuestions.erase(question);
+    std::erase(LateOrder, id);
+    MatchLateSend(id, known);
+}
+
+void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known) {
+    std::vector<std::deque<OutgoingSend>::iterator> candidates;
+    for (auto send = MaybeSent.begin(); send != MaybeSent.end(); ++send) {
+        if (send->Body == *known.Body && NamesUser(*known.Partner, send->Target)) {
+            candidates.push_back(send);
+        }
+    }
+    if (candidates.empty()) {
+        // Sent from the client itself, or no message of the user's: its body
+        // is a piece like any other.
+        if (!known.Body->empty() && !Shown.Contains(id) && !Underway.contains(id)) {
+            Queue.QueueChatMsgPart(id, *known.Body, TMsgPart::Body);
+            TakeComplete(id);
+        }
+        return;
+    }
+    OwnMessages.Add(id);
+    if (candidates.size() > 1) {
+        const std::string target = candidates.front()->Target;
+        MaybeSent.erase(candidates.front());
+        View.ShowError("The chat client has sent to \"" + target +
+                       "\" late a message that did not go out in time, but " +
+                       std::to_string(candidates.size()) +
+                       " such messages had the same text, so it is written on no page");
+        return;
+    }
+    const OutgoingSend send = std::move(*candidates.front());
+    MaybeSent.erase(candidates.front());
+    if (ConversationLog* log = PageOf(send.Target); log != nullptr) {
+        View.ShowPages();
+        log->AppendLine(send.Entry);
+    }
+}
+
+// --- the user's messages ----------------------------------------------------
+
+void ConversationFlows::MessageChanged() {
+    View.EnableSend(!Sending && HasSendableText(View.MessageText()));
+}
+
+void ConversationFlows::SendTyped() {
+    const std::u16string text = View.MessageText();
+    if (Sending || !HasSendableText(text)) {
+        return;
+    }
+    OutgoingSend send;
+    send.Target = View.ContactText();
+    send.LanguageCode = LangCodeFromComboIndex(View.SendLanguageIndex());
+    send.Text = text;
+    Sending = std::move(send);
+    View.SetSendPending(true);
+    Service.Translate(text, Sending->LanguageCode,
+                      [this](TranslationOutcome outcome) { Translating(std::move(outcome)); });
+}
+
+void ConversationFlows::Translating(TranslationOutcome outcome) {
+    if (!Sending) {
+        return;
+    }
+    if (!outcome.Text) {
+        SendFailed(outcome.Error);
+        return;
+    }
+    const std::u16string& translation = *outcome.Text;
+    // A lone surrogate half becomes U+FFFD here rather than the half's own
+    // three bytes, which are not UTF-8 and which a chat client may reject.
+    std::u16string message = translation;
+    message += FooterFor(Sending->LanguageCode);
+    Sending->Body = translate::Utf8Encode(message);
+    Sending->Entry = HandleText(Own) + u": " + Sending->Text;
+    if (!translation.empty()) {
+        Sending->Entry += u" (" + translation + u")";
+    }
+    // Checked here, so that the box can say how much room there is.
+    const std::size_t line = std::string_view("MESSAGE ").size() + Sending->Target.size() + 1 +
+                             Sending->Body.size();
+    if (line > skype::TSkypeControl::MaxCommandLength) {
+        SendFailed(TooLongText(Sending->Body.size(), Sending->Target));
+        return;
+    }
+    Sending->Now = OutgoingSend::State::WithClient;
+    Skype.SendMessageTo(Sending->Target, Sending->Body,
+                        [this](const TCommandOutcome& answer) { ClientAnswered(answer); });
+}
+
+void ConversationFlows::ClientAnswered(const TCommandOutcome& outcome) {
+    if (!Sending) {
+        return;
+    }
+    const std::string target = Sending->Target;
+    switch (outcome.Result) {
+    case TCommandResult::Answered:
+        SendSucceeded(ChatMessageIdOf(outcome.AnswerLine));
+        return;
+    case TCommandResult::Unanswered:
+        // The client took the line and said nothing against it.
+        SendSucceeded(std::nullopt);
+        return;
+    case TCommandResult::Refused:
+        SendFailed(NotSentText(target, "the chat client refused it with error " +
+                                           std::to_string(outcome.ErrorCode) + ": " +
+                                           outcome.ErrorDescription));
+        return;
+    case TCommandResult::NotAccepted: {
+        // Neither taken nor refused: a client that was only slow still sends
+        // it, and the page shows it then.
+        OutgoingSend late = *Sending;
+        late.Now = OutgoingSend::State::Unanswered;
+        PushKeepingAtMost(MaybeSent, std::move(late), MaybeSentLimit);
+        SendFailed(
+            NotSentText(target, "the chat client did not take it, or did not answer in time"));
+        return;
+    }
+    case TCommandResult::TooLong:
+        SendFailed(TooLongText(Sending->Body.size(), target));
+        return;
+    case TCommandResult::Dropped:
+    case TCommandResult::NotSupported:
+        SendFailed(NotSentText(target, "Velantro is not attached to the chat client"));
+        return;
+    }
+}
+
+void ConversationFlows::SendSucceeded(std::optional<std::int32_t> id) {
+    if (id) {
+        // Its statuses are this send's, not a late one's.
+        OwnMessages.Add(*id);
+        StatusesSeen.Add(*id);
+    }
+    Sending->Now = OutgoingSend::State::Sent;
+    if (ConversationLog* log = PageOf(Sending->Target); log != nullptr) {
+        View.ShowPages();
+        log->AppendLine(Sending->Entry);
+    }
+    View.ClearMessage();
+    Sending.reset();
+    View.SetSendPending(false);
+}
+
+void ConversationFlows::SendFailed(const std::string& why) {
+    Sending->Now = OutgoingSend::State::Refused;
+    Sending.reset();
+    View.SetSendPending(false);
+    View.ShowError(why);
+}
+
+// --- contacts and own identity ------------------------------------------------
+
+void ConversationFlows::Attached() {
+    Skype.Search(skype::stFriends, "");
+}
+
+void ConversationFlows::FriendsReported(const skype::TStringList& handles) {
+    // A new friends list (after a re-attach, or the client's friends changed)
+    // selects the first friend, except under a reply being written: that
+    // keeps its recipient, or has none when the friend is no longer listed.
+    const std::string chosen = View.ContactText();
+    const bool writing = HasSendableText(View.MessageText());
+    View.SetContacts(handles);
+    if (writing && !chosen.empty()) {
+        View.SelectContact(chosen);
+    }
+}
+
+void ConversationFlows::OwnHandleReported(const std::string& handle) {
+    Own = handle;
+    View.AppendToCaption(" - " + handle);
+}
+
+void ConversationFlows::PageChosen(const std::string& partner) {
+    if (!CreatingPage) {
+        View.SelectContact(partner);
+    }
+}
+
+ConversationLog* ConversationFlows::PageOf(const std::string& handle) {
+    struct Restore {
+        bool& Flag;
+        bool Outer;
+        ~Restore() { Flag = Outer; }
+    } restore{CreatingPage, std::exchange(CreatingPage, true)};
+    return View.FindOrCreatePage(handle);
+}
+
+std::int32_t ConversationFlows::ReceiveCode() const {
+    return LangCodeFromComboIndex(View.ReceiveLanguageIndex());
+}
+
+} // namespace velantro::core

@@ -1,0 +1,198 @@
+#pragma once
+
+// The conversation core: the contact list and the user's own handle, the
+// incoming and the outgoing message flows. Plain C++ over the MainView, the
+// chat-client component and a translation service. Everything here runs from
+// the event loop: the component hands over the client's lines one at a time,
+// commands are answered later, translations come back later, and nothing
+// ever waits.
+
+#include "core/MainView.h"
+#include "core/MessageQueue.h"
+#include "core/TranslationService.h"
+#include "skype/SkypeControl.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace velantro::core {
+
+/// The footers appended to every outgoing translation.
+inline constexpr std::u16string_view EnglishFooter = u" - Translated with Velantro";
+inline constexpr std::u16string_view BulgarianFooter =
+    u" - \u041f\u0440\u0435\u0432\u0435\u0434\u0435\u043d\u043e \u0441\u044a\u0441 Velantro";
+
+/// The entry of a received message: "handle: translation", and with
+/// showOriginal (and an original) " (original)" after it, the mirror of a
+/// sent message's entry.
+std::u16string IncomingEntry(std::string_view handle, std::u16string_view translation,
+                             std::u16string_view original, bool showOriginal);
+
+/// The footer for an outgoing message in the language with this code.
+std::u16string_view FooterFor(std::int32_t languageCode);
+
+/// True when text holds a character other than blanks and control characters.
+bool HasSendableText(std::u16string_view text);
+
+/// The mark after an incoming message shown in its own words.
+inline constexpr std::u16string_view NotTranslatedMark = u" [not translated]";
+
+/// How much of the service's trouble a message's entry shows.
+enum class TEntryForm { Translated, NotTranslated };
+
+/// The entry for an incoming message on its sender's page: the sender's
+/// handle, ": " and the text (the translation, or the message's own words
+/// followed by the mark).
+std::u16string IncomingEntry(std::string_view from, std::u16string_view text, TEntryForm form);
+
+/// The id of the chat message an answer line names ("CHATMESSAGE 12 STATUS
+/// SENT" gives 12), when it names one.
+std::optional<std::int32_t> ChatMessageIdOf(std::string_view answerLine);
+
+/// The value of the property an answer line reports: what follows
+/// "CHATMESSAGE <id> <property> ".
+std::string_view PropertyValueOf(std::string_view answerLine);
+
+/// A message the user sends, from the press of Send until the chat client
+/// has settled it.
+struct OutgoingSend {
+    enum class State {
+        Translating, ///< waits for its translation
+        WithClient,  ///< handed to the chat client, its answer not yet in
+        Sent,        ///< the client took it: the entry is written, the field cleared
+        Refused,     ///< not sent: the box says why, the text stays
+        Unanswered,  ///< the client did not take it in time; it may still send it late
+    };
+    State Now = State::Translating;
+    std::string Target;
+    std::int32_t LanguageCode = 0;
+    std::u16string Text;  ///< as typed
+    std::u16string Entry; ///< what the partner's page shows once it is sent
+    std::string Body;     ///< the bytes handed to the client: translation and footer
+};
+
+class ConversationFlows {
+public:
+    ConversationFlows(MainView& view, skype::TSkypeControl& skype, TranslationService& translate);
+
+    /// Empties the pending-message queue.
+    void ClearQueue() { Queue.Clear(); }
+
+    // The component's events.
+    void ChatMessageReported(std::int32_t id, skype::TSkypeChatMsgProperty property,
+                             const std::string& data);
+    void Attached();
+    void FriendsReported(const skype::TStringList& handles);
+    void OwnHandleReported(const std::string& handle);
+
+    /// The user chose the page of partner: "To" selects the partner.
+    void PageChosen(const std::string& partner);
+
+    /// The message's text changed: Send is enabled exactly when it has
+    /// sendable text and no send is under way.
+    void MessageChanged();
+    /// The user pressed Send (or its keys): the typed message is translated
+    /// and handed to the chat client; the field is read-only meanwhile.
+    void SendTyped();
+
+    const std::string& OwnHandle() const { return Own; }
+    const TMessageQueue& PendingMessages() const { return Queue; }
+    /// The messages shown in their own words, oldest first, until translated.
+    std::size_t UntranslatedCount() const { return Untranslated.size(); }
+    /// The send under way, if any.
+    const std::optional<OutgoingSend>& SendUnderWay() const { return Sending; }
+    /// Sends that the client did not take in time and may still send late.
+    std::size_t MaybeSentCount() const { return MaybeSent.size(); }
+
+    /// The most messages kept for a later translation; older ones stay shown
+    /// in their own words.
+    static constexpr std::size_t UntranslatedLimit = 1000;
+    /// How many waiting messages one round of retries takes at most; the
+    /// next round comes from the event loop, after what arrived meanwhile.
+    static constexpr std::size_t RetriesPerRound = 10;
+    /// The most sends kept that the client neither took nor refused in time.
+    static constexpr std::size_t MaybeSentLimit = 16;
+    /// The most messages asked about at once to match a late send.
+    static constexpr std::size_t LateQuestionsLimit = 64;
+
+private:
+    /// A message whose sender and body are known.
+    struct Complete {
+        std::int32_t Id = 0;
+        std::string From;
+        std::string Body;
+    };
+    /// A message shown in its own words, waiting for a translation.
+    struct Waiting {
+        Complete Message;
+        ConversationLog* Log = nullptr;
+        std::size_t Entry = 0;
+    };
+    /// What is known of a message asked about to match a late send.
+    struct LateQuestion {
+        std::optional<std::string> Partner;
+        std::optional<std::string> Body;
+    };
+
+    void TakeComplete(std::int32_t id);
+    void Translate(Complete message);
+    void Translated(const Complete& message, TranslationOutcome outcome);
+    void KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry);
+    /// Starts a round of retries unless one runs; from the event loop.
+    void RetryWaiting();
+    void RetryNext(std::size_t leftInRound);
+    void Retried(std::int32_t id, TranslationOutcome outcome, std::size_t leftInRound);
+    /// Writes a translated message's entry and tells the window it arrived.
+    std::u16string TranslatedEntry(const Complete& message, std::u16string_view translation) const;
+
+    /// A status of a message this program did not see being sent: while a
+    /// send may still go out late, asks who it went to and what it said.
+    void AskAboutLateSend(std::int32_t id);
+    void LateAnswer(std::int32_t id, skype::TSkypeChatMsgProperty property,
+                    const skype::TCommandOutcome& outcome);
+    void MatchLateSend(std::int32_t id, const LateQuestion& known);
+
+    void Translating(TranslationOutcome outcome);
+    void ClientAnswered(const skype::TCommandOutcome& outcome);
+    void SendSucceeded(std::optional<std::int32_t> id);
+    void SendFailed(const std::string& why);
+
+    ConversationLog* PageOf(const std::string& handle);
+    void RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property);
+    std::int32_t ReceiveCode() const;
+
+    MainView& View;
+    skype::TSkypeControl& Skype;
+    TranslationService& Service;
+    TMessageQueue Queue;
+    /// The ids given to the translation service and not yet back.
+    std::unordered_set<std::int32_t> Underway;
+    /// Shown in their own words after a failed translation, oldest first.
+    std::deque<Waiting> Untranslated;
+    bool Retrying = false;
+    /// Messages shown translated: the client announcing one again shows nothing.
+    TRecentIds Shown;
+    /// The send under way, and those that may still go out, oldest first.
+    std::optional<OutgoingSend> Sending;
+    std::deque<OutgoingSend> MaybeSent;
+    /// Messages whose status was taken into account already: sends of this
+    /// program's, and messages asked about.
+    TRecentIds StatusesSeen{256};
+    /// Messages known to be the user's own: sends the client confirmed, and
+    /// late sends matched; their pieces are no incoming message's.
+    TRecentIds OwnMessages{256};
+    std::unordered_map<std::int32_t, LateQuestion> LateQuestions;
+    std::deque<std::int32_t> LateOrder;
+    /// A page the flow creates may become the current one; that is no choice
+    /// of the user's.
+    bool CreatingPage = false;
+    std::string Own;
+};
+
+} // namespace velantro::core

@@ -1,0 +1,714 @@
+#include "window/TMainForm.h"
+
+#include "window/DesktopNotifications.h"
+#include "core/DisplayText.h"
+#include "window/PageLog.h"
+#include "window/Settings.h"
+#include "window/TPageControl.h"
+#include "window/WindowPlacement.h"
+#include "localise/TranslateInterface.h"
+#include "translate/LangCodes.h"
+#include "translate/Translate.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace velantro::window {
+
+using core::ConversationFlows;
+using core::ConversationLog;
+using core::HandleText;
+
+namespace {
+
+constexpr const char* DesignCaption = "Velantro 1.0:01";
+/// "Bulgarian" in Bulgarian, in UTF-8.
+constexpr const char* Bulgarian = "\xD0\x91\xD1\x8A\xD0\xBB\xD0\xB3\xD0\xB0"
+                                  "\xD1\x80\xD1\x81\xD0\xBA\xD0\xB8";
+
+/// The languages in the order of their positions; both lists hold them.
+const char* const LanguageNames[] = {"English", "Espanol", "Francais", Bulgarian};
+
+// The design's client area; the window can't be made smaller than it (the
+// outer minimum, 388 x 365, less the design's frame).
+constexpr int MinimumClientWidth = 380;
+constexpr int MinimumClientHeight = 338;
+constexpr int MessageEditHeight = 116;
+/// The window's place and client size when the settings hold none.
+constexpr ScreenRect DefaultPlace{230, 160, 370, 338};
+
+// Settings keys and the defaults that apply when a key is missing or unreadable.
+constexpr const char* ReceiveKey = "Receive";
+constexpr const char* SendKey = "Send";
+constexpr const char* LeftKey = "Left";
+constexpr const char* TopKey = "Top";
+constexpr const char* WidthKey = "Width";
+constexpr const char* HeightKey = "Height";
+
+QString FromEightBit(std::string_view text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToEightBit(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
+
+QString FromUtf16(std::u16string_view text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+/// A text given to a control through the system's 8-bit code page, or unchanged.
+QString TextFor(std::u16string_view text, localise::TextForm form) {
+    const QString wide = FromUtf16(text);
+    return form == localise::TextForm::EightBit ? QString::fromLocal8Bit(wide.toLocal8Bit()) : wide;
+}
+
+/// Tabs and buttons read "&" as a mnemonic; captions here are plain text.
+QString LiteralMnemonics(QString text) {
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+QComboBox* LanguageList(QWidget* parent, const char* name) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QLatin1String(name));
+    list->setEditable(false);
+    for (const char* language : LanguageNames) {
+        list->addItem(QString::fromUtf8(language));
+    }
+    list->setCurrentIndex(0);
+    return list;
+}
+
+QLabel* Label(QWidget* parent, const char* name, const char* text, Qt::Alignment alignment) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    return label;
+}
+
+void SelectIndex(QComboBox* list, std::int32_t index) {
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+/// The window presents itself to screen readers as a frame, the role by which
+/// they announce a program's window (a plain widget would be a filler).
+QAccessibleInterface* FormAccessible(const QString& classname, QObject* object) {
+    if (classname == QLatin1String(TMainForm::staticMetaObject.className()) &&
+        object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    return nullptr;
+}
+
+PlacementRules PlacementOnScreens() {
+    PlacementRules rules{{}, MinimumClientWidth, MinimumClientHeight, DefaultPlace};
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        rules.Screens.push_back({area.x(), area.y(), area.width(), area.height()});
+    }
+    return rules;
+}
+
+} // namespace
+
+TMainForm::TMainForm(Services services)
+    : HTTP(std::move(services.HTTP))
+    , Titles(services.Titles)
+    , Profile(services.Profile)
+    , Endpoints(std::move(services.Endpoints))
+    , InterfaceFile(std::move(services.InterfaceFile))
+    , Errors([this, show = std::move(services.ShowError)](const std::string& message,
+                                                          std::function<void()> closed) {
+        if (Ending) {
+            closed();
+        } else if (show) {
+            show(message);
+            closed();
+        } else {
+            OpenErrorBox(message, std::move(closed));
+        }
+    })
+    , Messages(services.Messages) {
+    static const bool accessibleFormKnown = [] {
+        QAccessible::installFactory(FormAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleFormKnown);
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QString::fromLatin1(DesignCaption));
+    SkypeControl = std::make_unique<skype::TSkypeControl>(&Messages);
+    SkypeControl->IdentName = "Velantro";
+    SkypeControl->AutoReAttach = true;
+    CreateControls();
+    LayOutControls();
+    // The exchange gives up when the window goes, or when the run is told to end.
+    HTTP->AbandonWhen([closing = Closing, abandon = std::move(services.Abandon)] {
+        return closing->load() || (abandon && abandon());
+    });
+    Translations = std::make_unique<core::TranslationWorker>(
+        [this](const std::u16string& text, std::int32_t code) {
+            return PrepareTranslation(text, code);
+        },
+        // Back on the window's thread, from its event loop; nothing arrives
+        // once the window is gone.
+        [this](std::function<void()> work) {
+            QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+        });
+    Conversations = std::make_unique<ConversationFlows>(static_cast<core::MainView&>(*this),
+                                                        *SkypeControl, *Translations);
+    Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
+    BindEvents();
+    FormCreate();
+    // Typing at start goes into the message, never into a language list.
+    SendMessage->setFocus();
+}
+
+TMainForm::~TMainForm() {
+    // A translation under way gives up, so that its worker ends at once.
+    Closing->store(true);
+    Conversations.reset();
+    Translations.reset();
+    // The component unhooks itself from Messages, which must still exist.
+    SkypeControl.reset();
+}
+
+void TMainForm::CreateControls() {
+    TranslateTo = LanguageList(this, "TranslateTo");
+    l_Translate_To = Label(this, "l_Translate_To", "Receive in:", Qt::AlignRight);
+    SendMessage = new QPlainTextEdit(this);
+    SendMessage->setObjectName(QStringLiteral("SendMessage"));
+    SendMessage->setFont(QFont(QStringLiteral("Microsoft Sans Serif"), font().pointSize()));
+    SendMessage->setFrameShape(QFrame::Box);
+    // Tab moves on to the next control; Enter starts a new line.
+    SendMessage->setTabChangesFocus(true);
+    btnSend = new QPushButton(QStringLiteral("Send"), this);
+    btnSend->setObjectName(QStringLiteral("btnSend"));
+    btnSend->setAutoDefault(false);
+    btnSend->setEnabled(false);
+    btnSend->installEventFilter(this);
+    SendMessage->installEventFilter(this);
+    l_Send_To = Label(this, "l_Send_To", "To", Qt::AlignLeft);
+    ToUsers = new QComboBox(this);
+    ToUsers->setObjectName(QStringLiteral("ToUsers"));
+    ToUsers->setEditable(false);
+    PageControl1 = new TPageControl(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setAccessibleName(QStringLiteral("Conversations"));
+    PageControl1->hide();
+    l_in = Label(this, "l_in", "in", Qt::AlignRight);
+    SendIn = LanguageList(this, "SendIn");
+    mnShowOriginal = new QAction(QStringLiteral("Show original text"), this);
+    mnShowOriginal->setObjectName(QStringLiteral("mnShowOriginal"));
+    mnShowOriginal->setCheckable(true);
+    l_Translate_To->setBuddy(TranslateTo);
+    l_Send_To->setBuddy(ToUsers);
+    l_in->setBuddy(SendIn);
+    UpdateAccessibleNames();
+
+    setTabOrder(TranslateTo, SendMessage);
+    setTabOrder(SendMessage, btnSend);
+    setTabOrder(btnSend, ToUsers);
+    setTabOrder(ToUsers, PageControl1);
+    setTabOrder(PageControl1, SendIn);
+}
+
+// The design's anchors as layouts: the page control takes the extra width and
+// height, the message edit keeps its height on the bottom edge, the bottom
+// row stays on the bottom edge with the contact list stretching, and the
+// right-aligned labels end next to the lists they name.
+void TMainForm::LayOutControls() {
+    auto* top = new QHBoxLayout;
+    top->addStretch(1);
+    top->addWidget(l_Translate_To);
+    top->addWidget(TranslateTo);
+    TranslateTo->setMinimumWidth(97);
+
+    SendMessage->setFixedHeight(MessageEditHeight);
+    // The pages' room stays empty, rather than closing up, while they are hidden.
+    QSizePolicy pagesPolicy = PageControl1->sizePolicy();
+    pagesPolicy.setRetainSizeWhenHidden(true);
+    PageControl1->setSizePolicy(pagesPolicy);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(btnSend);
+    btnSend->setMinimumWidth(75);
+    bottom->addWidget(l_Send_To);
+    bottom->addWidget(ToUsers, 1);
+    ToUsers->setMinimumWidth(60);
+    bottom->addWidget(l_in);
+    bottom->addWidget(SendIn);
+    SendIn->setMinimumWidth(103);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(1, 3, 1, 1);
+    column->setSpacing(2);
+    column->addLayout(top);
+    column->addWidget(PageControl1, 1);
+    column->addWidget(SendMessage);
+    column->addLayout(bottom);
+    setMinimumSize(MinimumClientWidth, MinimumClientHeight);
+}
+
+void TMainForm::BindEvents() {
+    using namespace skype;
+    TSkypeControl& skype = *SkypeControl;
+    ConversationFlows& flows = *Conversations;
+    skype.OnAttachSuccess = [this, &flows](TSkypeControl&) {
+        Guarded(Errors, [&] { flows.Attached(); });
+    };
+    skype.OnCurrentUserHandle = [this, &flows](std::string handle) {
+        Guarded(Errors, [&] { flows.OwnHandleReported(handle); });
+    };
+    skype.OnSearchResult = [this, &flows](TSkypeSearchType, TStringList list) {
+        Guarded(Errors, [&] { flows.FriendsReported(list); });
+    };
+    skype.OnChatMsgInfo = [this, &flows](std::int32_t id, TSkypeChatMsgProperty property,
+                                         std::string value) {
+        Guarded(Errors, [&] { flows.ChatMessageReported(id, property, value); });
+    };
+    connect(PageControl1, &TPageControl::currentChanged, this,
+            [this](int index) { PageChosen(index); });
+    connect(SendMessage, &QPlainTextEdit::textChanged, this,
+            [this] { Guarded(Errors, [this] { Conversations->MessageChanged(); }); });
+    connect(btnSend, &QPushButton::clicked, this, [this] {
+        Guarded(Errors, [this] {
+            const std::string target = ContactText();
+            const int language = SendIn->currentIndex();
+            Conversations->SendTyped();
+            SendLanguages[target] = language;
+        });
+        // The next keys typed belong to the next message, not to "To".
+        SendMessage->setFocus();
+    });
+    // A partner the user chooses in "To" brings back the language last sent
+    // to them. Only the user's choice: a selection the program makes (a new
+    // friends list, an incoming message) leaves the language as it is. A
+    // partner not yet written to gets the language the user chose, not one a
+    // partner passed on the way (the arrow keys choose each one in turn).
+    connect(ToUsers, &QComboBox::activated, this, [this] {
+        const auto found = SendLanguages.find(ContactText());
+        if (found != SendLanguages.end()) {
+            if (!UserSendLanguage) {
+                UserSendLanguage = SendIn->currentIndex();
+            }
+            SelectIndex(SendIn, found->second);
+        } else if (UserSendLanguage) {
+            SelectIndex(SendIn, *UserSendLanguage);
+            UserSendLanguage.reset();
+        }
+    });
+    connect(SendIn, &QComboBox::activated, this, [this] { UserSendLanguage.reset(); });
+    connect(PageControl1, &TPageControl::currentChanged, this, [this](int index) {
+        if (isActiveWindow()) {
+            PageShown(index);
+        }
+    });
+    // Only the user's choice relabels: setting the selection from the
+    // settings does not raise this.
+    connect(TranslateTo, &QComboBox::activated, this,
+            [this] { Guarded(Errors, [this] { TranslateToChange(); }); });
+}
+
+void TMainForm::FormCreate() {
+    TSettings settings(Profile);
+    const std::string section(SettingsSection);
+    SelectIndex(TranslateTo, settings.ReadInteger(section, ReceiveKey, 0));
+    SelectIndex(SendIn, settings.ReadInteger(section, SendKey, 0));
+    const std::int32_t left = settings.ReadInteger(section, LeftKey, DefaultPlace.Left);
+    const std::int32_t top = settings.ReadInteger(section, TopKey, DefaultPlace.Top);
+    const std::int32_t width = settings.ReadInteger(section, WidthKey, DefaultPlace.Width);
+    const std::int32_t height = settings.ReadInteger(section, HeightKey, DefaultPlace.Height);
+    // A size no screen can show would cost seconds and gigabytes to lay out.
+    const ScreenRect place = PlaceWindow({left, top, width, height}, PlacementOnScreens());
+    move(place.Left, place.Top);
+    resize(place.Width, place.Height);
+    // An error in the steps below skips the rest of them: no attach request
+    // is broadcast then, and the automatic re-attach attaches later.
+    Guarded(Errors, [this] {
+        localise::LoadTranslations(InterfaceFile);
+        SkypeControl->Attach(4);
+        Conversations->ClearQueue();
+        TranslateToChange();
+    });
+}
+
+void TMainForm::FormClose() {
+    TSettings settings(Profile);
+    const std::string section(SettingsSection);
+    settings.WriteInteger(section, ReceiveKey, TranslateTo->currentIndex());
+    settings.WriteInteger(section, SendKey, SendIn->currentIndex());
+    settings.WriteInteger(section, LeftKey, x());
+    settings.WriteInteger(section, TopKey, y());
+    settings.WriteInteger(section, WidthKey, width());
+    settings.WriteInteger(section, HeightKey, height());
+    settings.Close();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    try {
+        FormClose();
+        SettingsWritten = true;
+        event->accept();
+    } catch (const std::exception& error) {
+        // The window stays open; the next close tries again.
+        event->ignore();
+        Errors.Report(error.what());
+    }
+}
+
+std::optional<std::string> TMainForm::WriteSettingsOnce() {
+    if (SettingsWritten) {
+        return std::nullopt;
+    }
+    if (!EndWrite) {
+        try {
+            FormClose();
+            EndWrite.emplace(std::nullopt);
+        } catch (const std::exception& error) {
+            EndWrite.emplace(error.what());
+        }
+    }
+    return *EndWrite;
+}
+
+void TMainForm::TranslateToChange() {
+    localise::TComponent application = ApplicationComponents();
+    localise::ApplyLanguage(application,
+                            translate::LangCodeFromComboIndex(TranslateTo->currentIndex()));
+    UpdateAccessibleNames();
+}
+
+core::TranslationWorker::Exchange TMainForm::PrepareTranslation(const std::u16string& text,
+                                                                std::int32_t code) {
+    // The windows are looked at here, on their own thread; the worker only talks HTTP.
+    const std::string url = translate::ChooseEndpoint(Endpoints, Titles);
+    translate::HttpClient* http = HTTP.get();
+    return [http, url, text, code] { return translate::TranslateAt(text, code, *http, url); };
+}
+
+// The window as the relabelling walk sees it: ownership as the interface file
+// names it, not Qt's widget nesting (the tab widget re-parents its pages, and
+// Qt's own inner widgets are no components). How each relabelled kind lands
+// on Qt: ckForm sets the window title; ckLabel a QLabel's text; ckButton a
+// QPushButton's text, "&" shown literally; ckTabSheet a page's tab text and
+// identity (every page shares the one path). The speed-button kinds would set
+// a tool tip and the Tnt kinds take the text unchanged; this window has none
+// of them, so every text here passes through the 8-bit code page, UTF-8 on
+// this desktop, which keeps Cyrillic intact. The language lists, the edits,
+// the page control and the non-visual components are walked but never
+// relabelled; each page owns its "Memo".
+localise::TComponent TMainForm::ApplicationComponents() {
+    using localise::TComponent;
+    using localise::TextForm;
+    const auto caption = [](auto setText) {
+        return [setText](std::u16string_view text, TextForm form) {
+            setText(TextFor(text, form));
+        };
+    };
+    TComponent pages{"PageControl1", 0, {}, {}, {}};
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        TComponent page{"",
+                        localise::ckTabSheet,
+                        caption([this, index](const QString& text) {
+                            SetPageCaption(index, ToEightBit(text));
+                        }),
+                        {},
+                        {TComponent{"Memo", 0, {}, {}, {}}}};
+        pages.Components.push_back(std::move(page));
+    }
+    TComponent form{
+        "MainForm",
+        localise::ckForm,
+        caption([this](const QString& text) { setWindowTitle(text); }),
+        {},
+        {},
+    };
+    form.Components.push_back({"TranslateTo", 0, {}, {}, {}});
+    form.Components.push_back({"l_Translate_To",
+                               localise::ckLabel,
+                               caption([this](const QString& t) { l_Translate_To->setText(t); }),
+                               {},
+                               {}});
+    form.Components.push_back({"SkypeControl", 0, {}, {}, {}});
+    form.Components.push_back({"SendMessage", 0, {}, {}, {}});
+    form.Components.push_back(
+        {"btnSend",
+         localise::ckButton,
+         caption([this](const QString& t) { btnSend->setText(LiteralMnemonics(t)); }),
+         {},
+         {}});
+    form.Components.push_back({"l_Send_To",
+                               localise::ckLabel,
+                               caption([this](const QString& t) { l_Send_To->setText(t); }),
+                               {},
+                               {}});
+    form.Components.push_back({"ToUsers", 0, {}, {}, {}});
+    form.Components.push_back(std::move(pages));
+    form.Components.push_back({"l_in",
+                               localise::ckLabel,
+                               caption([this](const QString& t) { l_in->setText(t); }),
+                               {},
+                               {}});
+    form.Components.push_back({"SendIn", 0, {}, {}, {}});
+    form.Components.push_back(
+        {"mnShowOriginal",
+         localise::ckMenuItem,
+         caption([this](const QString& t) { mnShowOriginal->setText(LiteralMnemonics(t)); }),
+         {},
+         {}});
+    form.Components.push_back({"HTTP", 0, {}, {}, {}});
+    TComponent application{"", 0, {}, {}, {}};
+    application.Components.push_back(std::move(form));
+    return application;
+}
+
+void TMainForm::OpenErrorBox(const std::string& message, std::function<void()> closed) {
+    const std::string title = ErrorBoxTitle(QCoreApplication::applicationFilePath().toStdString());
+    auto* box = new QMessageBox(QMessageBox::Critical, QString::fromStdString(title),
+                                QString::fromStdString(ErrorBoxText(message)), QMessageBox::Ok,
+                                this);
+    box->setObjectName(QStringLiteral("ErrorBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Window-modal and without an event loop of its own: the window keeps
+    // receiving while the box is up, and the next box waits for this one.
+    box->setWindowModality(Qt::WindowModal);
+    connect(box, &QDialog::finished, this, [closed = std::move(closed)] { closed(); });
+    box->open();
+}
+
+void TMainForm::ShowError(const std::string& message) {
+    Errors.Report(message);
+}
+
+void TMainForm::UpdateAccessibleNames() {
+    // Each list is named by the label in front of it, in the language shown.
+    TranslateTo->setAccessibleName(l_Translate_To->text());
+    ToUsers->setAccessibleName(l_Send_To->text());
+    SendIn->setAccessibleName(l_in->text());
+    SendMessage->setAccessibleName(InterfaceText("MainForm.SendMessage", "Message"));
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        DescribeTab(index);
+    }
+}
+
+QString TMainForm::InterfaceText(const char* key, const char* text) const {
+    const std::int32_t found = localise::FindTranslation(
+        key, translate::LangCodeFromComboIndex(TranslateTo->currentIndex()));
+    return found < 0 ? QString::fromLatin1(text)
+                     : FromUtf16(localise::Translations()[static_cast<std::size_t>(found)].Text);
+}
+
+void TMainForm::DescribeTab(int index) {
+    PageControl1->setTabDescription(
+        index, PageControl1->isTabMarked(index)
+                   ? InterfaceText("MainForm.sUnread", "Unread messages")
+                   : InterfaceText("MainForm.sNoUnread", "No unread messages"));
+}
+
+void TMainForm::SetPageCaption(int index, const std::string& caption) {
+    PageCaptions.at(static_cast<std::size_t>(index)) = caption;
+    // Shown with its control and direction characters as symbols; the
+    // caption itself stays the page's identity.
+    const QString text = FromUtf16(HandleText(caption));
+    PageControl1->setTabText(index, text);
+    PageLogs.at(static_cast<std::size_t>(index))->Memo->setAccessibleName(text);
+}
+
+int TMainForm::PageIndex(const std::string& handle) const {
+    for (std::size_t i = 0; i < PageCaptions.size(); ++i) {
+        if (PageCaptions[i] == handle) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void TMainForm::PageShown(int index) {
+    if (index < 0 || index >= PageControl1->count()) {
+        return;
+    }
+    PageControl1->setTabMarked(index, false);
+    DescribeTab(index);
+    Notifications->Withdraw(PageCaptions.at(static_cast<std::size_t>(index)));
+}
+
+std::int32_t TMainForm::ReceiveLanguageIndex() const {
+    return TranslateTo->currentIndex();
+}
+
+std::int32_t TMainForm::SendLanguageIndex() const {
+    return SendIn->currentIndex();
+}
+
+std::string TMainForm::ContactText() const {
+    const QVariant handle = ToUsers->currentData();
+    return handle.isValid() ? handle.toByteArray().toStdString()
+                            : ToEightBit(ToUsers->currentText());
+}
+
+void TMainForm::SelectContact(std::string_view handle) {
+    const QString wanted = FromEightBit(handle);
+    for (int i = 0; i < ToUsers->count(); ++i) {
+        if (FromEightBit(ToUsers->itemData(i).toByteArray().toStdString())
+                .compare(wanted, Qt::CaseInsensitive) == 0) {
+            ToUsers->setCurrentIndex(i);
+            return;
+        }
+    }
+    ToUsers->setCurrentIndex(-1);
+}
+
+void TMainForm::SetContacts(const std::vector<std::string>& handles) {
+    ToUsers->clear();
+    for (const std::string& handle : handles) {
+        const QString text = FromEightBit(handle);
+        // Sorted without regard to case; an equal item goes after its equals.
+        int position = 0;
+        while (position < ToUsers->count() &&
+               FromEightBit(ToUsers->itemData(position).toByteArray().toStdString())
+                       .compare(text, Qt::CaseInsensitive) <= 0) {
+            ++position;
+        }
+        ToUsers->insertItem(position, FromUtf16(HandleText(handle)),
+                            QByteArray::fromStdString(handle));
+    }
+    ToUsers->setCurrentIndex(ToUsers->count() > 0 ? 0 : -1);
+}
+
+std::u16string TMainForm::MessageText() const {
+    QString text = SendMessage->toPlainText();
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return text.toStdU16String();
+}
+
+void TMainForm::ClearMessage() {
+    SendMessage->clear();
+}
+
+void TMainForm::EnableSend(bool enabled) {
+    btnSend->setEnabled(enabled);
+}
+
+void TMainForm::SetSendPending(bool pending) {
+    SendMessage->setReadOnly(pending);
+    btnSend->setEnabled(!pending && core::HasSendableText(MessageText()));
+}
+
+ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
+    for (std::size_t i = 0; i < PageCaptions.size(); ++i) {
+        if (PageCaptions[i] == handle) {
+            return PageLogs[i].get();
+        }
+    }
+    auto* page = new QWidget;
+    auto* memo = new QPlainTextEdit(page);
+    memo->setObjectName(QStringLiteral("Memo"));
+    memo->setFont(QFont(QStringLiteral("Microsoft Sans Serif"), font().pointSize()));
+    memo->setReadOnly(true);
+    memo->setFrameShape(QFrame::Box);
+    memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(memo, &QWidget::customContextMenuRequested, this, [this, memo](const QPoint& at) {
+        LogContextMenu(memo, at)->exec(memo->mapToGlobal(at));
+    });
+    auto* fill = new QVBoxLayout(page);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(memo);
+    PageCaptions.emplace_back(handle);
+    PageLogs.push_back(std::make_unique<PageLog>(memo));
+    PageControl1->addTab(page, QString());
+    SetPageCaption(PageControl1->count() - 1, handle);
+    DescribeTab(PageControl1->count() - 1);
+    return PageLogs.back().get();
+}
+
+std::unique_ptr<QMenu> TMainForm::LogContextMenu(QPlainTextEdit* memo, const QPoint& position) {
+    std::unique_ptr<QMenu> menu(memo->createStandardContextMenu(position));
+    menu->addSeparator();
+    menu->addAction(mnShowOriginal);
+    return menu;
+}
+
+void TMainForm::PageChosen(int index) {
+    if (index >= 0 && static_cast<std::size_t>(index) < PageCaptions.size()) {
+        const std::string& partner = PageCaptions[static_cast<std::size_t>(index)];
+        Guarded(Errors, [&] { Conversations->PageChosen(partner); });
+    }
+}
+
+void TMainForm::ShowPages() {
+    PageControl1->show();
+}
+
+void TMainForm::AppendToCaption(std::string_view text) {
+    // The text holds the user's own handle: shown, like every handle, with
+    // its control and direction characters as symbols.
+    setWindowTitle(windowTitle() + FromUtf16(HandleText(text)));
+}
+
+bool TMainForm::ShowOriginalText() const {
+    return mnShowOriginal->isChecked();
+}
+
+void TMainForm::MessageShown(const std::string& handle, std::u16string_view translation) {
+    const int index = PageIndex(handle);
+    const bool onShow = isActiveWindow() && index == PageControl1->currentIndex();
+    // Described again only when the mark changes: each new description is an
+    // event to every screen reader listening.
+    if (index >= 0 && !onShow && !PageControl1->isTabMarked(index)) {
+        PageControl1->setTabMarked(index, true);
+        DescribeTab(index);
+    }
+    if (!isActiveWindow()) {
+        QApplication::alert(this);
+        Notifications->Notify(handle, FromUtf16(HandleText(handle)), FromUtf16(translation));
+    }
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    // Coming back to the window shows its current page again.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        PageShown(PageControl1->currentIndex());
+    }
+    QWidget::changeEvent(event);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (enter && watched == btnSend) {
+        btnSend->click(); // the focused Send button answers Enter as it does Space
+        return true;
+    }
+    if (enter && watched == SendMessage && (key->modifiers() & Qt::ControlModifier) != 0) {
+        // Ctrl+Enter sends; Enter alone starts a new line.
+        if (btnSend->isEnabled()) {
+            btnSend->click();
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace velantro::window
