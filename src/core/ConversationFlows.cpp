@@ -143,7 +143,8 @@ void ConversationFlows::ChatMessageReported(std::int32_t id,
         return;
     }
     // Answers to the questions about a late send are taken by those questions.
-    if (LateQuestions.contains(id) || Shown.Contains(id) || Underway.contains(id)) {
+    if (LateQuestions.contains(id) || OwnMessages.Contains(id) || Shown.Contains(id) ||
+        Underway.contains(id)) {
         return;
     }
     if (const auto waiting =

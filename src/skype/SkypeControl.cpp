@@ -148,6 +148,12 @@ void TSkypeControl::SendResult(std::uint64_t command, std::intptr_t result) {
         return; // answered already, while its send was still under way
     }
     if (result == 0) {
+        // A client that answers while the send is under way may have
+        // refused it with an ERROR that still waits to be handled.
+        if (ArrivalCount > std::max(LastHandled, Current->SentAfter)) {
+            Current->NotTakenAfter = ArrivalCount;
+            return;
+        }
         Finish({TCommandResult::NotAccepted, {}, 0, {}});
         return;
     }
@@ -168,7 +174,11 @@ void TSkypeControl::AnswerTimedOut(std::uint64_t command) {
 void TSkypeControl::Finish(TCommandOutcome outcome) {
     TCommandDone done = std::move(Current->Done);
     Current.reset();
-    Tell(std::move(done), std::move(outcome));
+    // Told now, from the loop: before the answer's own event fires, so that
+    // the owner knows what the line is about.
+    if (done) {
+        done(outcome);
+    }
     SendNext();
 }
 
@@ -227,7 +237,11 @@ void TSkypeControl::HandleArrivals() {
             HandlingScheduled = true;
             Later([this] { HandleArrivals(); });
         }
+        LastHandled = next.Number;
         next.Work(next.Number);
+        if (Current && Current->NotTakenAfter != 0 && next.Number >= Current->NotTakenAfter) {
+            Finish({TCommandResult::NotAccepted, {}, 0, {}});
+        }
     }
 }
 

@@ -224,6 +224,9 @@ private:
         std::uint64_t Number = 0;      ///< counts every command sent
         std::uint64_t SentAfter = 0;   ///< the last message taken before it went out
         bool Taken = false;            ///< the window took it
+        /// The window did not take it, but lines up to this one had come
+        /// meanwhile: one of them may still be its answer (0: not so).
+        std::uint64_t NotTakenAfter = 0;
     };
     void SendNext();
     /// The command under way has ended; the next one goes out.
@@ -240,6 +243,7 @@ private:
 
     std::deque<Arrival> Arrivals;
     std::uint64_t ArrivalCount = 0;
+    std::uint64_t LastHandled = 0;
     std::size_t WaitingBytes = 0;
     std::size_t MostWaitingCount = 0;
     bool HandlingScheduled = false;

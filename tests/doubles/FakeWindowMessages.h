@@ -202,6 +202,22 @@ public:
     /// Runs everything due now, work queued meanwhile included; gives how much ran.
     int RunPending() { return RunUntil(Now); }
 
+    /// One pass of the loop: runs what is due now and was queued before the
+    /// call, not what that queues; gives how much ran.
+    int RunOneRound() {
+        const std::uint64_t last = QueuedCount;
+        int ran = 0;
+        while (!Queued.empty() && Queued.begin()->first.first <= Now &&
+               Queued.begin()->first.second <= last) {
+            const auto next = Queued.begin();
+            std::function<void()> work = std::move(next->second);
+            Queued.erase(next);
+            work();
+            ++ran;
+        }
+        return ran;
+    }
+
     /// Moves the clock on by delay, running what falls due on the way, in order.
     int Advance(std::chrono::milliseconds delay) { return RunUntil(Now + delay); }
 

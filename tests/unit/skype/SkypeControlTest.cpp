@@ -1,5 +1,7 @@
 // The component's transport and commands, against a window-message service
-// that plays the chat client in-process.
+// that plays the chat client and the event loop in-process: nothing the
+// client sends is handled before the loop turns (Turn), and commands wait for
+// their answers in turn.
 
 #include "skype/SkypeControl.h"
 
@@ -68,6 +70,24 @@ void TraceEvents(TSkypeControl& control, Trace& trace) {
     };
 }
 
+/// How one command ended.
+struct Ended {
+    std::string Command;
+    TCommandResult Result;
+    std::string Answer;
+    bool operator==(const Ended&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, TCommandResult result) {
+    static const char* const Names[] = {"Answered", "Refused", "Unanswered",  "NotAccepted",
+                                        "Dropped",  "TooLong", "NotSupported"};
+    return out << Names[static_cast<int>(result)];
+}
+
+std::ostream& operator<<(std::ostream& out, const Ended& e) {
+    return out << "{" << e.Command << ": " << e.Result << " \"" << e.Answer << "\"}";
+}
+
 class SkypeControlTest : public ::testing::Test {
 protected:
     SkypeControlTest() {
@@ -80,14 +100,28 @@ protected:
         TraceEvents(*Control, Events);
     }
 
-    /// Attaches with protocol to window, then forgets what that took.
+    /// Attaches with protocol to window, lets the handshake run out, then
+    /// forgets what that took.
     void AttachTo(WindowHandle window, std::int32_t protocol = 4) {
         Control->Attach(protocol);
         ASSERT_EQ(Fake.DeliverAttachStatus(window, 0), HandledWith1);
+        Fake.Advance(TSkypeControl::AnswerTimeout * 3);
+        ASSERT_FALSE(Control->CommandUnderWay());
         Events.clear();
         Fake.Sends.clear();
         Fake.Broadcasts.clear();
     }
+
+    /// One turn of the event loop: everything due now runs.
+    void Turn() { Fake.RunPending(); }
+
+    /// Sends command and records how it ended in Outcomes, under its line.
+    void Send(const std::string& command, TAnswerTest isAnswer = {}) {
+        Control->SendCommand(command, std::move(isAnswer), [this, command](const TCommandOutcome& o) {
+            Outcomes.push_back({command, o.Result, o.AnswerLine});
+        });
+    }
+
 
     FakeWindowMessages Fake;
     std::unique_ptr<TSkypeControl> Control;
@@ -95,6 +129,7 @@ protected:
     Trace Events;
     /// The client's answer lines to a command line, delivered during its send.
     std::map<std::string, Trace> Replies;
+    std::vector<Ended> Outcomes;
 };
 
 TEST(SkypeControlCreation, RegistersAttachThenDiscoverAndHooksUntilDestroyed) {
@@ -118,6 +153,7 @@ TEST(SkypeControlCreation, RegistersAttachThenDiscoverAndHooksUntilDestroyed) {
     EXPECT_EQ(fake.UnhookCount, 1);
 }
 
+
 TEST(SkypeControlCreation, FailedRegistrationLeavesAnInertComponent) {
     const std::vector<std::set<std::string>> failures = {
         {"SkypeControlAPIAttach"},
@@ -136,7 +172,11 @@ TEST(SkypeControlCreation, FailedRegistrationLeavesAnInertComponent) {
             EXPECT_EQ(control.Attach(4), 0);
             EXPECT_EQ(control.Protocol, 4);
             EXPECT_TRUE(fake.Broadcasts.empty());
-            EXPECT_EQ(control.SendCommand("SEARCH FRIENDS "), TCommandResult::Dropped);
+            std::optional<TCommandResult> result;
+            control.SendCommand("SEARCH FRIENDS ", {},
+                                [&](const TCommandOutcome& o) { result = o.Result; });
+            fake.RunPending();
+            EXPECT_EQ(result, TCommandResult::Dropped);
             EXPECT_TRUE(fake.Sends.empty());
         }
         EXPECT_EQ(fake.UnhookCount, 0);
@@ -153,7 +193,7 @@ TEST(SkypeControlCreation, WithoutServiceOnlyTheParserWorks) {
     platform::WindowMessage status{0, ClientWindow, 0, Untouched};
     EXPECT_FALSE(control.AppWindowHook(status));
     EXPECT_FALSE(control.IsAttached());
-    EXPECT_EQ(control.SendCommand("PING"), TCommandResult::Dropped);
+    control.SendCommand("PING");
     control.DispatchNotification("PROTOCOL", "3");
     EXPECT_EQ(control.Protocol, 3);
     EXPECT_EQ(events, Trace{"OnProtocol 3"});
@@ -168,7 +208,7 @@ TEST_F(SkypeControlTest, AttachBroadcastsDiscoverWithTheApplicationWindow) {
                                                                        Fake.AppWindow, 0}));
 }
 
-TEST_F(SkypeControlTest, SuccessStoresWindowAndSendsBothHandshakeLinesBeforeTheEvent) {
+TEST_F(SkypeControlTest, SuccessIsTakenAtOnceAndHandledFromTheLoopHandshakeFirst) {
     struct Case {
         std::string IdentName;
         std::int32_t Protocol;
@@ -186,11 +226,15 @@ TEST_F(SkypeControlTest, SuccessStoresWindowAndSendsBothHandshakeLinesBeforeTheE
         Control->IdentName = c.IdentName;
         Control->Attach(c.Protocol);
         EXPECT_EQ(Fake.DeliverAttachStatus(ClientWindow, 0), HandledWith1);
+        // The window and the attachment are known at once; nothing else yet.
         EXPECT_TRUE(Control->IsAttached());
         EXPECT_EQ(Control->SkypeWindowHandle(), ClientWindow);
+        EXPECT_TRUE(Events.empty());
+        Turn();
+        // One command at a time: PROTOCOL waits for NAME's answer or its time.
         EXPECT_EQ(Events, (Trace{"sent " + c.NameBytes.substr(0, c.NameBytes.size() - 1),
-                                 "sent " + c.ProtocolBytes.substr(0, c.ProtocolBytes.size() - 1),
                                  "OnAttachSuccess"}));
+        Fake.Advance(TSkypeControl::AnswerTimeout);
         auto record = [&](const std::string& bytes) {
             return SendRecord{ClientWindow,
                               CopyDataMessage,
@@ -201,10 +245,11 @@ TEST_F(SkypeControlTest, SuccessStoresWindowAndSendsBothHandshakeLinesBeforeTheE
         };
         EXPECT_THAT(Fake.Sends,
                     ::testing::ElementsAre(record(c.NameBytes), record(c.ProtocolBytes)));
+        Fake.Advance(TSkypeControl::AnswerTimeout);
     }
 }
 
-TEST_F(SkypeControlTest, ClientPlaysDiscoveryAndAnswersDuringTheHandshake) {
+TEST_F(SkypeControlTest, ClientPlaysDiscoveryAndAnswersTheHandshakeInTurn) {
     Fake.OnBroadcast = [this](const FakeWindowMessages::BroadcastRecord&) {
         Fake.DeliverAttachStatus(ClientWindow, 1);
         Fake.DeliverAttachStatus(ClientWindow, 0);
@@ -213,13 +258,16 @@ TEST_F(SkypeControlTest, ClientPlaysDiscoveryAndAnswersDuringTheHandshake) {
     Replies["PROTOCOL 4"] = {"PROTOCOL 3", "CURRENTUSERHANDLE me"};
     Control->IdentName = "Velantro";
     Control->Attach(4);
-    EXPECT_EQ(Events, (Trace{"OnAttachPending", "sent NAME Velantro", "OnCopyData OK",
-                             "sent PROTOCOL 4", "OnCopyData PROTOCOL 3", "OnProtocol 3",
-                             "OnCopyData CURRENTUSERHANDLE me", "OnAttachSuccess"}));
+    EXPECT_TRUE(Events.empty());
+    Turn();
+    EXPECT_EQ(Events, (Trace{"OnAttachPending", "sent NAME Velantro", "OnAttachSuccess",
+                             "OnCopyData OK", "sent PROTOCOL 4", "OnCopyData PROTOCOL 3",
+                             "OnProtocol 3", "OnCopyData CURRENTUSERHANDLE me"}));
     EXPECT_EQ(Control->Protocol, 3);
+    EXPECT_FALSE(Control->CommandUnderWay());
 }
 
-TEST_F(SkypeControlTest, AnswerToACommandSentFromAnEventIsDispatchedInsideIt) {
+TEST_F(SkypeControlTest, ACommandSentFromAnEventGoesOutAfterItAndItsAnswerFiresLater) {
     AttachTo(ClientWindow);
     Replies["GET CHATMESSAGE 1234 FROM_HANDLE"] = {"CHATMESSAGE 1234 FROM_HANDLE alice"};
     auto traced = Control->OnChatMsgInfo;
@@ -227,16 +275,141 @@ TEST_F(SkypeControlTest, AnswerToACommandSentFromAnEventIsDispatchedInsideIt) {
                                  std::string data) {
         traced(id, property, data);
         if (property == cmStatus) {
-            Control->GetChatMsgProperty(id, cmFromHandle);
+            Control->GetChatMsgProperty(id, cmFromHandle, [this](const TCommandOutcome& o) {
+                Events.push_back("answered " + o.AnswerLine);
+            });
             Events.push_back("returned");
         }
     };
     EXPECT_EQ(Fake.DeliverLine(ClientWindow, "CHATMESSAGE 1234 STATUS RECEIVED"), HandledWith1);
+    EXPECT_TRUE(Events.empty());
+    Turn();
+    // The command's owner learns of its answer before the answer's event fires.
     EXPECT_EQ(Events, (Trace{"OnCopyData CHATMESSAGE 1234 STATUS RECEIVED",
                              "OnChatMsgInfo 1234 cmStatus RECEIVED",
-                             "sent GET CHATMESSAGE 1234 FROM_HANDLE",
+                             "sent GET CHATMESSAGE 1234 FROM_HANDLE", "returned",
                              "OnCopyData CHATMESSAGE 1234 FROM_HANDLE alice",
-                             "OnChatMsgInfo 1234 cmFromHandle alice", "returned"}));
+                             "answered CHATMESSAGE 1234 FROM_HANDLE alice",
+                             "OnChatMsgInfo 1234 cmFromHandle alice"}));
+}
+
+TEST_F(SkypeControlTest, EachCommandEndsByItsOwnAnswerErrorOrTimeAndOnlyThenTheNextGoes) {
+    const auto word = [](std::string expected) {
+        return [expected](std::string_view first, std::string_view) { return first == expected; };
+    };
+    struct Case {
+        const char* Name;
+        Trace ClientLines; // delivered after the first command went out
+        std::intptr_t WindowResult;
+        std::vector<Ended> Expected;
+    };
+    const Case cases[] = {
+        {"its answer", {"PONG"}, 1, {{"PING", TCommandResult::Answered, "PONG"}}},
+        {"an error", {"ERROR 7 Invalid", "PONG"}, 1,
+         {{"PING", TCommandResult::Refused, "ERROR 7 Invalid"}}},
+        {"a notification is no answer", {"USERSTATUS ONLINE"}, 1,
+         {{"PING", TCommandResult::Unanswered, ""}}},
+        {"nothing", {}, 1, {{"PING", TCommandResult::Unanswered, ""}}},
+        {"the window did not take it", {}, 0, {{"PING", TCommandResult::NotAccepted, ""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        AttachTo(ClientWindow);
+        Outcomes.clear();
+        Fake.SendResult = c.WindowResult;
+        Send("PING", word("PONG"));
+        Send("SEARCH FRIENDS ", word("USERS"));
+        EXPECT_EQ(Fake.SentLines(), Trace{"PING"});
+        for (const std::string& line : c.ClientLines) {
+            Fake.DeliverLine(ClientWindow, line);
+        }
+        Turn();
+        if (Outcomes.empty()) {
+            EXPECT_EQ(Fake.SentLines(), Trace{"PING"});
+            Fake.Advance(TSkypeControl::AnswerTimeout);
+        }
+        ASSERT_FALSE(Outcomes.empty());
+        EXPECT_EQ(Outcomes.front(), c.Expected.front());
+        // Only now the second.
+        EXPECT_EQ(Fake.SentLines(), (Trace{"PING", "SEARCH FRIENDS "}));
+        Fake.SendResult = 1;
+        Fake.DeliverLine(ClientWindow, "USERS a, b");
+        Turn();
+        ASSERT_EQ(Outcomes.size(), 2U);
+        EXPECT_EQ(Outcomes[1].Result, c.WindowResult == 0 ? TCommandResult::NotAccepted
+                                                           : TCommandResult::Answered);
+        Fake.Advance(TSkypeControl::AnswerTimeout);
+    }
+}
+
+TEST_F(SkypeControlTest, ALineThatCameBeforeTheCommandWentOutIsNotItsAnswer) {
+    AttachTo(ClientWindow);
+    // Both wait in the queue when the command goes out from the first one's event.
+    Fake.DeliverLine(ClientWindow, "CHATMESSAGE 5 STATUS RECEIVED");
+    Fake.DeliverLine(ClientWindow, "ERROR 9 about something else");
+    bool asked = false;
+    Control->OnChatMsgInfo = [&](std::int32_t id, TSkypeChatMsgProperty property, std::string) {
+        if (property == cmStatus && !asked) {
+            asked = true;
+            Control->GetChatMsgProperty(id, cmBody, [this](const TCommandOutcome& o) {
+                Outcomes.push_back({"GET", o.Result, o.AnswerLine});
+            });
+        }
+    };
+    Turn();
+    EXPECT_TRUE(Outcomes.empty());
+    Fake.DeliverLine(ClientWindow, "CHATMESSAGE 5 BODY hi");
+    Turn();
+    EXPECT_EQ(Outcomes,
+              (std::vector<Ended>{{"GET", TCommandResult::Answered, "CHATMESSAGE 5 BODY hi"}}));
+}
+
+TEST_F(SkypeControlTest, AnswersAreToldApartByWhatTheyAre) {
+    AttachTo(ClientWindow);
+    struct Case {
+        std::function<void(TSkypeControl&, TCommandDone)> Command;
+        std::string Line;
+        bool Answers;
+    };
+    const auto get = [](std::int32_t id, TSkypeChatMsgProperty property) {
+        return [=](TSkypeControl& c, TCommandDone done) {
+            c.GetChatMsgProperty(id, property, std::move(done));
+        };
+    };
+    const auto message = [](TSkypeControl& c, TCommandDone done) {
+        c.SendMessageTo("bob", "hi", std::move(done));
+    };
+    const auto search = [](TSkypeControl& c, TCommandDone done) {
+        c.Search(stFriends, "", std::move(done));
+    };
+    const Case cases[] = {
+        {get(7, cmBody), "CHATMESSAGE 7 BODY x", true},
+        {get(7, cmBody), "CHATMESSAGE 7 BODY ", true},
+        {get(7, cmBody), "CHATMESSAGE 8 BODY x", false},
+        {get(7, cmBody), "CHATMESSAGE 7 FROM_HANDLE x", false},
+        {get(7, cmBody), "CHATMESSAGE 70 BODY x", false},
+        {message, "CHATMESSAGE 12 STATUS SENDING", true},
+        {message, "CHATMESSAGE 12 STATUS SENT", true},
+        {message, "MESSAGE 12 STATUS SENDING", true},
+        {message, "CHATMESSAGE 12 STATUS RECEIVED", false},
+        {message, "CHATMESSAGE 12 BODY x", false},
+        {search, "USERS a, b", true},
+        {search, "CHATMESSAGES 1, 2", true},
+        {search, "USER a ONLINESTATUS ONLINE", false},
+        {search, "ERROR 4 nope", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Line);
+        bool ended = false;
+        c.Command(*Control, [&](const TCommandOutcome& o) {
+            ended = o.Result == TCommandResult::Answered || o.Result == TCommandResult::Refused;
+        });
+        Turn();
+        Fake.DeliverLine(ClientWindow, c.Line);
+        Turn();
+        EXPECT_EQ(ended, c.Answers);
+        Fake.Advance(TSkypeControl::AnswerTimeout);
+    }
 }
 
 TEST_F(SkypeControlTest, StatusesAfterSuccessOnlyFireTheirEvent) {
@@ -247,12 +420,13 @@ TEST_F(SkypeControlTest, StatusesAfterSuccessOnlyFireTheirEvent) {
         SCOPED_TRACE(event);
         Events.clear();
         EXPECT_EQ(Fake.DeliverAttachStatus(OtherWindow, status), HandledWith1);
+        Turn();
         EXPECT_EQ(Events, Trace{event});
         EXPECT_TRUE(Control->IsAttached());
         EXPECT_EQ(Control->SkypeWindowHandle(), ClientWindow);
     }
     EXPECT_TRUE(Fake.Sends.empty());
-    EXPECT_EQ(Control->SendCommand("PING"), TCommandResult::Sent);
+    Control->SendCommand("PING");
     EXPECT_EQ(Fake.Sends.at(0).Window, ClientWindow);
 }
 
@@ -261,6 +435,7 @@ TEST_F(SkypeControlTest, FurtherSuccessReplacesTheWindowAndRepeatsTheHandshake) 
     Control->IdentName = "Velantro";
     EXPECT_EQ(Fake.DeliverAttachStatus(OtherWindow, 0), HandledWith1);
     EXPECT_EQ(Control->SkypeWindowHandle(), OtherWindow);
+    Fake.Advance(TSkypeControl::AnswerTimeout * 2);
     EXPECT_EQ(Fake.SentLines(), (Trace{"NAME Velantro", "PROTOCOL 4"}));
     EXPECT_EQ(Fake.Sends.at(0).Window, OtherWindow);
 }
@@ -270,6 +445,7 @@ TEST_F(SkypeControlTest, UnlistedStatusesAreLeftUnhandledWithResultUntouched) {
         SCOPED_TRACE(status);
         EXPECT_EQ(Fake.DeliverAttachStatus(ClientWindow, status, Untouched), PassedOn);
     }
+    Turn();
     EXPECT_TRUE(Events.empty());
     EXPECT_FALSE(Control->IsAttached());
     EXPECT_EQ(Control->SkypeWindowHandle(), 0U);
@@ -286,6 +462,8 @@ TEST_F(SkypeControlTest, ApiAvailableReAttachesWithProtocol4BeforeTheEventOnlyWh
             atEvent.emplace(Fake.Broadcasts.size(), Control->Protocol);
         };
         EXPECT_EQ(Fake.DeliverAttachStatus(ClientWindow, 32769), HandledWith1);
+        EXPECT_TRUE(Fake.Broadcasts.empty());
+        Turn();
         ASSERT_TRUE(atEvent);
         EXPECT_EQ(atEvent->first, autoReAttach ? 1U : 0U);
         EXPECT_EQ(atEvent->second, autoReAttach ? 4 : 2);
@@ -305,6 +483,7 @@ TEST_F(SkypeControlTest, CopyDataOnlyFromTheAttachedClientWindowIsTaken) {
             AttachTo(ClientWindow);
         }
         EXPECT_EQ(Fake.DeliverLine(from, "CHATMESSAGE 1 STATUS RECEIVED", Untouched), PassedOn);
+        Turn();
         EXPECT_TRUE(Events.empty());
     }
     // A copy-data message without a record is passed on, not read.
@@ -324,6 +503,7 @@ TEST_F(SkypeControlTest, RawLineComesBeforeTheParsedEventAndEveryLineIsTaken) {
         SCOPED_TRACE(line);
         Events.clear();
         EXPECT_EQ(Fake.DeliverLine(ClientWindow, line), HandledWith1);
+        Turn();
         EXPECT_EQ(Events, expected);
     }
 }
@@ -343,50 +523,65 @@ TEST_F(SkypeControlTest, IncomingBlockIsReadUpToItsFirstNulAndNeverPastCbData) {
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "cbData " << c.CbData << " of " << c.Bytes.size());
         // Once inside longer readable bytes, once as exactly cbData bytes on
-        // the heap, so that a read past them is also caught by ASan.
-        const std::vector<char> exact(c.Bytes.begin(), c.Bytes.begin() + c.CbData);
-        for (const std::string_view block :
-             {std::string_view(c.Bytes), std::string_view(exact.data(), exact.size())}) {
+        // the heap, which are gone before the line is handled: the component
+        // copied it, and ASan would catch a read of the block afterwards.
+        for (const bool exactOnTheHeap : {false, true}) {
             Events.clear();
-            EXPECT_EQ(Fake.DeliverBlock(ClientWindow, block, c.CbData), HandledWith1);
+            {
+                const std::vector<char> exact(c.Bytes.begin(), c.Bytes.begin() + c.CbData);
+                const std::string_view block = exactOnTheHeap
+                                                   ? std::string_view(exact.data(), exact.size())
+                                                   : std::string_view(c.Bytes);
+                EXPECT_EQ(Fake.DeliverBlock(ClientWindow, block, c.CbData), HandledWith1);
+            }
+            Turn();
             ASSERT_FALSE(Events.empty());
             EXPECT_EQ(Events[0], "OnCopyData " + c.Line);
         }
     }
 }
 
-TEST_F(SkypeControlTest, SendCommandDropsEmptyLinesAndLinesBeforeAttach) {
-    EXPECT_EQ(Control->SendCommand("SEARCH FRIENDS "), TCommandResult::Dropped);
-    AttachTo(ClientWindow);
-    EXPECT_EQ(Control->SendCommand(""), TCommandResult::Dropped);
-    EXPECT_TRUE(Fake.Sends.empty());
+TEST_F(SkypeControlTest, CommandsThatCannotGoOutAreToldSoFromTheLoop) {
+    struct Case {
+        bool Attached;
+        std::string Line;
+        TCommandResult Expected;
+    };
+    const Case cases[] = {
+        {false, "SEARCH FRIENDS ", TCommandResult::Dropped},
+        {true, "", TCommandResult::Dropped},
+        {true, std::string(1024, 'x'), TCommandResult::TooLong},
+        {false, std::string(5000, 'x'), TCommandResult::TooLong},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Line.size());
+        if (c.Attached) {
+            AttachTo(ClientWindow);
+        }
+        Outcomes.clear();
+        Send(c.Line);
+        // Never inside the call that handed it over.
+        EXPECT_TRUE(Outcomes.empty());
+        Turn();
+        ASSERT_EQ(Outcomes.size(), 1U);
+        EXPECT_EQ(Outcomes[0].Result, c.Expected);
+        EXPECT_TRUE(Fake.Sends.empty());
+    }
 }
 
 TEST_F(SkypeControlTest, SendCommandSendsUpTo1023BytesAndNeverCutsALine) {
     AttachTo(ClientWindow);
-    for (const std::size_t length : {1U, 1022U, 1023U, 1024U, 5000U}) {
+    for (const std::size_t length : {1U, 1022U, 1023U}) {
         SCOPED_TRACE(length);
         Fake.Sends.clear();
         const std::string command(length, 'x');
-        const bool fits = length <= 1023;
-        EXPECT_EQ(Control->SendCommand(command),
-                  fits ? TCommandResult::Sent : TCommandResult::TooLong);
-        if (fits) {
-            ASSERT_EQ(Fake.Sends.size(), 1U);
-            EXPECT_EQ(Fake.Sends[0].CbData, length + 1);
-            EXPECT_EQ(Fake.Sends[0].Bytes, command + '\0');
-            EXPECT_EQ(Fake.Sends[0].DwData, 0U);
-        } else {
-            EXPECT_TRUE(Fake.Sends.empty());
-        }
+        Control->SendCommand(command);
+        ASSERT_EQ(Fake.Sends.size(), 1U);
+        EXPECT_EQ(Fake.Sends[0].CbData, length + 1);
+        EXPECT_EQ(Fake.Sends[0].Bytes, command + '\0');
+        EXPECT_EQ(Fake.Sends[0].DwData, 0U);
+        Turn();
     }
-}
-
-TEST_F(SkypeControlTest, SendCommandGivesFalseWhenTheClientDoesNotAccept) {
-    AttachTo(ClientWindow);
-    Fake.SendResult = 0;
-    EXPECT_EQ(Control->SendCommand("PING"), TCommandResult::NotAccepted);
-    EXPECT_EQ(Fake.Sends.size(), 1U);
 }
 
 TEST_F(SkypeControlTest, CommandsAreSentOrReportedByTheProtocolInForce) {
@@ -443,29 +638,30 @@ TEST_F(SkypeControlTest, CommandsAreSentOrReportedByTheProtocolInForce) {
             AttachTo(ClientWindow, confirmed ? 4 : c.Protocol);
             if (confirmed) {
                 Fake.DeliverLine(ClientWindow, "PROTOCOL " + std::to_string(c.Protocol));
+                Turn();
                 Events.clear();
             }
             c.Command(*Control);
             EXPECT_EQ(Events, Trace{c.Expected});
+            Fake.Advance(TSkypeControl::AnswerTimeout);
         }
     }
 }
 
-/// A chat client that notifies faster than the program handles: during each
-/// command's send it delivers the next Burst notifications that wait, then the
-/// command's answer, as the bus does when the notifications were sent first.
-TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAtABoundedDepth) {
+/// A chat client that notifies faster than the program handles: notifications
+/// keep arriving while commands wait for their answers.
+TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAFewMessagesATurn) {
     struct Case {
         int Messages;
-        int Burst; // notifications delivered inside each send
+        int Burst; // notifications delivered with each answer
     };
     const Case cases[] = {{1, 0}, {3, 1}, {50, 3}, {2000, 2000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.Messages << " messages, " << c.Burst << " per send");
         AttachTo(ClientWindow);
         int next = 0;
-        int depth = 0;
-        int deepest = 0;
+        int handledThisTurn = 0;
+        int mostInATurn = 0;
         std::vector<int> received;
         std::map<int, int> answered;
         auto deliverWaiting = [&](int count) {
@@ -484,10 +680,11 @@ TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAtABoundedDepth) {
             const std::string id = send.Line().substr(16, send.Line().find(' ', 16) - 16);
             return Trace{"CHATMESSAGE " + id + " BODY text " + id};
         };
+        Control->OnCopyData = [&](const std::string&) {
+            mostInATurn = std::max(mostInATurn, ++handledThisTurn);
+        };
         Control->OnChatMsgInfo = [&](std::int32_t id, TSkypeChatMsgProperty property,
                                      const std::string& data) {
-            ++depth;
-            deepest = std::max(deepest, depth);
             if (property == cmStatus) {
                 received.push_back(id);
                 Control->GetChatMsgProperty(id, cmBody);
@@ -495,9 +692,17 @@ TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAtABoundedDepth) {
                 EXPECT_EQ(data, "text " + std::to_string(id));
                 ++answered[id];
             }
-            --depth;
         };
-        while (next < c.Messages) {
+        deliverWaiting(1);
+        // Each run of the fake's loop is one turn for the component.
+        for (;;) {
+            handledThisTurn = 0;
+            if (Fake.RunOneRound() > 0) {
+                continue;
+            }
+            if (next == c.Messages) {
+                break;
+            }
             deliverWaiting(1);
         }
         std::vector<int> expected(static_cast<std::size_t>(c.Messages));
@@ -506,7 +711,8 @@ TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAtABoundedDepth) {
         EXPECT_EQ(answered.size(), expected.size());
         EXPECT_TRUE(std::all_of(answered.begin(), answered.end(),
                                 [](const auto& entry) { return entry.second == 1; }));
-        EXPECT_LE(deepest, TSkypeControl::MaxHandlingDepth);
+        // The window's own input gets its turn between handfuls.
+        EXPECT_LE(mostInATurn, TSkypeControl::MessagesPerTurn);
         Fake.Answer = nullptr;
     }
 }
@@ -516,32 +722,25 @@ TEST_F(SkypeControlTest, LinesThatWouldWaitBeyondTheLimitAreRefused) {
     const std::size_t room = TSkypeControl::MaxWaitingBytes - TSkypeControl::WaitingOverhead;
     struct Case {
         const char* Name;
-        std::vector<std::size_t> Sizes; // of lines delivered while two are handled
+        std::vector<std::size_t> Sizes; // of lines delivered before the loop turns
         std::vector<Delivery> Results;
     };
     const Case cases[] = {
         {"exactly the limit", {room}, {HandledWith1}},
         {"one byte over", {room + 1}, {{true, 0}}},
-        {"the limit, then one more", {room - 200, 1, 200}, {HandledWith1, HandledWith1, {true, 0}}},
+        {"the limit, then one more",
+         {room - 200 - TSkypeControl::WaitingOverhead, 200, 1},
+         {HandledWith1, HandledWith1, {true, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         std::vector<Delivery> results;
         std::vector<std::size_t> handled;
-        Replies["PING"] = {"PONG"};
-        Control->OnCopyData = [&](const std::string& line) {
-            if (line == "PING") {
-                Control->SendCommand("PING");
-            } else if (line == "PONG") {
-                // Two messages are being handled: what comes now waits.
-                for (const std::size_t size : c.Sizes) {
-                    results.push_back(Fake.DeliverLine(ClientWindow, std::string(size, 'x')));
-                }
-            } else {
-                handled.push_back(line.size());
-            }
-        };
-        EXPECT_EQ(Fake.DeliverLine(ClientWindow, "PING"), HandledWith1);
+        Control->OnCopyData = [&](const std::string& line) { handled.push_back(line.size()); };
+        for (const std::size_t size : c.Sizes) {
+            results.push_back(Fake.DeliverLine(ClientWindow, std::string(size, 'x')));
+        }
+        Turn();
         EXPECT_EQ(results, c.Results);
         std::vector<std::size_t> taken;
         for (std::size_t i = 0; i < c.Sizes.size(); ++i) {
@@ -563,6 +762,7 @@ TEST_F(SkypeControlTest, AttachStatusesNamingTheProgramsOwnWindowAreIgnored) {
                 AttachTo(ClientWindow);
             }
             EXPECT_EQ(Fake.DeliverAttachStatus(Fake.AppWindow, status, Untouched), PassedOn);
+            Turn();
             EXPECT_TRUE(Events.empty());
             EXPECT_TRUE(Fake.Sends.empty());
             EXPECT_EQ(Control->SkypeWindowHandle(), attachedBefore ? ClientWindow : 0);
@@ -570,7 +770,20 @@ TEST_F(SkypeControlTest, AttachStatusesNamingTheProgramsOwnWindowAreIgnored) {
     }
     // The real client's lines still arrive.
     EXPECT_EQ(Fake.DeliverLine(ClientWindow, "PONG"), HandledWith1);
+    Turn();
     EXPECT_EQ(Events, (Trace{"OnCopyData PONG", "OnPong"}));
+}
+
+TEST_F(SkypeControlTest, NothingQueuedRunsOnceTheComponentIsGone) {
+    AttachTo(ClientWindow);
+    bool told = false;
+    Fake.DeliverLine(ClientWindow, "PONG");
+    Control->SendCommand("PING", {}, [&](const TCommandOutcome&) { told = true; });
+    Events.clear();
+    Control.reset();
+    Fake.Advance(TSkypeControl::AnswerTimeout * 2);
+    EXPECT_FALSE(told);
+    EXPECT_TRUE(Events.empty());
 }
 
 } // namespace
