@@ -62,18 +62,17 @@ void TranslationWorker::Work() {
         } catch (const std::exception& error) {
             outcome.Error = error.what();
         }
-        {
-            const std::lock_guard guard(Lock);
-            Running = 0;
-            if (Stop) {
-                return;
-            }
+        if (Stop) {
+            return;
         }
         if (job.Finished) {
             PostBack([done = std::move(job.Finished), outcome = std::move(outcome)]() mutable {
                 done(std::move(outcome));
             });
         }
+        // Counted until its outcome is on its way.
+        const std::lock_guard guard(Lock);
+        Running = 0;
     }
 }
 

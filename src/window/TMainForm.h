@@ -90,6 +90,8 @@ public:
     localise::TComponent ApplicationComponents();
 
     const core::ConversationFlows& Flows() const { return *Conversations; }
+    /// Translations asked for whose outcome has not come back yet.
+    std::size_t TranslationsWaiting() const { return Translations->Waiting(); }
 
     /// The context menu of a page's log: the log's own actions and the view's.
     std::unique_ptr<QMenu> LogContextMenu(QPlainTextEdit* memo, const QPoint& position);

@@ -1,5 +1,7 @@
 // The real window, offscreen, over an in-process chat client, an in-memory
-// profile file and an HTTP client that answers from a table.
+// profile file and an HTTP client that answers from a table. The chat
+// client's lines are handled, and translations come back, only when the test
+// lets the loops run (Settle).
 
 #include "window/TMainForm.h"
 
@@ -11,12 +13,16 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QtTest>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 using namespace velantro;
 using window::TMainForm;
@@ -55,12 +61,40 @@ public:
     std::string DisplayName() const override { return "velantro.ini"; }
 };
 
-/// Answers every exchange with the form reply "l1=" + Reply, or fails.
+/// Holds every exchange until opened, as a service that takes its time.
+class Gate {
+public:
+    void Close() {
+        const std::lock_guard guard(Lock);
+        Closed = true;
+    }
+    void Open() {
+        {
+            const std::lock_guard guard(Lock);
+            Closed = false;
+        }
+        Opened.notify_all();
+    }
+    void PassWhenOpen() {
+        std::unique_lock guard(Lock);
+        Opened.wait(guard, [this] { return !Closed; });
+    }
+
+private:
+    std::mutex Lock;
+    std::condition_variable Opened;
+    bool Closed = false;
+};
+
+/// Answers every exchange with the form reply "l1=" + Reply, or fails; on the
+/// translation worker's thread, once the gate lets it.
 class TableHttp final : public translate::HttpClient {
 public:
-    explicit TableHttp(const std::string* reply)
-        : Reply(reply) {}
+    TableHttp(const std::string* reply, Gate* gate)
+        : Reply(reply)
+        , Wait(gate) {}
     std::string PostForm(const std::string&, std::string_view) override {
+        Wait->PassWhenOpen();
         if (Reply->empty()) {
             throw translate::HttpError("Connection refused");
         }
@@ -69,6 +103,7 @@ public:
 
 private:
     const std::string* Reply;
+    Gate* Wait;
 };
 
 } // namespace
@@ -77,28 +112,53 @@ class TMainFormTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TMainForm> Open(const std::string& interfaceFile = {}) {
+    std::unique_ptr<TMainForm> Open(const std::string& interfaceFile = {},
+                                    bool realBoxes = false) {
         Fake = std::make_unique<doubles::FakeWindowMessages>();
-        TMainForm::Services services{*Fake,
-                                     Titles,
-                                     Profile,
-                                     std::make_unique<TableHttp>(&Reply),
-                                     translate::Endpoints{},
-                                     interfaceFile.empty() ? DataFile : interfaceFile,
-                                     [this](const std::string& message) {
-                                         Shown.push_back(message);
-                                         ShownInDelivery.push_back(Delivering);
-                                     }};
+        TMainForm::Services services{
+            *Fake,
+            Titles,
+            Profile,
+            std::make_unique<TableHttp>(&Reply, &Service),
+            translate::Endpoints{},
+            interfaceFile.empty() ? DataFile : interfaceFile,
+            realBoxes ? std::function<void(const std::string&)>()
+                      : [this](const std::string& message) { Shown.push_back(message); },
+            {}};
         auto form = std::make_unique<TMainForm>(std::move(services));
+        Form = form.get();
         form->show();
         return form;
     }
 
-    /// A chat-client line delivered to the window, as the client sends it.
+    /// Lets the window's work run out: the chat client's lines and the
+    /// commands' answers or time limits on the fake's loop, the translations
+    /// coming back on Qt's.
+    void Settle() {
+        using namespace std::chrono_literals;
+        for (int quiet = 0, round = 0; quiet < 2 && round < 1000; ++round) {
+            QCoreApplication::processEvents();
+            const int ran = Fake->Advance(skype::TSkypeControl::AnswerTimeout + 100ms);
+            QCoreApplication::processEvents();
+            const bool busy = Form->TranslationsWaiting() > 0;
+            if (busy) {
+                QTest::qWait(1);
+            }
+            quiet = ran == 0 && !busy ? quiet + 1 : 0;
+        }
+    }
+
+    /// A chat-client line delivered to the window, as the client sends it,
+    /// and what it starts run out.
     void Deliver(const std::string& line) {
-        Delivering = true;
         Fake->DeliverLine(ClientWindow, line);
-        Delivering = false;
+        Settle();
+    }
+
+    /// Presses Send and lets the send run out.
+    void PressSend(TMainForm& form) {
+        form.btnSend->click();
+        Settle();
     }
 
     void ReceiveMessage(int id, const std::string& from, const std::string& body) {
@@ -111,6 +171,7 @@ private:
                                                                                    "bob"}) {
         auto form = Open();
         Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
         std::string list;
         for (const std::string& handle : friends) {
             list += (list.empty() ? "" : ", ") + handle;
@@ -142,14 +203,14 @@ private:
     MemoryProfile Profile;
     std::string Reply = "ok";
     std::vector<std::string> Shown;
-    std::vector<bool> ShownInDelivery;
-    bool Delivering = false;
+    Gate Service;
+    TMainForm* Form = nullptr;
 
 private slots:
     void init() {
         Profile = MemoryProfile();
         Shown.clear();
-        ShownInDelivery.clear();
+        Service.Open();
         Reply = "ok";
         DataFile = (Folder / "vlintf.dat").string();
         velantro::testing::WriteMasked(
@@ -275,6 +336,7 @@ private slots:
             // An error after the end began reaches no box.
             Reply.clear();
             Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
             ReceiveMessage(4, "alice", "hola");
             QCoreApplication::processEvents();
             QVERIFY2(Shown.empty(), c.Name);
@@ -299,6 +361,7 @@ private slots:
     void relabellingFollowsTheReceiveLanguage() {
         auto form = Open();
         Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
         ReceiveMessage(1, "alice", "hola");
         ReceiveMessage(2, "bob", "salut");
         QCOMPARE(form->PageControl1->count(), 2);
@@ -325,24 +388,25 @@ private slots:
         QVERIFY(Shown.empty());
     }
 
-    void anErrorInADeliveryIsShownAfterItReturns() {
+    void anErrorIsNeverShownInsideADelivery() {
         auto form = Open();
         Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
         Reply.clear();
-        ReceiveMessage(3, "alice", "hola");
+        Fake->DeliverLine(ClientWindow, "CHATMESSAGE 3 FROM_HANDLE alice");
+        Fake->DeliverLine(ClientWindow, "CHATMESSAGE 3 BODY hola");
         QVERIFY(Shown.empty());
-        QCoreApplication::processEvents();
+        Settle();
         QCOMPARE(Shown, std::vector<std::string>{
                             "The message from alice could not be translated: Connection refused"});
-        QCOMPARE(ShownInDelivery, std::vector<bool>{false});
         QCOMPARE(form->Flows().UntranslatedCount(), std::size_t(1));
         QCOMPARE(Memo(*form, 0), QString("alice: hola [not translated]"));
     }
 
-    void aSendWaitsBrieflyForAnAnswerThatComesAfterIt() {
+    void aSendIsSettledByTheClientsAnswerThatComesAfterIt() {
         struct Case {
             const char* Name;
-            const char* Late; ///< the client's line after the send returned; null: none
+            const char* Late; ///< the client's line once it took the message; null: none
             std::vector<std::string> Shown;
             QString Entry;
         };
@@ -358,24 +422,84 @@ private slots:
         for (const Case& c : cases) {
             auto form = Open();
             Fake->DeliverAttachStatus(ClientWindow, 0);
+            Settle();
             Deliver("USERS alice");
             Shown.clear();
+            Fake->AnswerAfterResult = true;
+            Fake->Answer = [&c](const doubles::FakeWindowMessages::SendRecord& send) {
+                const bool message = send.Line().rfind("MESSAGE ", 0) == 0;
+                return message && c.Late != nullptr ? std::vector<std::string>{c.Late}
+                                                    : std::vector<std::string>{};
+            };
             form->SendMessage->setPlainText("Hi");
-            if (c.Late != nullptr) {
-                const std::string line = c.Late;
-                QTimer::singleShot(50, form.get(), [this, line] { Deliver(line); });
-            }
             form->btnSend->click();
+            // Under way: the text is the send's until the client has answered.
+            QVERIFY(form->SendMessage->isReadOnly());
+            QVERIFY(!form->btnSend->isEnabled());
+            Settle();
             QCOMPARE(Shown, c.Shown);
             QCOMPARE(form->PageControl1->count() == 0 ? QString() : Memo(*form, 0), c.Entry);
             QCOMPARE(form->SendMessage->toPlainText(),
                      c.Entry.isEmpty() ? QString("Hi") : QString());
+            QVERIFY(!form->SendMessage->isReadOnly());
+            QCOMPARE(form->btnSend->isEnabled(), c.Entry.isEmpty());
         }
+    }
+
+    void theWindowAnswersWhileATranslationTakesItsTime() {
+        auto form = Attached();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        Service.Close();
+        Fake->DeliverLine(ClientWindow, "CHATMESSAGE 1 FROM_HANDLE bob");
+        Fake->DeliverLine(ClientWindow, "CHATMESSAGE 1 BODY salut");
+        Fake->RunPending();
+        QTRY_COMPARE(form->TranslationsWaiting(), std::size_t(1));
+        // The exchange holds the worker, not the window: keys land at once,
+        // pages switch, and the chat client's lines are taken.
+        QTest::keyClicks(form->SendMessage, "typed meanwhile");
+        QCOMPARE(form->SendMessage->toPlainText(), QString("typed meanwhile"));
+        QCOMPARE(Fake->DeliverLine(ClientWindow, "CHATMESSAGE 2 FROM_HANDLE alice").Result, 1);
+        QCOMPARE(form->PageControl1->count(), 1);
+        Service.Open();
+        Settle();
+        QCOMPARE(Memo(*form, 0), QString("bob: ok"));
+        QCOMPARE(form->SendMessage->toPlainText(), QString("typed meanwhile"));
+        QVERIFY(Shown.empty());
+    }
+
+    void errorBoxesOpenOneAtATimeWithoutHoldingTheWindow() {
+        auto form = Open({}, true);
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
+        Reply.clear();
+        ReceiveMessage(1, "alice", "hola");
+        ReceiveMessage(2, "alice", "adios");
+        const auto boxes = [&] {
+            QList<QMessageBox*> open;
+            for (QMessageBox* box : form->findChildren<QMessageBox*>("ErrorBox")) {
+                if (box->isVisible()) {
+                    open.push_back(box);
+                }
+            }
+            return open;
+        };
+        QTRY_COMPARE(boxes().size(), 1);
+        QCOMPARE(boxes().front()->text(),
+                 QString("The message from alice could not be translated: Connection refused."));
+        // The window goes on meanwhile: a message is taken and shown.
+        Reply = "ok";
+        ReceiveMessage(3, "alice", "otra");
+        QVERIFY(Memo(*form, 0).endsWith("alice: ok"));
+        boxes().front()->accept();
+        QTRY_COMPARE(boxes().size(), 1); // the second error's box, now
+        boxes().front()->accept();
+        QTRY_COMPARE(boxes().size(), 0);
     }
 
     void choosingAPageChoosesItsPartnerButAPageAddedDoesNot() {
         auto form = Open();
         Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
         Deliver("USERS alice, bob");
         form->SendMessage->setPlainText("Dear bob");
         form->ToUsers->setCurrentIndex(1);
@@ -420,6 +544,7 @@ private slots:
             auto form = Open();
             form->resize(c.Size);
             Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
             for (int n = 0; n < c.Partners; ++n) {
                 ReceiveMessage(n + 1, c.Handle(n), "hola");
             }
@@ -455,6 +580,7 @@ private slots:
     void aLongHandleIsElidedInTheMiddleAndNamedInFull() {
         auto form = Open();
         Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
         const std::string handle = "begin" + std::string(300, 'm') + "end";
         ReceiveMessage(1, handle, "hola");
         auto* tab = form->PageControl1->findChildren<QAbstractButton*>().value(0);
@@ -525,6 +651,7 @@ private slots:
         QVERIFY(form->isVisible());
 
         QTest::keyClick(form->SendMessage, Qt::Key_Return, Qt::ControlModifier);
+        Settle();
         QCOMPARE(SentMessages(),
                  std::vector<std::string>{"MESSAGE alice ok - Translated with Velantro"});
         QCOMPARE(Memo(*form, 0), QString("maria: Hi\nthere (ok)"));
@@ -532,6 +659,7 @@ private slots:
 
         // Ctrl+Enter with nothing to send neither sends nor starts a line.
         QTest::keyClick(form->SendMessage, Qt::Key_Return, Qt::ControlModifier);
+        Settle();
         QCOMPARE(SentMessages().size(), std::size_t(1));
         QCOMPARE(form->SendMessage->toPlainText(), QString());
 
@@ -539,6 +667,7 @@ private slots:
         QTest::keyClicks(form->SendMessage, "Again");
         form->btnSend->setFocus();
         QTest::keyClick(form->btnSend, Qt::Key_Return);
+        Settle();
         QCOMPARE(SentMessages().size(), std::size_t(2));
         QCOMPARE(QApplication::focusWidget(), form->SendMessage);
         QVERIFY(Shown.empty());
@@ -580,6 +709,7 @@ private slots:
             choose(form->SendIn, language);
             form->SendMessage->setPlainText("Hello");
             form->btnSend->click();
+            Settle();
         };
         send(0, 3); // alice reads Bulgarian
         send(1, 1); // bob Spanish
@@ -633,6 +763,7 @@ private slots:
         QCOMPARE(form->ToUsers->currentIndex(), 1); // the incoming flow selected the sender
         form->SendMessage->setPlainText("Hi");
         form->btnSend->click();
+        Settle();
         QCOMPARE(SentMessages(),
                  std::vector<std::string>{"MESSAGE " + handle + " ok - Translated with Velantro"});
         QCOMPARE(form->PageControl1->count(), 1); // the same page: its identity is the handle
@@ -643,6 +774,7 @@ private slots:
                  QString::fromUtf16(u"Velantro 1.0:01 - maria - me\u2407\uFFFD"));
         form->SendMessage->setPlainText("Bye");
         form->btnSend->click();
+        Settle();
         QCOMPARE(Memo(*form, 0).split('\n').last(),
                  QString::fromUtf16(u"me\u2407\uFFFD: Bye (ok)"));
     }
