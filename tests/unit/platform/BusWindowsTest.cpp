@@ -5,6 +5,7 @@
 #include "platform/bus/BusWindows.h"
 
 #include "support/EventLoopWait.h"
+#include "support/PendingSends.h"
 
 #include <QByteArray>
 #include <QDBusConnection>
@@ -41,6 +42,11 @@ using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using velantro::testing::AllDone;
+using velantro::testing::OutOfPlace;
+using velantro::testing::Send;
+using velantro::testing::SendCopyData;
+using velantro::testing::SendHandle;
 using velantro::testing::TestApplication;
 using velantro::testing::WaitUntil;
 
@@ -99,37 +105,6 @@ struct Recorder {
     }
 };
 
-/// What became of one send, as its done function saw it. Shared with that
-/// function, so that a result coming after the test stopped waiting is harmless.
-struct PendingSend {
-    bool Returned = false; // SendToWindow has returned
-    int Results = 0;       // how often done ran
-    bool InsideCall = false;
-    std::intptr_t Result = 0;
-};
-using SendHandle = std::shared_ptr<PendingSend>;
-
-SendHandle Send(WindowMessages& from, WindowHandle to, std::uint32_t msg, std::uintptr_t wParam,
-                std::intptr_t lParam) {
-    auto send = std::make_shared<PendingSend>();
-    from.SendToWindow(to, msg, wParam, lParam, [send](std::intptr_t result) {
-        send->InsideCall = send->InsideCall || !send->Returned;
-        ++send->Results;
-        send->Result = result;
-    });
-    send->Returned = true;
-    return send;
-}
-
-/// A copy-data send naming the sender's window; the bytes live only as long
-/// as this call.
-SendHandle SendCopyData(WindowMessages& from, WindowHandle to, std::string_view bytes,
-                        std::uintptr_t dwData = 0) {
-    CopyDataRecord record{dwData, static_cast<std::uint32_t>(bytes.size()), bytes.data()};
-    return Send(from, to, CopyDataMessage, from.ApplicationWindow(),
-                reinterpret_cast<std::intptr_t>(&record));
-}
-
 /// The send's result, waited for on the event loop (as only a test may);
 /// nothing when none came within timeout.
 std::optional<std::intptr_t> ResultOf(const SendHandle& send,
@@ -138,25 +113,6 @@ std::optional<std::intptr_t> ResultOf(const SendHandle& send,
     EXPECT_FALSE(send->InsideCall) << "the result came inside the call";
     EXPECT_LE(send->Results, 1) << "one send, several results";
     return send->Results > 0 ? std::optional(send->Result) : std::nullopt;
-}
-
-bool AllDone(const std::vector<SendHandle>& sends) {
-    return std::all_of(sends.begin(), sends.end(),
-                       [](const SendHandle& s) { return s->Results > 0; });
-}
-
-/// The sends whose result is not their position counted from 1, with what
-/// they gave (-1 for none): empty when the receiver took them in order.
-std::vector<std::pair<std::size_t, std::intptr_t>>
-OutOfPlace(const std::vector<SendHandle>& sends) {
-    std::vector<std::pair<std::size_t, std::intptr_t>> wrong;
-    for (std::size_t i = 0; i < sends.size(); ++i) {
-        const std::intptr_t result = sends[i]->Results > 0 ? sends[i]->Result : -1;
-        if (result != static_cast<std::intptr_t>(i + 1) || sends[i]->InsideCall) {
-            wrong.emplace_back(i, result);
-        }
-    }
-    return wrong;
 }
 
 std::string TitleOf(WindowTitles& titles, WindowHandle window, int maxCount = 256) {
