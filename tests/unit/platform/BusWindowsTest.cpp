@@ -844,6 +844,8 @@ TEST_F(PeerProcess, StuckProgramsCostABroadcastNothingAndAnEnumerationOneTimeLim
         ::kill(static_cast<pid_t>(peer->processId()), SIGCONT);
         StopPeer(*peer);
     }
+    RecordProperty("BroadcastMs", static_cast<int>(broadcastMs));
+    RecordProperty("TitlesMs", static_cast<int>(titlesMs));
     // A broadcast waits for no window; the titles cost one time limit (2 s),
     // however many programs are stuck, and a stuck program has no title.
     EXPECT_LT(broadcastMs, 1000);
