@@ -5,8 +5,9 @@
 // processes with nothing else to do, and prints the seconds they took:
 //
 //   windows  both ends are bus windows (Qt D-Bus, with its connection thread),
-//            as Velantro and skype-peer are; the caller waits in an event
-//            loop, as a send does
+//            as Velantro and skype-peer are; each call goes out from the
+//            event loop once the previous one's result has come back there,
+//            as Velantro's commands do
 //   bare     both ends are bare libdbus connections served from the thread
 //            that makes or answers the call, with no thread in between
 //
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dbus/dbus.h>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <poll.h>
@@ -148,16 +150,27 @@ std::unique_ptr<QProcess> StartAnswer(const char* mode, std::string& name) {
 bool CallWindows(const std::string& name, long calls) {
     BusWindows windows("round-trip call");
     const auto target = static_cast<WindowHandle>(std::strtoull(name.c_str(), nullptr, 10));
-    CopyDataRecord record;
-    record.cbData = static_cast<std::uint32_t>(Line.size() + 1);
-    record.lpData = Line.data();
-    for (long i = 0; i < calls; ++i) {
-        if (windows.SendToWindow(target, CopyDataMessage, windows.ApplicationWindow(),
-                                 reinterpret_cast<std::intptr_t>(&record)) != 1) {
-            return false;
-        }
-    }
-    return true;
+    long left = calls;
+    bool failed = false;
+    // One call under way at a time: the five round trips of a message are
+    // one chain, each waiting for the one before.
+    std::function<void()> next = [&] {
+        CopyDataRecord record;
+        record.cbData = static_cast<std::uint32_t>(Line.size() + 1);
+        record.lpData = Line.data();
+        windows.SendToWindow(target, CopyDataMessage, windows.ApplicationWindow(),
+                             reinterpret_cast<std::intptr_t>(&record), [&](std::intptr_t result) {
+                                 failed = result != 1;
+                                 if (failed || --left == 0) {
+                                     windows.QuitMessageLoop();
+                                 } else {
+                                     next();
+                                 }
+                             });
+    };
+    next();
+    windows.RunMessageLoop();
+    return !failed && left == 0;
 }
 
 bool CallBare(long calls) {

@@ -1,13 +1,15 @@
 // The Windows layer over the desktop's own services (run under Wine by the
-// cross build): the attach sequence with skype-peer.exe in a process of its
-// own, the local program's detection over real window titles, and settings
-// through the profile API.
+// cross build): window messages between threads and processes, the attach
+// sequence with skype-peer.exe in a process of its own, the local program's
+// detection over real window titles, and settings through the profile API.
 
 #include "platform/DesktopServices.h"
 #include "skype/SkypeControl.h"
 #include "support/HandshakeEvents.h"
+#include "support/PendingSends.h"
 #include "translate/LocalTranslator.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -26,6 +29,7 @@
 
 using namespace std::chrono_literals;
 using namespace velantro::skype;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using velantro::platform::CopyDataMessage;
@@ -34,11 +38,18 @@ using velantro::platform::DesktopWindows;
 using velantro::platform::OpenDesktopWindows;
 using velantro::platform::OpenProfileFile;
 using velantro::platform::WindowHandle;
+using velantro::platform::WindowMessage;
+using velantro::testing::AllDone;
+using velantro::testing::OutOfPlace;
+using velantro::testing::Send;
+using velantro::testing::SendCopyData;
+using velantro::testing::SendHandle;
 
 namespace velantro::skype {
 
 void PrintTo(TCommandResult result, std::ostream* out) {
-    constexpr const char* Names[] = {"Sent", "Dropped", "TooLong", "NotAccepted"};
+    constexpr const char* Names[] = {"Answered", "Refused", "Unanswered",  "NotAccepted",
+                                     "Dropped",  "TooLong", "NotSupported"};
     *out << Names[static_cast<int>(result)];
 }
 
@@ -67,9 +78,14 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+/// Delivers this thread's messages for a while, for things that must not happen.
+void RunMessagesFor(std::chrono::milliseconds duration) {
+    WaitUntil([] { return false; }, duration);
+}
+
 /// A name no other window or file of this test run has.
 std::string UniqueName(const std::string& stem) {
-    static int counter = 0;
+    static std::atomic<int> counter = 0;
     return stem + " " + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
 }
 
@@ -167,11 +183,374 @@ private:
     PROCESS_INFORMATION Process{};
 };
 
+/// An application window on a thread of its own, which delivers its
+/// messages until the object goes.
+class WindowThread {
+public:
+    /// setup runs on the thread once the window is open, before its loop.
+    explicit WindowThread(std::function<void(DesktopWindows&)> setup = {})
+        : Thread([this, setup = std::move(setup)] { Run(setup); }) {
+        WaitUntil([&] { return Ready.load(); });
+    }
+
+    ~WindowThread() {
+        while (!Ready) {
+            Sleep(1);
+        }
+        PostThreadMessageA(ThreadId, WM_QUIT, 0, 0);
+        Thread.join();
+    }
+
+    WindowThread(const WindowThread&) = delete;
+    WindowThread& operator=(const WindowThread&) = delete;
+
+    WindowHandle Window() const { return Handle; }
+
+private:
+    void Run(const std::function<void(DesktopWindows&)>& setup) {
+        const auto windows = OpenDesktopWindows(UniqueName("window thread"));
+        if (setup) {
+            setup(*windows);
+        }
+        Handle = windows->ApplicationWindow();
+        ThreadId = GetCurrentThreadId();
+        Ready = true;
+        windows->RunMessageLoop();
+    }
+
+    std::atomic<WindowHandle> Handle{0};
+    std::atomic<DWORD> ThreadId{0};
+    std::atomic<bool> Ready{false};
+    std::thread Thread; // last, so that it starts once the rest is there
+};
+
+// ---------------------------------------------------------------------------
+// Window messages between windows of this thread, of another thread and of
+// skype-peer's process.
+
+/// The send's result, waited for on this thread's messages (as only a test
+/// may); nothing when none came within timeout.
+std::optional<std::intptr_t> ResultOf(const SendHandle& send,
+                                      std::chrono::milliseconds timeout = 10s) {
+    WaitUntil([&] { return send->Results > 0; }, timeout);
+    EXPECT_FALSE(send->InsideCall) << "the result came inside the call";
+    EXPECT_LE(send->Results, 1) << "one send, several results";
+    return send->Results > 0 ? std::optional(send->Result) : std::nullopt;
+}
+
+/// A hook that counts what reaches a window, from any thread, and answers
+/// each message with its count so far, plus Bias.
+struct Counter {
+    explicit Counter(std::intptr_t bias = 0)
+        : Bias(bias) {}
+
+    std::intptr_t Bias;
+    std::atomic<std::intptr_t> Count = 0;
+    std::mutex Lock;
+    std::vector<std::string> Lines; // copy-data bytes; "#lParam" for other messages
+
+    void Hook(DesktopWindows& windows) {
+        windows.HookMainWindow([this](WindowMessage& message) {
+            if (message.Msg < 0x0400 && message.Msg != CopyDataMessage) {
+                return false;
+            }
+            std::string line = "#" + std::to_string(message.LParam);
+            if (message.Msg == CopyDataMessage) {
+                const auto& record = *reinterpret_cast<const CopyDataRecord*>(message.LParam);
+                line.assign(static_cast<const char*>(record.lpData), record.cbData);
+            }
+            const std::lock_guard lock(Lock);
+            Lines.push_back(std::move(line));
+            message.Result = ++Count + Bias;
+            return true;
+        });
+    }
+    std::vector<std::string> Seen() {
+        const std::lock_guard lock(Lock);
+        return Lines;
+    }
+};
+
+TEST(Win32WindowMessages, AResultAndADeliveryInThisThreadNeverComeInsideTheCall) {
+    const auto sender = OpenDesktopWindows(UniqueName("Velantro"));
+    const auto neighbour = OpenDesktopWindows(UniqueName("Velantro"));
+    Counter own(500);
+    Counter next(600);
+    Counter remote(700);
+    own.Hook(*sender);
+    next.Hook(*neighbour);
+    const WindowThread elsewhere([&remote](DesktopWindows& windows) { remote.Hook(windows); });
+    WindowHandle gone = 0;
+    {
+        const auto shortLived = OpenDesktopWindows(UniqueName("Velantro"));
+        gone = shortLived->ApplicationWindow();
+    }
+    const CopyDataRecord line{3, 4, "line"};
+    const CopyDataRecord noBytes{0, 10, nullptr};
+    const auto address = [](const CopyDataRecord& record) {
+        return reinterpret_cast<std::intptr_t>(&record);
+    };
+    struct Case {
+        const char* Name;
+        WindowHandle To;
+        std::uint32_t Msg;
+        std::intptr_t LParam;
+        std::intptr_t Result;
+    };
+    const Case cases[] = {
+        {"the own window", sender->ApplicationWindow(), 0xC001, 1, 501},
+        {"copy-data to the own window", sender->ApplicationWindow(), CopyDataMessage, address(line),
+         502},
+        {"another window of this thread", neighbour->ApplicationWindow(), 0xC001, 1, 601},
+        {"a window of another thread", elsewhere.Window(), 0xC001, 1, 701},
+        {"copy-data to another thread", elsewhere.Window(), CopyDataMessage, address(line), 702},
+        {"copy-data without its bytes", elsewhere.Window(), CopyDataMessage, address(noBytes), 0},
+        {"copy-data without a record", sender->ApplicationWindow(), CopyDataMessage, 0, 0},
+        {"window 0", 0, 0xC001, 1, 0},
+        {"a window that is gone", gone, 0xC001, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::intptr_t seenBefore = own.Count + next.Count;
+        const SendHandle send = Send(*sender, c.To, c.Msg, sender->ApplicationWindow(), c.LParam);
+        EXPECT_EQ(send->Results, 0);
+        EXPECT_EQ(own.Count + next.Count, seenBefore) << "delivered inside the call";
+        EXPECT_EQ(ResultOf(send), c.Result);
+    }
+    EXPECT_THAT(own.Seen(), ElementsAre("#1", "line"));
+    EXPECT_THAT(remote.Seen(), ElementsAre("#1", "line"));
+}
+
+TEST(Win32WindowMessages, SendsToOneWindowArriveInTheOrderMade) {
+    const auto sender = OpenDesktopWindows(UniqueName("Velantro"));
+    Counter own;
+    Counter remote;
+    own.Hook(*sender);
+    const WindowThread elsewhere([&remote](DesktopWindows& windows) { remote.Hook(windows); });
+    struct Case {
+        const char* Name;
+        WindowHandle To;
+        Counter& Receiver;
+    };
+    const Case cases[] = {
+        {"the own window", sender->ApplicationWindow(), own},
+        {"a window of another thread", elsewhere.Window(), remote},
+    };
+    constexpr int Count = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<SendHandle> sends;
+        std::vector<std::string> expected;
+        for (int i = 0; i < Count; ++i) {
+            // Copy-data and plain messages alike.
+            if (i % 2 == 0) {
+                const std::string line = "line " + std::to_string(i);
+                sends.push_back(SendCopyData(*sender, c.To, line));
+                expected.push_back(line);
+            } else {
+                sends.push_back(Send(*sender, c.To, 0xC001, 0, i));
+                expected.push_back("#" + std::to_string(i));
+            }
+        }
+        ASSERT_TRUE(WaitUntil([&] { return AllDone(sends); }));
+        EXPECT_EQ(c.Receiver.Seen(), expected);
+        EXPECT_THAT(OutOfPlace(sends), IsEmpty());
+    }
+}
+
+TEST(Win32WindowMessages, TwoThreadsSendingToEachOtherAtOnceBothGetEveryResult) {
+    constexpr int Count = 200;
+    const auto self = OpenDesktopWindows(UniqueName("Velantro"));
+    Counter own;
+    own.Hook(*self);
+    const WindowHandle target = self->ApplicationWindow();
+    // The other thread sends as many lines to this window as soon as its
+    // loop runs, while this thread sends to it.
+    std::atomic<int> otherResultsInPlace = 0;
+    std::atomic<int> otherResults = 0;
+    Counter remote;
+    const WindowThread other([&](DesktopWindows& windows) {
+        remote.Hook(windows);
+        windows.RunLater([&windows, &otherResults, &otherResultsInPlace, target] {
+            for (int i = 0; i < Count; ++i) {
+                const std::string line = "from the other thread " + std::to_string(i);
+                const CopyDataRecord record{0, static_cast<std::uint32_t>(line.size()),
+                                            line.data()};
+                windows.SendToWindow(target, CopyDataMessage, windows.ApplicationWindow(),
+                                     reinterpret_cast<std::intptr_t>(&record),
+                                     [&, place = i + 1](std::intptr_t result) {
+                                         otherResultsInPlace += result == place ? 1 : 0;
+                                         ++otherResults;
+                                     });
+            }
+        });
+    });
+    std::vector<SendHandle> sends;
+    for (int i = 0; i < Count; ++i) {
+        sends.push_back(
+            SendCopyData(*self, other.Window(), "from this thread " + std::to_string(i)));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return AllDone(sends) && otherResults == Count; }, 30s))
+        << otherResults << " of the other thread's results in";
+    EXPECT_THAT(OutOfPlace(sends), IsEmpty());
+    EXPECT_EQ(otherResultsInPlace, Count);
+    EXPECT_EQ(own.Count, Count);
+}
+
+TEST(Win32WindowMessages, WorkRunsFromTheLoopOnceItsDelayHasPassedInOrder) {
+    const auto windows = OpenDesktopWindows(UniqueName("Velantro"));
+    const std::vector<std::chrono::milliseconds> delays = {60ms, 0ms, 20ms, 0ms, 60ms, 20ms};
+    std::vector<std::size_t> order;
+    std::vector<std::chrono::milliseconds::rep> lateBy;
+    const auto start = std::chrono::steady_clock::now();
+    const auto since = [start] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    for (std::size_t i = 0; i < delays.size(); ++i) {
+        windows->RunAfter(delays[i], [&, i] {
+            order.push_back(i);
+            lateBy.push_back(since() - delays[i].count());
+        });
+    }
+    windows->RunLater([&] {
+        order.push_back(delays.size());
+        lateBy.push_back(since());
+    });
+    EXPECT_TRUE(order.empty()) << "work ran inside the call";
+    ASSERT_TRUE(WaitUntil([&] { return order.size() == delays.size() + 1; }));
+    // Earliest first; work of the same delay in the order queued.
+    EXPECT_THAT(order, ElementsAre(1, 3, 6, 2, 5, 0, 4));
+    EXPECT_THAT(lateBy, Each(::testing::Ge(0)));
+}
+
+TEST(Win32WindowMessages, NothingQueuedReachesTheCallerOnceItsWindowIsGone) {
+    const WindowThread elsewhere;
+    struct Case {
+        const char* Name;
+        std::function<void(DesktopWindows& self, const std::function<void()>& reached)> Queue;
+    };
+    const WindowHandle remote = elsewhere.Window();
+    const Case cases[] = {
+        {"a send to the own window",
+         [](DesktopWindows& self, const auto& reached) {
+             self.SendToWindow(self.ApplicationWindow(), 0xC001, 0, 0,
+                               [reached](std::intptr_t) { reached(); });
+         }},
+        {"a send to another thread's window",
+         [remote](DesktopWindows& self, const auto& reached) {
+             self.SendToWindow(remote, 0xC001, 0, 0, [reached](std::intptr_t) { reached(); });
+         }},
+        {"a send that fails",
+         [](DesktopWindows& self, const auto& reached) {
+             self.SendToWindow(0, 0xC001, 0, 0, [reached](std::intptr_t) { reached(); });
+         }},
+        {"work to run now",
+         [](DesktopWindows& self, const auto& reached) {
+             self.RunLater(reached);
+         }},
+        {"work to run later",
+         [](DesktopWindows& self, const auto& reached) {
+             self.RunAfter(20ms, reached);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        bool reached = false;
+        {
+            const auto self = OpenDesktopWindows(UniqueName("Velantro"));
+            c.Queue(*self, [&reached] { reached = true; });
+        }
+        RunMessagesFor(100ms);
+        EXPECT_FALSE(reached);
+    }
+}
+
+TEST(Win32WindowMessages, ABroadcastWaitsForNoWindowAndReachesTheOwnOneFromTheLoop) {
+    const auto sender = OpenDesktopWindows(UniqueName("Velantro"));
+    const std::uint32_t msg = sender->RegisterMessageName(UniqueName("VelantroTest"));
+    std::vector<std::intptr_t> seenByOwn;
+    sender->HookMainWindow([&](WindowMessage& message) {
+        if (message.Msg == msg) {
+            seenByOwn.push_back(message.LParam);
+        }
+        return message.Msg == msg;
+    });
+    // A window whose thread takes no messages until the test lets it.
+    std::atomic<WindowHandle> stuckWindow = 0;
+    std::atomic<bool> release = false;
+    std::atomic<std::intptr_t> seenByStuck = 0;
+    std::thread stuck([&] {
+        const auto windows = OpenDesktopWindows(UniqueName("stuck"));
+        windows->HookMainWindow([&](WindowMessage& message) {
+            if (message.Msg == msg) {
+                seenByStuck = message.LParam;
+            }
+            return message.Msg == msg;
+        });
+        stuckWindow = windows->ApplicationWindow();
+        while (!release) {
+            Sleep(5);
+        }
+        WaitUntil([&] { return seenByStuck != 0; }, 5s);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return stuckWindow != 0; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sender->Broadcast(msg, sender->ApplicationWindow(), 7), 1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_THAT(seenByOwn, IsEmpty()) << "the own window got it inside the call";
+    EXPECT_TRUE(WaitUntil([&] { return !seenByOwn.empty(); }));
+    release = true;
+    stuck.join();
+    EXPECT_LT(took, 500ms);
+    EXPECT_THAT(seenByOwn, ElementsAre(7));
+    EXPECT_EQ(seenByStuck, 7) << "the stuck window gets it once its thread takes messages";
+}
+
+TEST(Win32WindowMessages, AnErrorInAHookStaysOnItsOwnSideOfTheWindowProcedure) {
+    const auto sender = OpenDesktopWindows(UniqueName("Velantro"));
+    const std::uint32_t msg = sender->RegisterMessageName(UniqueName("VelantroTest"));
+    int ownCalls = 0;
+    sender->HookMainWindow([msg, &ownCalls](WindowMessage& message) -> bool {
+        if (message.Msg == msg) {
+            ++ownCalls;
+            throw std::runtime_error("own hook failed");
+        }
+        return false;
+    });
+    std::mutex lock;
+    std::vector<std::intptr_t> seenByOther;
+    const WindowThread other([&](DesktopWindows& windows) {
+        windows.HookMainWindow([&, msg](WindowMessage& message) {
+            if (message.Msg != msg) {
+                return false;
+            }
+            const std::lock_guard guard(lock);
+            seenByOther.push_back(message.LParam);
+            message.Result = 9;
+            return true;
+        });
+    });
+    // The own hook's error stays in the loop: the broadcast reaches the others.
+    EXPECT_EQ(sender->Broadcast(msg, 0, 1), 1);
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::lock_guard guard(lock);
+        return ownCalls == 1 && !seenByOther.empty();
+    }));
+    // A failed message is handled with 0, whoever sent it.
+    EXPECT_EQ(ResultOf(Send(*sender, sender->ApplicationWindow(), msg, 0, 2)), 0);
+    EXPECT_EQ(ResultOf(Send(*sender, other.Window(), msg, 0, 3)), 9);
+    const std::lock_guard guard(lock);
+    EXPECT_THAT(seenByOther, ElementsAre(1, 3));
+    EXPECT_EQ(ownCalls, 2);
+}
+
 // ---------------------------------------------------------------------------
 // The attach sequence and commands, between this program and skype-peer.exe.
 
 /// One line the component took from the client, and whether a command was
-/// being sent at the time.
+/// being handed over at the time.
 struct ReceivedLine {
     std::string Line;
     bool DuringSend = false;
@@ -181,6 +560,13 @@ struct ReceivedLine {
         return out << ::testing::PrintToString(line.Line) << (line.DuringSend ? " (in send)" : "");
     }
 };
+
+/// A client line's first word is word.
+TAnswerTest FirstWordIs(std::string word) {
+    return [word = std::move(word)](std::string_view first, std::string_view) {
+        return first == word;
+    };
+}
 
 class PeerSession : public ::testing::Test {
 protected:
@@ -220,27 +606,37 @@ protected:
         DeleteFileA(LogPath.c_str());
     }
 
+    /// Until the handshake's last answer, the user's handle, is in.
+    bool HandshakeDone() const {
+        return std::find(Events.begin(), Events.end(), "CurrentUserHandle me") != Events.end();
+    }
+
     void Attach() {
         ASSERT_NO_FATAL_FAILURE(StartPeer());
         ASSERT_NE(Skype->Attach(4), 0);
-        ASSERT_TRUE(WaitUntil([&] { return Attached; })) << ::testing::PrintToString(Events);
+        ASSERT_TRUE(WaitUntil([&] { return HandshakeDone(); })) << ::testing::PrintToString(Events);
         Lines.clear();
     }
 
-    TCommandResult Send(std::string_view command) {
+    /// Hands a command over and waits on the loop for how it ended.
+    TCommandOutcome Send(std::string_view command, TAnswerTest isAnswer = {}) {
+        auto outcome = std::make_shared<std::optional<TCommandOutcome>>();
         Sending = true;
-        const TCommandResult result = Skype->SendCommand(command);
+        Skype->SendCommand(command, std::move(isAnswer),
+                           [outcome](const TCommandOutcome& ended) { *outcome = ended; });
         Sending = false;
-        return result;
+        EXPECT_FALSE(outcome->has_value()) << "told inside the call";
+        EXPECT_TRUE(WaitUntil([&] { return outcome->has_value(); })) << command;
+        return outcome->value_or(TCommandOutcome{});
     }
 };
 
 TEST_F(PeerSession, AttachesThroughTheBroadcastAndHandshakesWithLinesAndTheirNul) {
     Attach();
-    // Status 1, then 0; the client's answers to NAME and PROTOCOL arrive while
-    // those lines are being sent, before the success is reported.
-    EXPECT_THAT(Events, ElementsAre("AttachPending", "Protocol 4", "CurrentUserHandle me",
-                                    "AttachSuccess"));
+    // Status 1, then 0, whose handling sends NAME and PROTOCOL; the client's
+    // answers are handled after the success is reported.
+    EXPECT_THAT(Events, ElementsAre("AttachPending", "AttachSuccess", "Protocol 4",
+                                    "CurrentUserHandle me"));
     EXPECT_EQ(Skype->SkypeWindowHandle(), Peer->Window);
     // The peer logs each line with the cbData of its block: the length and the NUL.
     EXPECT_THAT(ReadLines(LogPath), ElementsAre("NAME Velantro\t14", "PROTOCOL 4\t11"));
@@ -250,19 +646,24 @@ TEST_F(PeerSession, AProgramThatReattachesByItselfAttachesWhenThePeerStarts) {
     Skype->AutoReAttach = true;
     StartPeer();
     // The peer's broadcast that its API is available makes the program attach.
-    ASSERT_TRUE(WaitUntil([&] { return Attached; })) << ::testing::PrintToString(Events);
-    EXPECT_THAT(Events, ElementsAre("AttachPending", "Protocol 4", "CurrentUserHandle me",
-                                    "AttachSuccess"));
+    ASSERT_TRUE(WaitUntil([&] { return HandshakeDone(); })) << ::testing::PrintToString(Events);
+    EXPECT_TRUE(Attached);
+    EXPECT_THAT(Events, ElementsAre("AttachPending", "AttachSuccess", "Protocol 4",
+                                    "CurrentUserHandle me"));
 }
 
-TEST_F(PeerSession, AnswersArriveWhileTheCommandIsStillBeingSent) {
+TEST_F(PeerSession, EachCommandEndsWithItsAnswerHandledFromTheLoop) {
     Attach();
-    // Nothing here delivers messages during a send: the answers get in only
-    // because the send itself lets messages to this thread's windows through.
-    EXPECT_EQ(Send("PING"), TCommandResult::Sent);
-    EXPECT_EQ(Send("SEARCH FRIENDS"), TCommandResult::Sent);
-    EXPECT_THAT(Lines, ElementsAre(ReceivedLine{"PONG", true},
-                                   ReceivedLine{"USERS alice, bob, echo", true}));
+    // The client answers from inside its window procedure, while the send
+    // still waits; the component only takes the line then and handles it later.
+    const TCommandOutcome pong = Send("PING", FirstWordIs("PONG"));
+    EXPECT_EQ(pong.Result, TCommandResult::Answered);
+    EXPECT_EQ(pong.AnswerLine, "PONG");
+    const TCommandOutcome users = Send("SEARCH FRIENDS", FirstWordIs("USERS"));
+    EXPECT_EQ(users.Result, TCommandResult::Answered);
+    EXPECT_EQ(users.AnswerLine, "USERS alice, bob, echo");
+    EXPECT_THAT(Lines, ElementsAre(ReceivedLine{"PONG", false},
+                                   ReceivedLine{"USERS alice, bob, echo", false}));
 }
 
 TEST_F(PeerSession, CopyDataFromAForeignWindowIsIgnored) {
@@ -270,25 +671,23 @@ TEST_F(PeerSession, CopyDataFromAForeignWindowIsIgnored) {
     const WindowHandle program = Windows->ApplicationWindow();
     const WindowHandle peer = Peer->Window;
     // A window of another thread sends lines to both ends, naming itself.
-    std::atomic<bool> done = false;
-    std::intptr_t toProgram = -1;
-    std::intptr_t toPeer = -1;
-    std::thread foreign([&] {
-        const auto windows = OpenDesktopWindows(UniqueName("foreign"));
-        const auto sendLine = [&](WindowHandle to, const std::string& line) {
+    std::atomic<std::intptr_t> toProgram = -1;
+    std::atomic<std::intptr_t> toPeer = -1;
+    const WindowThread foreign([&](DesktopWindows& windows) {
+        const auto sendLine = [&windows](WindowHandle to, const std::string& line,
+                                         std::atomic<std::intptr_t>& result) {
             CopyDataRecord record{0, static_cast<std::uint32_t>(line.size() + 1), line.c_str()};
-            return windows->SendToWindow(to, CopyDataMessage, windows->ApplicationWindow(),
-                                         reinterpret_cast<std::intptr_t>(&record));
+            windows.SendToWindow(to, CopyDataMessage, windows.ApplicationWindow(),
+                                 reinterpret_cast<std::intptr_t>(&record),
+                                 [&result](std::intptr_t given) { result = given; });
         };
-        toProgram = sendLine(program, "PROTOCOL 2");
-        toPeer = sendLine(peer, "PING");
-        done = true;
+        sendLine(program, "PROTOCOL 2", toProgram);
+        sendLine(peer, "PING", toPeer);
     });
-    const bool finished = WaitUntil([&] { return done.load(); });
-    foreign.join();
-    ASSERT_TRUE(finished);
+    ASSERT_TRUE(WaitUntil([&] { return toProgram != -1 && toPeer != -1; }));
     EXPECT_EQ(toProgram, 0) << "the program took a line from a window it is not attached to";
     EXPECT_EQ(toPeer, 0) << "the peer took a command from a window that never attached";
+    RunMessagesFor(100ms);
     EXPECT_THAT(Lines, IsEmpty());
     EXPECT_EQ(Skype->Protocol, 4);
     // The peer saw the command but did not answer it.
@@ -302,9 +701,10 @@ TEST_F(PeerSession, ACommandOf1024BytesIsRefusedWholeAnd1023BytesGoThrough) {
         line.resize(size, 'x');
         return line;
     };
-    EXPECT_EQ(Send(command(1024)), TCommandResult::TooLong);
-    EXPECT_EQ(Send(command(1023)), TCommandResult::Sent);
-    EXPECT_EQ(Send(command(4000)), TCommandResult::TooLong);
+    EXPECT_EQ(Send(command(1024)).Result, TCommandResult::TooLong);
+    // Without an answer to wait for, the command is done once the client took it.
+    EXPECT_EQ(Send(command(1023)).Result, TCommandResult::Answered);
+    EXPECT_EQ(Send(command(4000)).Result, TCommandResult::TooLong);
     const auto log = ReadLines(LogPath);
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[2], command(1023) + "\t1024");
@@ -371,33 +771,6 @@ TEST(Win32WindowTitles, EnumerationSeesHiddenWindowsStopsWhenAskedAndPassesError
     EXPECT_THROW(windows->EnumerateWindows(
                      [](WindowHandle) -> bool { throw std::runtime_error("visitor failed"); }),
                  std::runtime_error);
-}
-
-TEST(Win32WindowMessages, AnErrorInAHookStaysOnItsOwnSideOfTheWindowProcedure) {
-    const auto sender = OpenDesktopWindows(UniqueName("Velantro"));
-    const auto other = OpenDesktopWindows(UniqueName("Velantro"));
-    const std::uint32_t msg = sender->RegisterMessageName(UniqueName("VelantroTest"));
-    sender->HookMainWindow([msg](velantro::platform::WindowMessage& message) -> bool {
-        if (message.Msg == msg) {
-            throw std::runtime_error("own hook failed");
-        }
-        return false;
-    });
-    std::vector<std::intptr_t> seenByOther;
-    other->HookMainWindow([&](velantro::platform::WindowMessage& message) {
-        if (message.Msg != msg) {
-            return false;
-        }
-        seenByOther.push_back(message.LParam);
-        message.Result = 9;
-        return true;
-    });
-    // The sender's own error comes back to it once every window has the message.
-    EXPECT_THROW(sender->Broadcast(msg, 0, 1), std::runtime_error);
-    EXPECT_THAT(seenByOther, ElementsAre(1));
-    // Sent by another window, the failed message is handled with 0.
-    EXPECT_EQ(other->SendToWindow(sender->ApplicationWindow(), msg, 0, 2), 0);
-    EXPECT_EQ(sender->SendToWindow(other->ApplicationWindow(), msg, 0, 3), 9);
 }
 
 // ---------------------------------------------------------------------------

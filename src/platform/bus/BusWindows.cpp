@@ -39,8 +39,8 @@ namespace {
 // once unless its program is stuck. The titles of an enumeration are read
 // all at once, so any number of stuck programs costs this once.
 constexpr int QueryTimeoutMs = 2000;
-// A broadcast reaches every window at once and waits this long for them
-// all, so stuck programs delay it but never stop it.
+// A broadcast's calls go to every window at once and their answers are not
+// read; this bounds how long the connection keeps a stuck program's call open.
 constexpr int BroadcastTimeoutMs = 5000;
 constexpr int DefaultSendTimeoutMs = 25000;
 // How many window names are tried before giving up on joining the bus.
@@ -114,6 +114,10 @@ struct BusWindows::Impl {
     // question to the daemon.
     std::unique_ptr<QDBusServiceWatcher> OwnerWatcher;
     std::map<QString, QString> KnownOwners;
+    // What this instance leaves for the event loop (deliveries to its own
+    // window, results of sends, work) runs in this object's name, so none of
+    // it runs once the instance is gone. Last, so that it goes first.
+    std::unique_ptr<QObject> Context = std::make_unique<QObject>();
 
     bool Connected() const { return Handle != 0; }
 
@@ -128,6 +132,28 @@ struct BusWindows::Impl {
         return hook(message) ? message.Result : 0;
     }
 
+    /// Deliver() from the event loop, where an error of the hook must not
+    /// unwind through Qt's event dispatch: it is reported, and the message
+    /// counts as not handled, as it does for a window of another program.
+    std::intptr_t DeliverContained(WindowMessage& message) {
+        try {
+            return Deliver(message);
+        } catch (const std::exception& error) {
+            qWarning("Error while handling window message %u: %s", message.Msg, error.what());
+        } catch (...) {
+            qWarning("Unknown error while handling window message %u", message.Msg);
+        }
+        return 0;
+    }
+
+    /// Gives done the result from the event loop, never inside the caller's call.
+    void Answer(SendDone done, std::intptr_t result) {
+        if (done) {
+            QTimer::singleShot(0, Context.get(),
+                               [done = std::move(done), result] { done(result); });
+        }
+    }
+
     /// Delivers a message to this connection's own window from the event
     /// loop, as a send from another program would arrive; a copy-data
     /// record's bytes are copied now.
@@ -138,30 +164,29 @@ struct BusWindows::Impl {
         if (msg == CopyDataMessage) {
             const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
             if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
-                if (done) {
-                    QTimer::singleShot(0, Object.get(), [done = std::move(done)] { done(0); });
-                }
+                Answer(std::move(done), 0);
                 return;
             }
             bytes = QByteArray(static_cast<const char*>(record->lpData),
                                static_cast<qsizetype>(record->cbData));
             dwData = record->dwData;
         }
-        QTimer::singleShot(0, Object.get(), [this, msg, wParam, lParam, dwData,
-                                             bytes = std::move(bytes), done = std::move(done)] {
-            CopyDataRecord record;
-            WindowMessage message{msg, wParam, lParam, 0};
-            if (bytes) {
-                record.dwData = dwData;
-                record.cbData = static_cast<std::uint32_t>(bytes->size());
-                record.lpData = bytes->constData();
-                message.LParam = reinterpret_cast<std::intptr_t>(&record);
-            }
-            const std::intptr_t result = Deliver(message);
-            if (done) {
-                done(result);
-            }
-        });
+        QTimer::singleShot(
+            0, Context.get(),
+            [this, msg, wParam, lParam, dwData, bytes = std::move(bytes), done = std::move(done)] {
+                CopyDataRecord record;
+                WindowMessage message{msg, wParam, lParam, 0};
+                if (bytes) {
+                    record.dwData = dwData;
+                    record.cbData = static_cast<std::uint32_t>(bytes->size());
+                    record.lpData = bytes->constData();
+                    message.LParam = reinterpret_cast<std::intptr_t>(&record);
+                }
+                const std::intptr_t result = DeliverContained(message);
+                if (done) {
+                    done(result);
+                }
+            });
     }
 
     /// Whether the connection with the unique name caller owns window.
@@ -360,6 +385,9 @@ BusWindows::BusWindows(const std::string& title)
 }
 
 BusWindows::~BusWindows() {
+    // Nothing left for the event loop reaches a caller now, not even the
+    // failures of sends under way when the connection closes below.
+    d->Context.reset();
     d->Mirror.reset(); // stops listening while the connection is still there
     if (d->Connected()) {
         {
@@ -439,13 +467,8 @@ std::intptr_t BusWindows::Broadcast(std::uint32_t msg, std::uintptr_t wParam,
 
 void BusWindows::SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
                               std::intptr_t lParam, SendDone done) {
-    const auto fail = [this, &done] {
-        if (done) {
-            RunLater([done = std::move(done)] { done(0); });
-        }
-    };
     if (window == 0 || !d->Connected()) {
-        fail();
+        d->Answer(std::move(done), 0);
         return;
     }
     if (window == d->Handle) {
@@ -455,15 +478,15 @@ void BusWindows::SendToWindow(WindowHandle window, std::uint32_t msg, std::uintp
     }
     const auto call = d->StartSend(window, msg, wParam, lParam, d->SendTimeoutMs);
     if (!call) {
-        fail();
+        d->Answer(std::move(done), 0);
         return;
     }
     if (!done) {
         return;
     }
-    // Owned by the window object, so that no result reaches a caller after
-    // this instance is gone.
-    auto* watcher = new QDBusPendingCallWatcher(*call, d->Object.get());
+    // A watcher reports even a call that has already finished from the event
+    // loop, never from here.
+    auto* watcher = new QDBusPendingCallWatcher(*call, d->Context.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [watcher, done = std::move(done)] {
                          watcher->deleteLater();
@@ -472,8 +495,9 @@ void BusWindows::SendToWindow(WindowHandle window, std::uint32_t msg, std::uintp
 }
 
 void BusWindows::RunAfter(std::chrono::milliseconds delay, std::function<void()> work) {
-    if (QCoreApplication* application = QCoreApplication::instance()) {
-        QTimer::singleShot(delay, Qt::PreciseTimer, application, std::move(work));
+    if (QCoreApplication::instance() != nullptr) {
+        QTimer::singleShot(std::max(delay, std::chrono::milliseconds(0)), Qt::PreciseTimer,
+                           d->Context.get(), std::move(work));
     }
 }
 

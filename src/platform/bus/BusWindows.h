@@ -16,8 +16,9 @@ namespace velantro::platform {
 /// (docs/bus-protocol.md describes the wire protocol).
 ///
 /// Needs a QCoreApplication and is used from the thread that created it; its
-/// window answers from that thread's event loop, and the results of sends
-/// arrive there too. Nothing here runs a nested event loop. When the bus cannot be
+/// window answers from that thread's event loop, and the results of sends and
+/// the work queued with RunAfter() run there too, never once the instance is
+/// gone. Nothing here runs a nested event loop. When the bus cannot be
 /// reached the instance still exists but is not Connected(): registrations
 /// give 0, sends give 0, the enumeration fails and there is no application
 /// window.

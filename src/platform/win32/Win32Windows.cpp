@@ -1,8 +1,10 @@
 #include "platform/win32/Win32Windows.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <windows.h>
@@ -15,16 +17,14 @@ static_assert(CopyDataMessage == WM_COPYDATA);
 
 constexpr const char* WindowClassName = "VelantroApplicationWindow";
 
-// Messages the application window posts to itself for the event loop.
-constexpr UINT RunLaterMessage = WM_APP + 1;
+// Messages the application window posts to itself for the event loop, and
+// the timer it sets for work that waits.
+constexpr UINT RunWorkMessage = WM_APP + 1;
 constexpr UINT QuitLoopMessage = WM_APP + 2;
+constexpr UINT_PTR WorkTimer = 1;
 
-// A send to one window waits at most this long for its result, as on the
-// bus. A broadcast waits this long for each window in turn, skipping hung
-// ones (the bus waits for all windows at once), so a stuck program can delay
-// this one but never stop it.
+// A send to one window waits at most this long for its result, as on the bus.
 constexpr UINT SendTimeoutMs = 25000;
-constexpr UINT BroadcastTimeoutMs = 5000;
 
 HWND ToHwnd(WindowHandle window) {
     return reinterpret_cast<HWND>(window);
@@ -70,6 +70,62 @@ bool RegisterWindowClass(HINSTANCE instance) {
     return RegisterClassExA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
+/// A message on its way to one window, a copy-data block copied with it.
+struct Outgoing {
+    HWND Window = nullptr;
+    UINT Msg = 0;
+    WPARAM WParam = 0;
+    LPARAM LParam = 0;
+    std::optional<std::string> Bytes;
+    ULONG_PTR DwData = 0;
+};
+
+/// The message as it leaves the caller's call; nothing for a copy-data
+/// message without a record or without its bytes.
+std::optional<Outgoing> Prepare(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+    Outgoing outgoing{ToHwnd(window), msg, wParam, lParam, std::nullopt, 0};
+    if (msg == WM_COPYDATA) {
+        const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
+        if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
+            return std::nullopt;
+        }
+        outgoing.Bytes.emplace(static_cast<const char*>(record->lpData), record->cbData);
+        outgoing.DwData = record->dwData;
+    }
+    return outgoing;
+}
+
+/// Sends and gives the window's result: 0 when the window does not exist or
+/// did not answer within the time limit.
+std::intptr_t SendNow(Outgoing& outgoing) {
+    COPYDATASTRUCT data{};
+    LPARAM lParam = outgoing.LParam;
+    if (outgoing.Bytes) {
+        data.dwData = outgoing.DwData;
+        data.cbData = static_cast<DWORD>(outgoing.Bytes->size());
+        data.lpData = outgoing.Bytes->data();
+        lParam = reinterpret_cast<LPARAM>(&data);
+    }
+    DWORD_PTR result = 0;
+    const LRESULT sent = SendMessageTimeoutA(outgoing.Window, outgoing.Msg, outgoing.WParam, lParam,
+                                             SMTO_NORMAL, SendTimeoutMs, &result);
+    return sent != 0 ? static_cast<std::intptr_t>(result) : 0;
+}
+
+/// An exception cannot cross the system's frames around the window
+/// procedure: an error of the hook is reported here, and the sender sees the
+/// message handled with 0.
+void ReportHookError(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const std::exception& caught) {
+        std::fprintf(stderr, "Error while handling a window message: %s\n", caught.what());
+    } catch (...) {
+        std::fprintf(stderr, "Unknown error while handling a window message\n");
+    }
+}
+
 struct Enumeration {
     const std::function<bool(WindowHandle)>& Visit;
     bool Stopped = false;
@@ -111,6 +167,7 @@ Win32Windows::Win32Windows(const std::string& title) {
 
 Win32Windows::~Win32Windows() {
     if (Window != 0) {
+        KillTimer(ToHwnd(Window), WorkTimer);
         // The window's last messages go to the default processing only.
         SetWindowLongPtrA(ToHwnd(Window), GWLP_USERDATA, 0);
         DestroyWindow(ToHwnd(Window));
@@ -119,15 +176,15 @@ Win32Windows::~Win32Windows() {
 
 bool Win32Windows::Process(WindowMessage& message) {
     switch (message.Msg) {
-    case RunLaterMessage: {
-        // Everything queued so far; work queued meanwhile posts its own message.
-        std::deque<std::function<void()>> work;
-        work.swap(Later);
-        for (const auto& item : work) {
-            item();
-        }
+    case RunWorkMessage:
+        RunDueWork();
         return true;
-    }
+    case WM_TIMER:
+        if (message.WParam == WorkTimer) {
+            RunDueWork();
+            return true;
+        }
+        break;
     case QuitLoopMessage:
         PostQuitMessage(0);
         return true;
@@ -142,7 +199,7 @@ bool Win32Windows::Process(WindowMessage& message) {
                 return true;
             }
         } catch (...) {
-            KeepHookError(std::current_exception());
+            ReportHookError(std::current_exception());
             message.Result = 0;
             return true;
         }
@@ -157,30 +214,43 @@ bool Win32Windows::Process(WindowMessage& message) {
     return false;
 }
 
-// An exception cannot cross the system's frames around the window
-// procedure. When this thread sends to its own window (a broadcast reaches it
-// too), the error is raised again once the send has returned, after the other
-// windows have had the message. An error while handling another program's
-// message is reported here, and that program sees the message as handled
-// with 0.
-void Win32Windows::KeepHookError(std::exception_ptr error) {
-    if (SendsUnderWay > 0 && InSendMessage() == FALSE && !OwnHookError) {
-        OwnHookError = std::move(error);
-        return;
+void Win32Windows::RunDueWork() {
+    // What was due when this turn began; work queued meanwhile waits for the
+    // next turn, so that other messages get theirs in between.
+    const Clock::time_point now = Clock::now();
+    const std::uint64_t last = WorkQueued;
+    while (!Work.empty()) {
+        const auto first = Work.begin();
+        if (first->first.first > now || first->first.second > last) {
+            break;
+        }
+        const std::function<void()> work = std::move(first->second);
+        Work.erase(first);
+        work();
     }
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& caught) {
-        std::fprintf(stderr, "Error while handling a window message: %s\n", caught.what());
-    } catch (...) {
-        std::fprintf(stderr, "Unknown error while handling a window message\n");
-    }
+    ScheduleWork();
 }
 
-void Win32Windows::RaiseOwnHookError() {
-    if (OwnHookError) {
-        std::rethrow_exception(std::exchange(OwnHookError, nullptr));
+void Win32Windows::ScheduleWork() {
+    if (Window == 0) {
+        return;
     }
+    const HWND window = ToHwnd(Window);
+    if (Work.empty()) {
+        KillTimer(window, WorkTimer);
+        return;
+    }
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(Work.begin()->first.first - Clock::now());
+    if (wait.count() <= 0) {
+        KillTimer(window, WorkTimer);
+        PostMessageA(window, RunWorkMessage, 0, 0);
+        return;
+    }
+    // A timer that comes early finds nothing due and is set again.
+    const auto elapse = std::clamp<std::chrono::milliseconds::rep>(wait.count(), USER_TIMER_MINIMUM,
+                                                                   USER_TIMER_MAXIMUM);
+    SetTimer(window, WorkTimer, static_cast<UINT>(elapse), nullptr);
 }
 
 bool Win32Windows::Connected() const {
@@ -208,12 +278,17 @@ void Win32Windows::QuitMessageLoop() {
     }
 }
 
-void Win32Windows::RunLater(std::function<void()> work) {
+void Win32Windows::RunAfter(std::chrono::milliseconds delay, std::function<void()> work) {
     if (Window == 0) {
         return;
     }
-    Later.push_back(std::move(work));
-    PostMessageA(ToHwnd(Window), RunLaterMessage, 0, 0);
+    delay = std::max(delay, std::chrono::milliseconds(0));
+    Work.emplace(std::make_pair(Clock::now() + delay, ++WorkQueued), std::move(work));
+    if (delay.count() == 0) {
+        PostMessageA(ToHwnd(Window), RunWorkMessage, 0, 0);
+    } else {
+        ScheduleWork();
+    }
 }
 
 std::uint32_t Win32Windows::RegisterMessageName(const std::string& name) {
@@ -222,40 +297,36 @@ std::uint32_t Win32Windows::RegisterMessageName(const std::string& name) {
 
 std::intptr_t Win32Windows::Broadcast(std::uint32_t msg, std::uintptr_t wParam,
                                       std::intptr_t lParam) {
-    DWORD_PTR ignored = 0;
-    ++SendsUnderWay;
-    const LRESULT sent =
-        SendMessageTimeoutA(HWND_BROADCAST, msg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                            BroadcastTimeoutMs, &ignored);
-    --SendsUnderWay;
-    RaiseOwnHookError();
-    return sent != 0 ? 1 : 0;
+    // Posted, so that no window's answer is waited for and a hung program
+    // delays nobody; this process's own window gets it from its loop.
+    return PostMessageA(HWND_BROADCAST, msg, wParam, lParam) != 0 ? 1 : 0;
 }
 
-std::intptr_t Win32Windows::SendToWindow(WindowHandle window, std::uint32_t msg,
-                                         std::uintptr_t wParam, std::intptr_t lParam) {
-    if (window == 0) {
-        return 0;
-    }
-    COPYDATASTRUCT data{};
-    if (msg == WM_COPYDATA) {
-        const auto* record = reinterpret_cast<const CopyDataRecord*>(lParam);
-        if (record == nullptr) {
-            return 0;
+void Win32Windows::SendToWindow(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                                std::intptr_t lParam, SendDone done) {
+    const auto answer = [this](SendDone tell, std::intptr_t result) {
+        if (tell) {
+            RunLater([tell = std::move(tell), result] { tell(result); });
         }
-        data.dwData = record->dwData;
-        data.cbData = record->cbData;
-        data.lpData = const_cast<void*>(record->lpData);
-        lParam = reinterpret_cast<std::intptr_t>(&data);
+    };
+    std::optional<Outgoing> outgoing =
+        window != 0 ? Prepare(window, msg, wParam, lParam) : std::nullopt;
+    if (!outgoing) {
+        answer(std::move(done), 0);
+        return;
     }
-    // While it waits, messages sent to this thread's windows are delivered.
-    DWORD_PTR result = 0;
-    ++SendsUnderWay;
-    const LRESULT sent = SendMessageTimeoutA(ToHwnd(window), msg, wParam, lParam, SMTO_NORMAL,
-                                             SendTimeoutMs, &result);
-    --SendsUnderWay;
-    RaiseOwnHookError();
-    return sent != 0 ? static_cast<std::intptr_t>(result) : 0;
+    if (GetWindowThreadProcessId(outgoing->Window, nullptr) == GetCurrentThreadId()) {
+        // The system would call a window of this thread right here, inside
+        // the caller's call; it gets the message from the loop instead.
+        RunLater([outgoing = std::move(*outgoing), done = std::move(done)]() mutable {
+            const std::intptr_t result = SendNow(outgoing);
+            if (done) {
+                done(result);
+            }
+        });
+        return;
+    }
+    answer(std::move(done), SendNow(*outgoing));
 }
 
 WindowHandle Win32Windows::ApplicationWindow() {
