@@ -95,6 +95,10 @@ bool IsBareJid(std::string_view handle) {
     return ValidLocalpart(handle.substr(0, at)) && ValidDomain(handle.substr(at + 1));
 }
 
+bool IsFriendHandle(std::string_view handle) {
+    return IsBareJid(handle) && handle.find(',') == std::string_view::npos;
+}
+
 std::string BareJid(std::string_view jid) {
     return std::string(jid.substr(0, jid.find('/')));
 }

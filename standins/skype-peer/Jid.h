@@ -13,6 +13,11 @@ namespace velantro::standins {
 /// localpart may not hold, parts of at most 1023 bytes.
 bool IsBareJid(std::string_view handle);
 
+/// Whether handle is a bare JID that the chat client's lines carry as one
+/// handle: a friends list ("USERS a, b") splits at blanks and commas, so a
+/// JID holding a comma is none.
+bool IsFriendHandle(std::string_view handle);
+
 /// jid without its resource ("bob@example.org/phone" -> "bob@example.org").
 std::string BareJid(std::string_view jid);
 

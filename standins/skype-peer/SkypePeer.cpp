@@ -1,7 +1,10 @@
 #include "SkypePeer.h"
 
+#include "common/EscapedText.h"
+
 #include <algorithm>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 #include <utility>
 
@@ -20,6 +23,17 @@ constexpr std::intptr_t AttachSuccess = 0;
 constexpr std::intptr_t APINotAvailable = 3;
 constexpr std::intptr_t APIAvailable = 32769;
 
+// What a dropped line's report shows of it.
+constexpr std::size_t ShownPrefix = 60;
+
+std::string Shown(std::string_view line) {
+    std::string shown = tools::EscapeBytes(line.substr(0, ShownPrefix));
+    if (line.size() > ShownPrefix) {
+        shown += "...";
+    }
+    return shown;
+}
+
 } // namespace
 
 std::string_view CopyDataLine(const CopyDataRecord& record) {
@@ -32,10 +46,10 @@ std::string_view CopyDataLine(const CopyDataRecord& record) {
                             nul == nullptr ? record.cbData : static_cast<const char*>(nul) - bytes);
 }
 
-SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client, Scheduler later)
-    : Windows(windows)
-    , Client(client)
-    , Later(std::move(later)) {
+SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client)
+    : OnProblem([](const std::string& line) { std::cerr << "skype-peer: " << line << std::endl; })
+    , Windows(windows)
+    , Client(client) {
     AttachMessage = Windows.RegisterMessageName("SkypeControlAPIAttach");
     DiscoverMessage = Windows.RegisterMessageName("SkypeControlAPIDiscover");
     if (AttachMessage == 0 || DiscoverMessage == 0) {
@@ -44,15 +58,17 @@ SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client, Sche
     Windows.HookMainWindow([this](WindowMessage& message) { return Hook(message); });
 }
 
+SkypePeer::~SkypePeer() {
+    Windows.UnhookMainWindow();
+}
+
 void SkypePeer::AnnounceAPIAvailable() {
     Windows.Broadcast(AttachMessage, Windows.ApplicationWindow(), APIAvailable);
 }
 
 void SkypePeer::AnnounceAPIUnavailable() {
-    // A copy: sending lets further messages in, which may attach programs.
-    const std::vector<WindowHandle> programs = Attached;
-    for (const WindowHandle program : programs) {
-        SendStatus(program, APINotAvailable);
+    for (const WindowHandle program : Attached) {
+        Queue(program, {true, APINotAvailable, {}});
     }
 }
 
@@ -60,68 +76,97 @@ void SkypePeer::AnnounceFriends() {
     SendToAll(Client.FriendsLine());
 }
 
-SkypePeer::~SkypePeer() {
-    Windows.UnhookMainWindow();
-}
-
 bool SkypePeer::Hook(WindowMessage& message) {
     if (message.Msg == DiscoverMessage) {
         const WindowHandle program = message.WParam;
-        if (program != 0 && program != Windows.ApplicationWindow()) {
-            // Answered once the broadcast is over, as a client that asks its
-            // user first would.
-            Later([this, program] { AnswerDiscover(program); });
+        // Answered once the broadcast is over, as a client that asks its
+        // user first would; its own broadcast and one without a sender are not.
+        const bool answered = program != 0 && program != Windows.ApplicationWindow();
+        if (answered && !Take({true, program, {}, 0, false})) {
+            return false;
         }
         message.Result = 1;
         return true;
     }
     if (message.Msg == platform::CopyDataMessage && message.LParam != 0) {
         const auto& record = *reinterpret_cast<const CopyDataRecord*>(message.LParam);
-        const std::string_view line = CopyDataLine(record);
         const WindowHandle program = message.WParam;
-        if (OnCommand) {
-            OnCommand(program, line, record.cbData);
+        // A copy: the block belongs to the sender, and is gone once this returns.
+        const bool attached = IsAttached(program);
+        if (!Take({false, program, std::string(CopyDataLine(record)), record.cbData, attached}) ||
+            !attached) {
+            return false; // not accepted: no room, or the program has not attached
         }
-        if (!IsAttached(program)) {
-            return false; // not accepted: the program has not attached
-        }
-        // A copy: the block belongs to the sender and the answer may take
-        // further messages in before it is done.
-        AnswerCommand(program, std::string(line));
         message.Result = 1;
         return true;
     }
     return false;
 }
 
+bool SkypePeer::Take(Arrival arrival) {
+    if (Arrivals.size() >= MaxWaitingCommands ||
+        ArrivalBytes + arrival.Line.size() > MaxWaitingCommandBytes) {
+        Report("too many commands waiting to be answered (" + std::to_string(Arrivals.size()) +
+               "); refused from window " + std::to_string(arrival.Program) + ": " +
+               Shown(arrival.Line));
+        return false;
+    }
+    ArrivalBytes += arrival.Line.size();
+    Arrivals.push_back(std::move(arrival));
+    if (!HandlingScheduled) {
+        HandlingScheduled = true;
+        Later([this] { HandleArrivals(); });
+    }
+    return true;
+}
+
+void SkypePeer::HandleArrivals() {
+    HandlingScheduled = false;
+    for (int handled = 0; handled < CommandsPerTurn && !Arrivals.empty(); ++handled) {
+        const Arrival arrival = std::move(Arrivals.front());
+        Arrivals.pop_front();
+        ArrivalBytes -= arrival.Line.size();
+        Handle(arrival);
+    }
+    if (!Arrivals.empty() && !HandlingScheduled) {
+        HandlingScheduled = true;
+        Later([this] { HandleArrivals(); });
+    }
+}
+
+void SkypePeer::Handle(const Arrival& arrival) {
+    if (arrival.Discover) {
+        AnswerDiscover(arrival.Program);
+        return;
+    }
+    if (OnCommand) {
+        OnCommand(arrival.Program, arrival.Line, arrival.BlockSize);
+    }
+    if (arrival.Accepted) {
+        AnswerCommand(arrival.Program, arrival.Line);
+    }
+}
+
 void SkypePeer::AnswerDiscover(WindowHandle program) {
-    SendStatus(program, AttachPending);
-    // Attached before the success message goes out: the program starts its
-    // handshake while that message is still being delivered.
+    Queue(program, {true, AttachPending, {}});
+    // Attached once the success message is on its way: the program starts
+    // its handshake as soon as that message reaches it.
     if (!IsAttached(program)) {
         Attached.push_back(program);
     }
-    SendStatus(program, AttachSuccess);
-}
-
-void SkypePeer::SendStatus(WindowHandle program, std::intptr_t status) {
-    const bool accepted =
-        Windows.SendToWindow(program, AttachMessage, Windows.ApplicationWindow(), status) != 0;
-    if (OnAttachStatus) {
-        OnAttachStatus(program, status, accepted);
-    }
+    Queue(program, {true, AttachSuccess, {}});
 }
 
 void SkypePeer::AnswerCommand(WindowHandle program, std::string_view line) {
     Answer answer = Client.Command(line);
-    for (const std::string& reply : answer.Lines) {
-        SendLine(program, reply);
+    for (std::string& reply : answer.Lines) {
+        Queue(program, {false, 0, std::move(reply)});
     }
     if (answer.HandshakeDone) {
         if (OnHandshake) {
             OnHandshake(program);
         }
-        std::vector<IncomingMessage> waiting;
+        std::deque<IncomingMessage> waiting;
         waiting.swap(Waiting);
         for (const IncomingMessage& message : waiting) {
             PlayIncoming(message);
@@ -133,38 +178,106 @@ void SkypePeer::AnswerCommand(WindowHandle program, std::string_view line) {
 }
 
 void SkypePeer::PlayIncoming(const IncomingMessage& message) {
-    if (Attached.empty()) {
-        Waiting.push_back(message);
+    if (!Attached.empty()) {
+        SendToAll(Client.Receive(message));
         return;
     }
-    SendToAll(Client.Receive(message));
+    if (Waiting.size() >= MaxWaitingMessages) {
+        Report("too many messages waiting for a program to attach (" +
+               std::to_string(Waiting.size()) + "); dropped the one from " +
+               tools::EscapeBytes(message.From) + ": " + Shown(message.Body));
+        return;
+    }
+    Waiting.push_back(message);
 }
 
 void SkypePeer::SendToAll(const std::string& line) {
-    // A copy: programs may attach while the line is being delivered.
-    const std::vector<WindowHandle> programs = Attached;
-    for (const WindowHandle program : programs) {
-        SendLine(program, line);
+    for (const WindowHandle program : Attached) {
+        Queue(program, {false, 0, line});
     }
 }
 
-bool SkypePeer::SendLine(WindowHandle program, const std::string& line) {
-    // The line and its NUL, the NUL counted in cbData.
-    CopyDataRecord record;
-    record.dwData = 0;
-    record.cbData = static_cast<std::uint32_t>(line.size() + 1);
-    record.lpData = line.c_str();
-    const bool accepted =
-        Windows.SendToWindow(program, platform::CopyDataMessage, Windows.ApplicationWindow(),
-                             reinterpret_cast<std::intptr_t>(&record)) != 0;
-    if (OnSent) {
-        OnSent(program, line, accepted);
+std::size_t SkypePeer::QueuedFor(WindowHandle program) const {
+    const auto found = Channels.find(program);
+    return found == Channels.end() ? 0 : found->second.Queue.size();
+}
+
+void SkypePeer::Queue(WindowHandle program, Outgoing outgoing) {
+    Channel& channel = Channels[program];
+    if (channel.Queue.size() >= MaxQueuedPerProgram ||
+        channel.Bytes + outgoing.Line.size() > MaxQueuedBytesPerProgram) {
+        Report("window " + std::to_string(program) + " takes lines more slowly than they come (" +
+               std::to_string(channel.Queue.size()) + " waiting); dropped " +
+               (outgoing.Status ? "attach status " + std::to_string(outgoing.StatusValue)
+                                : Shown(outgoing.Line)));
+        return;
     }
-    return accepted;
+    channel.Bytes += outgoing.Line.size();
+    channel.Queue.push_back(std::move(outgoing));
+    if (!channel.Sending) {
+        SendNext(program);
+    }
+}
+
+void SkypePeer::SendNext(WindowHandle program) {
+    Channel& channel = Channels[program];
+    if (channel.Queue.empty()) {
+        return;
+    }
+    // Shared with the result's handler, so that the line stays where the
+    // record points while the send copies it.
+    const auto outgoing = std::make_shared<const Outgoing>(std::move(channel.Queue.front()));
+    channel.Queue.pop_front();
+    channel.Bytes -= outgoing->Line.size();
+    channel.Sending = true;
+
+    std::intptr_t lParam = outgoing->StatusValue;
+    std::uint32_t msg = AttachMessage;
+    // The line and its NUL, the NUL counted in cbData; the bytes are copied
+    // before the send returns.
+    CopyDataRecord record;
+    if (!outgoing->Status) {
+        record.cbData = static_cast<std::uint32_t>(outgoing->Line.size() + 1);
+        record.lpData = outgoing->Line.c_str();
+        lParam = reinterpret_cast<std::intptr_t>(&record);
+        msg = platform::CopyDataMessage;
+    }
+    const std::weak_ptr<SkypePeer*> self = Self;
+    Windows.SendToWindow(program, msg, Windows.ApplicationWindow(), lParam,
+                         [self, program, outgoing](std::intptr_t result) {
+                             if (const auto peer = self.lock()) {
+                                 (*peer)->Sent(program, *outgoing, result);
+                             }
+                         });
+}
+
+void SkypePeer::Sent(WindowHandle program, const Outgoing& outgoing, std::intptr_t result) {
+    Channels[program].Sending = false;
+    if (outgoing.Status && OnAttachStatus) {
+        OnAttachStatus(program, outgoing.StatusValue, result != 0);
+    } else if (!outgoing.Status && OnSent) {
+        OnSent(program, outgoing.Line, result != 0);
+    }
+    SendNext(program);
 }
 
 bool SkypePeer::IsAttached(WindowHandle program) const {
     return std::find(Attached.begin(), Attached.end(), program) != Attached.end();
+}
+
+void SkypePeer::Report(const std::string& line) const {
+    if (OnProblem) {
+        OnProblem(line);
+    }
+}
+
+void SkypePeer::Later(std::function<void()> work) {
+    const std::weak_ptr<SkypePeer*> self = Self;
+    Windows.RunLater([self, work = std::move(work)] {
+        if (self.lock()) {
+            work();
+        }
+    });
 }
 
 } // namespace velantro::standins

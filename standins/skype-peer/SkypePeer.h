@@ -3,11 +3,23 @@
 // skype-peer's side of the window-message transport: it answers the
 // discovery broadcast, takes command lines from attached programs and sends
 // the chat client's answers and notifications back.
+//
+// Nothing is done inside another program's call: the hook copies a command
+// line, answers at once and queues it; commands are answered from the event
+// loop in arrival order. What goes to a program waits in a queue of its own
+// and goes out one send at a time, the next once the window has given the
+// previous one's result, so a program sees its lines in the order they were
+// made whatever the transport does meanwhile.
 
 #include "ChatClient.h"
 #include "platform/WindowMessages.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,19 +28,33 @@ namespace velantro::standins {
 
 class SkypePeer {
 public:
-    /// Runs a piece of work once the current message has been handled.
-    using Scheduler = std::function<void(std::function<void()>)>;
+    /// How many lines and attach statuses may wait to go to one program, and
+    /// how many bytes their lines may hold; one beyond is dropped and
+    /// reported rather than kept.
+    static constexpr std::size_t MaxQueuedPerProgram = 10000;
+    static constexpr std::size_t MaxQueuedBytesPerProgram = 64 * 1024 * 1024;
+    /// How many messages taken from programs may wait to be handled, and how
+    /// many bytes their lines may hold; a line beyond is refused (result 0).
+    static constexpr std::size_t MaxWaitingCommands = 10000;
+    static constexpr std::size_t MaxWaitingCommandBytes = 16 * 1024 * 1024;
+    /// How many of them are handled in one turn of the event loop, so that
+    /// the network and the results of sends get their turns between.
+    static constexpr int CommandsPerTurn = 32;
+    /// How many incoming messages may wait for a program to attach; a
+    /// message beyond is dropped and reported.
+    static constexpr std::size_t MaxWaitingMessages = 10000;
 
     /// Registers the two messages of the desktop API and hooks the
-    /// application window of windows. Throws std::runtime_error when a
-    /// registration fails.
-    SkypePeer(platform::WindowMessages& windows, ChatClient& client, Scheduler later);
+    /// application window of windows, which must outlive the peer. Throws
+    /// std::runtime_error when a registration fails.
+    SkypePeer(platform::WindowMessages& windows, ChatClient& client);
     ~SkypePeer();
     SkypePeer(const SkypePeer&) = delete;
     SkypePeer& operator=(const SkypePeer&) = delete;
 
-    /// Every command line received, from any window, before it is answered,
-    /// with the size (cbData) of the copy-data block that carried it.
+    /// Every command line received, from any window, in arrival order, before
+    /// it is answered, with the size (cbData) of the copy-data block that
+    /// carried it.
     std::function<void(platform::WindowHandle from, std::string_view line, std::uint32_t blockSize)>
         OnCommand;
     /// Every line sent, with whether the receiver accepted it.
@@ -38,6 +64,9 @@ public:
         OnAttachStatus;
     /// A program finished its handshake.
     std::function<void(platform::WindowHandle program)> OnHandshake;
+    /// Something was dropped or refused for want of room, in one line;
+    /// written to stderr unless replaced.
+    std::function<void(const std::string& line)> OnProblem;
 
     /// Announces a message from a contact to every attached program; kept
     /// until a program has attached when none has.
@@ -62,21 +91,61 @@ public:
 
     const std::vector<platform::WindowHandle>& AttachedPrograms() const { return Attached; }
 
+    /// Lines and statuses waiting to go to program, the one under way not counted.
+    std::size_t QueuedFor(platform::WindowHandle program) const;
+    /// Messages taken from programs and not yet handled.
+    std::size_t WaitingCommands() const { return Arrivals.size(); }
+
 private:
+    /// A message taken from a window, handled from the event loop.
+    struct Arrival {
+        bool Discover = false; ///< a discover message; otherwise a command line
+        platform::WindowHandle Program = 0;
+        std::string Line;
+        std::uint32_t BlockSize = 0;
+        bool Accepted = false; ///< the program was attached when the line came
+    };
+
+    /// A line or an attach status on its way to one program.
+    struct Outgoing {
+        bool Status = false;
+        std::intptr_t StatusValue = 0;
+        std::string Line;
+    };
+
+    /// The queue of one program and whether a send to it is under way.
+    struct Channel {
+        std::deque<Outgoing> Queue;
+        std::size_t Bytes = 0;
+        bool Sending = false;
+    };
+
     bool Hook(platform::WindowMessage& message);
+    bool Take(Arrival arrival);
+    void HandleArrivals();
+    void Handle(const Arrival& arrival);
     void AnswerDiscover(platform::WindowHandle program);
-    void SendStatus(platform::WindowHandle program, std::intptr_t status);
     void AnswerCommand(platform::WindowHandle program, std::string_view line);
-    bool SendLine(platform::WindowHandle program, const std::string& line);
+    void Queue(platform::WindowHandle program, Outgoing outgoing);
+    void SendNext(platform::WindowHandle program);
+    void Sent(platform::WindowHandle program, const Outgoing& outgoing, std::intptr_t result);
     bool IsAttached(platform::WindowHandle program) const;
+    void Report(const std::string& line) const;
+    /// Runs work from the event loop unless the peer is gone by then.
+    void Later(std::function<void()> work);
 
     platform::WindowMessages& Windows;
     ChatClient& Client;
-    Scheduler Later;
     std::uint32_t AttachMessage = 0;
     std::uint32_t DiscoverMessage = 0;
     std::vector<platform::WindowHandle> Attached;
-    std::vector<IncomingMessage> Waiting;
+    std::deque<IncomingMessage> Waiting;
+    std::deque<Arrival> Arrivals;
+    std::size_t ArrivalBytes = 0;
+    bool HandlingScheduled = false;
+    std::map<platform::WindowHandle, Channel> Channels;
+    /// Dropped with the peer, so that no result or queued work reaches it after.
+    std::shared_ptr<SkypePeer*> Self = std::make_shared<SkypePeer*>(this);
 };
 
 /// The line a copy-data block carries: its bytes up to the first NUL, never

@@ -65,9 +65,7 @@ int main(int argc, char** argv) {
     client.NumberMessagesFrom(FirstMessageId(MillisecondsNow()));
     std::optional<SkypePeer> peer;
     try {
-        peer.emplace(*windows, client, [&windows](std::function<void()> work) {
-            windows->RunLater(std::move(work));
-        });
+        peer.emplace(*windows, client);
     } catch (const std::runtime_error& error) {
         std::cerr << "skype-peer: " << error.what() << "\n";
         return 1;

@@ -1,8 +1,10 @@
 #include "XmppAccount.h"
 
 #include "ChatClient.h"
+#include "common/EscapedText.h"
 
 #include <cstring>
+#include <poll.h>
 #include <stdexcept>
 #include <utility>
 
@@ -29,10 +31,13 @@ private:
     XmppAccount* Previous;
 };
 
-// A TLS record holds up to 16 KiB and libstrophe reads 4 KiB per turn; what
-// OpenSSL has decrypted beyond that shows on no socket, so each wake-up
-// gives libstrophe enough turns to empty one record.
-constexpr int TurnsPerWakeUp = 5;
+// libstrophe reads at most 4 KiB per turn. A TLS record holds up to 16 KiB,
+// and what OpenSSL has decrypted of it shows on no socket: once the socket
+// has nothing more, four turns empty the record. A wake-up ends after
+// MaxTurnsPerWakeUp turns so that the peer's other work gets its turn; the
+// socket, still readable, brings the next one.
+constexpr int TurnsPerRecord = 4;
+constexpr int MaxTurnsPerWakeUp = 64;
 constexpr std::chrono::seconds TimerPeriod{1};
 
 struct StanzaRelease {
@@ -79,12 +84,19 @@ XmppAccount::XmppAccount(XmppSettings settings, std::string password, Events eve
     QObject::connect(&Ticker, &QTimer::timeout, [this] { Pump(); });
     Retry.setSingleShot(true);
     QObject::connect(&Retry, &QTimer::timeout, [this] { Connect(); });
+    EventTimer.setSingleShot(true);
+    EventTimer.setInterval(0);
+    QObject::connect(&EventTimer, &QTimer::timeout, [this] { DeliverEvents(); });
+    PumpAgain.setSingleShot(true);
+    PumpAgain.setInterval(0);
+    QObject::connect(&PumpAgain, &QTimer::timeout, [this] { Pump(); });
 }
 
 XmppAccount::~XmppAccount() {
     // Releasing a live connection may report its end: nobody listens any more.
     Tell = Events{};
     Retry.stop();
+    Deadline.reset();
     Readable.reset();
     Writable.reset();
     Conn.reset();
@@ -100,6 +112,7 @@ void XmppAccount::Connect() {
     DropWatch();
     Online = false;
     Problem.Reset();
+    Deadline = std::make_unique<SocketDeadline>(SignInLimit);
     Conn.reset(xmpp_conn_new(Ctx.get()));
     xmpp_conn_t* conn = Conn.get();
     // Stream resumption is left out: a new session reads the roster afresh.
@@ -134,6 +147,7 @@ void XmppAccount::Connect() {
                                      Settings.ServerPort, &XmppAccount::OnConnection, this);
     }
     if (result != XMPP_EOK) {
+        Deadline.reset();
         Reconnect("cannot connect to " + where +
                   (Problem.Text().empty() ? std::string() : " (" + Problem.Text() + ")"));
         return;
@@ -142,15 +156,56 @@ void XmppAccount::Connect() {
 }
 
 void XmppAccount::Pump() {
-    CallScope scope(this);
-    for (int turn = 0; turn < TurnsPerWakeUp && Conn; ++turn) {
-        xmpp_run_once(Ctx.get(), 0);
+    if (Pumping) {
+        PumpAgain.start();
+        return;
     }
+    Pumping = true;
+    {
+        CallScope scope(this);
+        RunTurns();
+    }
+    Pumping = false;
     Rewatch();
+}
+
+void XmppAccount::RunTurns() {
+    for (int turn = 0; turn < MaxTurnsPerWakeUp && Conn; ++turn) {
+        xmpp_run_once(Ctx.get(), 0);
+        if (!SocketReadable()) {
+            for (int drain = 0; drain < TurnsPerRecord && Conn; ++drain) {
+                xmpp_run_once(Ctx.get(), 0);
+            }
+            return;
+        }
+    }
+}
+
+bool XmppAccount::SocketReadable() const {
+    if (Socket < 0) {
+        return false;
+    }
+    pollfd watched{Socket, POLLIN, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
+}
+
+void XmppAccount::Post(std::function<void()> event) {
+    Queued.push_back(std::move(event));
+    EventTimer.start();
+}
+
+void XmppAccount::DeliverEvents() {
+    // Events queued while these are reported wait for the next turn.
+    std::deque<std::function<void()>> events;
+    events.swap(Queued);
+    for (const auto& event : events) {
+        event();
+    }
 }
 
 void XmppAccount::Watch(int fd) {
     DropWatch();
+    Socket = fd;
     Readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     Writable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
     QObject::connect(Readable.get(), &QSocketNotifier::activated, [this] { Pump(); });
@@ -171,6 +226,7 @@ void XmppAccount::Rewatch() {
 
 void XmppAccount::DropWatch() {
     Ticker.stop();
+    Socket = -1;
     // Possibly inside one of their own signals: they go once it is over.
     for (auto* notifier : {&Readable, &Writable}) {
         if (*notifier) {
@@ -200,6 +256,7 @@ void XmppAccount::Connected() {
     xmpp_stanza_add_child(iq.get(), query.get());
     xmpp_id_handler_add(conn, &XmppAccount::OnRoster, id.c_str(), this);
     xmpp_send(conn, iq.get());
+    Problem.Reached(ConnectionProblem::Stage::AwaitingRoster);
 }
 
 void XmppAccount::RosterArrived(xmpp_stanza_t* iq) {
@@ -212,13 +269,27 @@ void XmppAccount::RosterArrived(xmpp_stanza_t* iq) {
     xmpp_send(Conn.get(), presence.get());
     Online = true;
     EverOnline = true;
+    Deadline.reset();
     Backoff.Reset();
+    ReportRefused();
     if (Tell.Note) {
         Tell.Note("signed in as " + Mapping.OwnHandle() +
                   "; friends in the roster: " + std::to_string(Mapping.Friends().size()));
     }
-    if (Tell.SignedIn) {
-        Tell.SignedIn();
+    Post([this] {
+        if (Tell.SignedIn) {
+            Tell.SignedIn();
+        }
+    });
+}
+
+void XmppAccount::ReportRefused() {
+    for (const std::string& jid : Mapping.TakeRefused()) {
+        if (Tell.Problem) {
+            Tell.Problem("XMPP: the roster item \"" + tools::EscapeBytes(jid) +
+                         "\" is not offered as a friend: a friends list cannot carry a handle "
+                         "with a comma or a blank");
+        }
     }
 }
 
@@ -227,9 +298,11 @@ void XmppAccount::MessageArrived(xmpp_stanza_t* message) {
         if (Tell.Note) {
             Tell.Note("message from " + incoming->From);
         }
-        if (Tell.Incoming) {
-            Tell.Incoming(*incoming);
-        }
+        Post([this, message = std::move(*incoming)] {
+            if (Tell.Incoming) {
+                Tell.Incoming(message);
+            }
+        });
     }
 }
 
@@ -252,18 +325,29 @@ void XmppAccount::PushArrived(xmpp_stanza_t* iq) {
     }
     Stanza result(XmppMapping::IqResult(Ctx.get(), iq));
     xmpp_send(Conn.get(), result.get());
-    if (outcome == XmppMapping::PushOutcome::Changed && Tell.FriendsChanged) {
-        Tell.FriendsChanged();
+    ReportRefused();
+    if (outcome == XmppMapping::PushOutcome::Changed) {
+        Post([this] {
+            if (Tell.FriendsChanged) {
+                Tell.FriendsChanged();
+            }
+        });
     }
 }
 
 void XmppAccount::Disconnected(int error, const xmpp_stream_error_t* streamError) {
     DropWatch();
     const bool wasOnline = Online;
+    const bool stalled = Deadline && Deadline->Expired();
+    Deadline.reset();
     Online = false;
     const bool authFailed = Problem.AuthenticationFailed();
     std::string why;
-    if (authFailed) {
+    if (stalled) {
+        // The deadline ended the socket: whatever libstrophe makes of that
+        // end, the server is what stalled.
+        why = Problem.StallText(SignInLimit);
+    } else if (authFailed) {
         why = "the server did not accept the password of " + Mapping.OwnHandle();
     } else if (streamError != nullptr) {
         why = StreamErrorText(*streamError);
@@ -274,20 +358,26 @@ void XmppAccount::Disconnected(int error, const xmpp_stream_error_t* streamError
     } else {
         why = "the server closed the connection";
     }
-    if (authFailed && !EverOnline) {
-        if (Tell.AuthenticationFailed) {
-            Tell.AuthenticationFailed(why);
-        }
+    if (authFailed && !stalled && !EverOnline) {
+        Post([this, why] {
+            if (Tell.AuthenticationFailed) {
+                Tell.AuthenticationFailed(why);
+            }
+        });
         return;
     }
-    if (wasOnline && Tell.SignedOut) {
-        Tell.SignedOut(why);
+    if (wasOnline) {
+        Post([this, why] {
+            if (Tell.SignedOut) {
+                Tell.SignedOut(why);
+            }
+        });
     }
     Reconnect((wasOnline ? "connection lost: " : "cannot sign in: ") + why);
 }
 
 Delivery XmppAccount::Deliver(std::string_view handle, std::string_view text) {
-    if (!IsBareJid(handle)) {
+    if (!IsFriendHandle(handle)) {
         return {std::string(errors::InvalidUserHandle), std::nullopt};
     }
     if (!Online || !Conn) {
@@ -305,18 +395,16 @@ Delivery XmppAccount::Deliver(std::string_view handle, std::string_view text) {
 }
 
 void XmppAccount::Log(xmpp_log_level_t level, const char* area, const char* text) {
-    const std::string line =
-        std::string(area != nullptr ? area : "") + ": " +
+    const std::string redacted =
         RedactLogLine(text != nullptr ? std::string_view(text) : std::string_view(), Password);
     if (LogFile.is_open()) {
-        LogFile << line << '\n' << std::flush;
+        LogFile << (area != nullptr ? area : "") << ": " << redacted << '\n' << std::flush;
     }
     const auto problemLevel = level >= XMPP_LEVEL_ERROR  ? ConnectionProblem::Level::Error
                               : level >= XMPP_LEVEL_WARN ? ConnectionProblem::Level::Warning
                               : level >= XMPP_LEVEL_INFO ? ConnectionProblem::Level::Info
                                                          : ConnectionProblem::Level::Debug;
-    Problem.Take(problemLevel, area != nullptr ? area : "",
-                 RedactLogLine(text != nullptr ? text : "", Password));
+    Problem.Take(problemLevel, area != nullptr ? area : "", redacted);
 }
 
 std::string XmppAccount::NextId() {
@@ -335,7 +423,11 @@ void XmppAccount::OnConnection(xmpp_conn_t* /*conn*/, xmpp_conn_event_t event, i
 
 int XmppAccount::OnSocket(xmpp_conn_t* conn, void* socket) {
     if (CallingAccount != nullptr) {
-        CallingAccount->Watch(*static_cast<int*>(socket));
+        const int fd = *static_cast<int*>(socket);
+        CallingAccount->Watch(fd);
+        if (CallingAccount->Deadline) {
+            CallingAccount->Deadline->Watch(fd);
+        }
     }
     // Keep-alive probes find a connection whose other end vanished silently.
     return xmpp_sockopt_cb_keepalive(conn, socket);

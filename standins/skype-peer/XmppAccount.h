@@ -4,14 +4,21 @@
 // the peer's Qt event loop: socket notifiers on the connection's socket call
 // into libstrophe when it has something to do, so nothing polls while the
 // account is idle.
+//
+// libstrophe's handlers only take what a stanza brings and queue it; the
+// account reports it from the event loop once libstrophe has returned, so
+// nothing it reports to can run inside libstrophe or call back into it.
 
 #include "ChatBackend.h"
 #include "ConnectionProblem.h"
+#include "SocketDeadline.h"
 #include "XmppMapping.h"
 #include "XmppSettings.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -48,6 +55,11 @@ public:
     /// Starts the first connection attempt.
     void Start();
 
+    /// Each attempt has this long, from its start, to connect, finish TLS,
+    /// open the stream, sign in and read the roster; then it is given up,
+    /// reported and tried again after the usual pause.
+    static constexpr std::chrono::seconds SignInLimit{30};
+
     bool SignedIn() const { return Online; }
 
     std::string UserHandle() const override { return Mapping.OwnHandle(); }
@@ -64,6 +76,12 @@ private:
 
     void Connect();
     void Pump();
+    void RunTurns();
+    bool SocketReadable() const;
+    /// Queues an event for the peer, reported from the event loop.
+    void Post(std::function<void()> event);
+    void DeliverEvents();
+    void ReportRefused();
     void Watch(int fd);
     void Rewatch();
     void DropWatch();
@@ -95,6 +113,16 @@ private:
     std::unique_ptr<xmpp_conn_t, ConnectionRelease> Conn;
     std::unique_ptr<QSocketNotifier> Readable;
     std::unique_ptr<QSocketNotifier> Writable;
+    int Socket = -1;
+    /// The current attempt's limit, until it has signed in.
+    std::unique_ptr<SocketDeadline> Deadline;
+    /// Events taken inside libstrophe, waiting for the event loop.
+    std::deque<std::function<void()>> Queued;
+    QTimer EventTimer;
+    /// Set while libstrophe runs, so that it is never entered again from
+    /// inside itself; a wake-up meanwhile is served by PumpAgain.
+    bool Pumping = false;
+    QTimer PumpAgain;
     /// Runs libstrophe's own timers (the connection attempt's time limit)
     /// while a connection exists.
     QTimer Ticker;

@@ -54,12 +54,34 @@ bool XmppMapping::TakeRoster(xmpp_stanza_t* iq) {
     for (xmpp_stanza_t* item = query == nullptr ? nullptr : xmpp_stanza_get_children(query);
          item != nullptr; item = xmpp_stanza_get_next(item)) {
         const char* name = xmpp_stanza_get_name(item);
-        const std::string jid(Attribute(item, "jid"));
-        if (name != nullptr && std::string_view(name) == "item" && IsBareJid(jid)) {
-            Roster[jid] = std::string(Attribute(item, "subscription"));
+        if (name != nullptr && std::string_view(name) == "item") {
+            TakeItem(Attribute(item, "jid"), Attribute(item, "subscription"));
         }
     }
     return Friends() != before;
+}
+
+void XmppMapping::TakeItem(std::string_view jid, std::string_view subscription) {
+    if (IsFriendHandle(jid)) {
+        if (subscription == "remove") {
+            Roster.erase(std::string(jid));
+        } else {
+            Roster[std::string(jid)] = std::string(subscription);
+        }
+        return;
+    }
+    // Never stored, so neither a friends list nor a message can reach it;
+    // named when it would have been a friend.
+    const bool friendly = subscription == "to" || subscription == "both";
+    if (friendly && !jid.empty() && EverRefused.insert(std::string(jid)).second) {
+        Refused.emplace_back(jid);
+    }
+}
+
+std::vector<std::string> XmppMapping::TakeRefused() {
+    std::vector<std::string> refused;
+    refused.swap(Refused);
+    return refused;
 }
 
 XmppMapping::PushOutcome XmppMapping::TakePush(xmpp_stanza_t* iq) {
@@ -69,15 +91,8 @@ XmppMapping::PushOutcome XmppMapping::TakePush(xmpp_stanza_t* iq) {
     const std::vector<std::string> before = Friends();
     xmpp_stanza_t* query = Child(iq, "query", RosterNs);
     xmpp_stanza_t* item = query == nullptr ? nullptr : xmpp_stanza_get_child_by_name(query, "item");
-    const std::string jid(item == nullptr ? std::string_view() : Attribute(item, "jid"));
-    if (!IsBareJid(jid)) {
-        return PushOutcome::Unchanged;
-    }
-    const std::string subscription(Attribute(item, "subscription"));
-    if (subscription == "remove") {
-        Roster.erase(jid);
-    } else {
-        Roster[jid] = subscription;
+    if (item != nullptr) {
+        TakeItem(Attribute(item, "jid"), Attribute(item, "subscription"));
     }
     return Friends() == before ? PushOutcome::Unchanged : PushOutcome::Changed;
 }

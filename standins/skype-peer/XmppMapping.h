@@ -10,6 +10,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <strophe.h>
@@ -26,8 +27,14 @@ public:
     const std::string& OwnHandle() const { return Own; }
 
     /// The roster items whose presence the user sees (subscription "to" or
-    /// "both"), by JID.
+    /// "both"), by JID; only JIDs the chat client's lines can carry
+    /// (IsFriendHandle).
     std::vector<std::string> Friends() const;
+
+    /// The roster items that would be friends but whose JID the chat
+    /// client's lines cannot carry, met since the last call: each is named
+    /// once, the first time it comes.
+    std::vector<std::string> TakeRefused();
 
     /// Replaces the roster with the items of a roster result (an iq of type
     /// result); gives whether the friends changed.
@@ -64,10 +71,16 @@ public:
 private:
     bool FromAccountItself(xmpp_stanza_t* stanza) const;
     std::optional<IncomingMessage> Plain(xmpp_stanza_t* message) const;
+    /// Stores one roster item, or notes it as refused when its JID cannot be a
+    /// friend.
+    void TakeItem(std::string_view jid, std::string_view subscription);
 
     std::string Own;
     /// Roster JID -> its subscription ("none", "to", "from", "both").
     std::map<std::string, std::string> Roster;
+    /// Refused JIDs not yet taken, and every one ever named.
+    std::vector<std::string> Refused;
+    std::set<std::string> EverRefused;
 };
 
 } // namespace velantro::standins

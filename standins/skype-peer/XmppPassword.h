@@ -10,7 +10,9 @@
 namespace velantro::standins {
 
 /// The password: the first line of the file named in settings, else the
-/// environment variable (which is then removed, so no child inherits it).
+/// environment variable, which is then removed, so that no child inherits
+/// it, and overwritten in the environment block the process started with,
+/// so that /proc/PID/environ no longer shows it.
 /// Throws std::runtime_error when there is none or the file cannot be read.
 std::string ReadXmppPassword(const XmppSettings& settings);
 

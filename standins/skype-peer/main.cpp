@@ -133,10 +133,6 @@ private:
         // once rather than once per chunk.
         std::size_t searchFrom = Pending.size();
         Pending.append(chunk, static_cast<std::size_t>(count));
-        if (Playing) {
-            return; // a send of the line being played let this read in; the loop below plays it
-        }
-        Playing = true;
         for (auto end = Pending.find('\n', searchFrom); end != std::string::npos;
              end = Pending.find('\n', searchFrom)) {
             const std::string line = Pending.substr(0, end);
@@ -144,7 +140,6 @@ private:
             searchFrom = 0;
             Play(line);
         }
-        Playing = false;
     }
 
     /// Started in the background of a terminal (skype-peer &), the peer
@@ -187,7 +182,6 @@ private:
     SkypePeer& Peer;
     QSocketNotifier Notifier;
     std::string Pending;
-    bool Playing = false;
 };
 
 /// The XMPP account behind the chat client, reporting to the peer once it
@@ -291,7 +285,7 @@ int main(int argc, char** argv) {
     ChatClient client = account ? ChatClient(*account) : ChatClient(settings.Client);
     client.NumberMessagesFrom(FirstMessageId(MillisecondsNow()));
     try {
-        peer.emplace(windows, client, &RunLater);
+        peer.emplace(windows, client);
     } catch (const std::exception& error) {
         std::cerr << "skype-peer: " << error.what() << "\n";
         return 1;

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -139,9 +140,13 @@ protected:
         return found;
     }
 
+    /// Attaches and waits for the handshake's last answer.
     void Attach() {
         Skype->Attach(4);
-        ASSERT_TRUE(WaitUntil([&] { return Attached; })) << ::testing::PrintToString(Events);
+        ASSERT_TRUE(WaitUntil([&] {
+            return std::find(Events.begin(), Events.end(), "CurrentUserHandle me") != Events.end();
+        })) << ::testing::PrintToString(Events);
+        ASSERT_TRUE(Attached);
     }
 
     /// Asks for sender and text of every message whose status became
@@ -162,10 +167,10 @@ protected:
 TEST_F(SkypePeerSession, AttachRunsTheHandshakeInOrderAndSearchFindsTheFriends) {
     StartPeer("");
     Attach();
-    // The peer answers while each handshake line is still being sent, so its
-    // answers come before the attach success is reported.
-    EXPECT_THAT(Events, ElementsAre("AttachPending", "Protocol 4", "CurrentUserHandle me",
-                                    "AttachSuccess"));
+    // The handshake's lines are queued as the success is reported; the
+    // peer answers them from its own loop, afterwards.
+    EXPECT_THAT(Events, ElementsAre("AttachPending", "AttachSuccess", "Protocol 4",
+                                    "CurrentUserHandle me"));
     EXPECT_THAT(ReadLines(LogPath()), ElementsAre("NAME Velantro", "PROTOCOL 4"));
 
     Skype->Search(stFriends, "");
@@ -252,10 +257,13 @@ TEST_F(SkypePeerSession, PeerSendingWhileBeingSentToNeitherDeadlocksNorLosesLine
     // The peer plays its burst from now on, while this side sends its own
     // lines and asks for every received message's sender and text.
     std::vector<std::string> sent;
+    std::vector<TCommandResult> outcomes;
     for (int i = 0; i < Count; ++i) {
-        const std::string command = "MESSAGE bob out " + std::to_string(i);
-        EXPECT_EQ(Skype->SendCommand(command), TCommandResult::Sent) << command;
-        sent.push_back(command);
+        const std::string text = "out " + std::to_string(i);
+        Skype->SendMessageTo("bob", text, [&outcomes](const TCommandOutcome& outcome) {
+            outcomes.push_back(outcome.Result);
+        });
+        sent.push_back("MESSAGE bob " + text);
     }
     const auto countOf = [&](TSkypeChatMsgProperty property, const std::string& data) {
         return std::count_if(ChatMsgs.begin(), ChatMsgs.end(), [&](const ChatMsgInfo& info) {
@@ -266,6 +274,8 @@ TEST_F(SkypePeerSession, PeerSendingWhileBeingSentToNeitherDeadlocksNorLosesLine
 
     ASSERT_TRUE(WaitUntil([&] { return countOf(cmBody, "") >= Count; }, 30s))
         << countOf(cmBody, "") << " of " << Count << " texts";
+    ASSERT_TRUE(WaitUntil([&] { return outcomes.size() >= std::size_t{Count}; }, 30s));
+    EXPECT_EQ(outcomes, std::vector<TCommandResult>(Count, TCommandResult::Answered));
     EXPECT_EQ(countOf(cmStatus, "SENDING"), Count);
     EXPECT_EQ(countOf(cmStatus, "SENT"), Count);
     EXPECT_EQ(countOf(cmStatus, "RECEIVED"), Count);

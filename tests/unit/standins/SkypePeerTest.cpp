@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -279,14 +280,28 @@ TEST(PeerScript, AFileErrorNamesTheFileAndLine) {
 
 constexpr FakeWindowMessages::WindowHandle Program = 0x2002;
 
-/// Passes everything to the double and keeps the lParam of every send,
-/// which the double records only for copy-data.
-class LParamSpy : public velantro::platform::WindowMessages {
+/// Passes everything to the double, keeps the lParam of every send (which
+/// the double records only for copy-data) and, while told to, holds the
+/// results of sends back until the test releases them: a window that takes
+/// its time.
+class HeldResults : public velantro::platform::WindowMessages {
 public:
-    explicit LParamSpy(FakeWindowMessages& inner)
+    explicit HeldResults(FakeWindowMessages& inner)
         : Inner(inner) {}
 
     std::vector<std::intptr_t> LParams;
+    bool Holding = false;
+
+    /// Sends whose result has not come yet.
+    std::size_t Unanswered() const { return Held.size() + Outstanding; }
+
+    /// Lets the oldest held result come, on the loop's next turn.
+    void ReleaseOne() {
+        ASSERT_FALSE(Held.empty());
+        auto [done, result] = std::move(Held.front());
+        Held.erase(Held.begin());
+        Inner.RunLater([done = std::move(done), result] { done(result); });
+    }
 
     std::uint32_t RegisterMessageName(const std::string& name) override {
         return Inner.RegisterMessageName(name);
@@ -295,10 +310,22 @@ public:
                             std::intptr_t lParam) override {
         return Inner.Broadcast(msg, wParam, lParam);
     }
-    std::intptr_t SendToWindow(velantro::platform::WindowHandle window, std::uint32_t msg,
-                               std::uintptr_t wParam, std::intptr_t lParam) override {
+    void SendToWindow(velantro::platform::WindowHandle window, std::uint32_t msg,
+                      std::uintptr_t wParam, std::intptr_t lParam,
+                      velantro::platform::SendDone done) override {
         LParams.push_back(lParam);
-        return Inner.SendToWindow(window, msg, wParam, lParam);
+        ++Outstanding;
+        Inner.SendToWindow(window, msg, wParam, lParam, [this, done](std::intptr_t result) {
+            --Outstanding;
+            if (Holding) {
+                Held.emplace_back(done, result);
+            } else {
+                done(result);
+            }
+        });
+    }
+    void RunAfter(std::chrono::milliseconds delay, std::function<void()> work) override {
+        Inner.RunAfter(delay, std::move(work));
     }
     velantro::platform::WindowHandle ApplicationWindow() override {
         return Inner.ApplicationWindow();
@@ -310,19 +337,19 @@ public:
 
 private:
     FakeWindowMessages& Inner;
+    std::vector<std::pair<velantro::platform::SendDone, std::intptr_t>> Held;
+    std::size_t Outstanding = 0;
 };
 
 class PeerOverWindows : public ::testing::Test {
 protected:
     FakeWindowMessages Windows;
-    LParamSpy Spy{Windows};
+    HeldResults Spy{Windows};
     ChatClient Client = MakeClient();
-    std::vector<std::function<void()>> Scheduled;
-    SkypePeer Peer{Spy, Client, [this](std::function<void()> work) {
-                       Scheduled.push_back(std::move(work));
-                   }};
+    SkypePeer Peer{Spy, Client};
     std::vector<std::string> Commands;
     std::vector<std::string> Handshakes;
+    std::vector<std::string> Problems;
 
     void SetUp() override {
         Peer.OnCommand = [this](auto, std::string_view line, auto) {
@@ -332,14 +359,9 @@ protected:
             Handshakes.push_back(std::to_string(program) + " after " +
                                  std::to_string(Windows.Sends.size()) + " sends");
         };
-    }
-
-    void RunScheduled() {
-        while (!Scheduled.empty()) {
-            auto work = std::move(Scheduled.front());
-            Scheduled.erase(Scheduled.begin());
-            work();
-        }
+        Peer.OnProblem = [this](const std::string& line) {
+            Problems.push_back(line);
+        };
     }
 
     std::uint32_t Attach() const { return Windows.IdOf("SkypeControlAPIAttach"); }
@@ -347,8 +369,18 @@ protected:
 
     void AttachProgram() {
         Windows.Deliver({Discover(), Program, 0, 0});
-        RunScheduled();
+        Windows.RunPending();
         Windows.Sends.clear();
+    }
+
+    /// Releases the held results one at a time, turning the loop after each,
+    /// and checks that no second send to the program went out meanwhile.
+    void ReleaseAll() {
+        while (Spy.Unanswered() > 0) {
+            ASSERT_EQ(Spy.Unanswered(), 1u) << "more than one send under way";
+            Spy.ReleaseOne();
+            Windows.RunPending();
+        }
     }
 
     /// A copy-data line as the double records a send of it.
@@ -369,7 +401,7 @@ TEST_F(PeerOverWindows, AnswersDiscoveryWithPendingThenSuccessOnceTheBroadcastIs
               (FakeWindowMessages::Delivery{true, 1}));
     EXPECT_THAT(Windows.Sends, IsEmpty()) << "nothing is sent during the broadcast";
 
-    RunScheduled();
+    Windows.RunPending();
     const FakeWindowMessages::SendRecord status{Program, Attach(), Windows.AppWindow, 0, 0, {}};
     EXPECT_THAT(Windows.Sends, ElementsAre(status, status));
     EXPECT_THAT(Spy.LParams, ElementsAre(1, 0)) << "pending, then success";
@@ -380,20 +412,23 @@ TEST_F(PeerOverWindows, AnswersDiscoveryWithPendingThenSuccessOnceTheBroadcastIs
     // Its own broadcast, or one without a sender, is not answered.
     Windows.Deliver({Discover(), Windows.AppWindow, 0, 0});
     Windows.Deliver({Discover(), 0, 0, 0});
-    EXPECT_THAT(Scheduled, IsEmpty());
+    EXPECT_EQ(Windows.QueuedWork(), 0u);
 }
 
-TEST_F(PeerOverWindows, AnswersCommandsOfAttachedProgramsOnly) {
+TEST_F(PeerOverWindows, AnswersCommandsOfAttachedProgramsOnlyAndNeverInsideTheirSend) {
     EXPECT_EQ(Windows.DeliverLine(Program, "NAME early"), (FakeWindowMessages::Delivery{false, 0}));
+    Windows.RunPending();
     EXPECT_THAT(Windows.Sends, IsEmpty());
 
     AttachProgram();
     EXPECT_EQ(Windows.DeliverLine(Program, "NAME Velantro"),
               (FakeWindowMessages::Delivery{true, 1}));
     EXPECT_EQ(Windows.DeliverLine(Program, "PROTOCOL 4"), (FakeWindowMessages::Delivery{true, 1}));
+    EXPECT_THAT(Windows.Sends, IsEmpty()) << "answered from the loop, not inside the send";
+    Windows.RunPending();
     EXPECT_THAT(Windows.Sends,
                 ElementsAre(LineTo("OK"), LineTo("PROTOCOL 4"), LineTo("CURRENTUSERHANDLE me")));
-    EXPECT_THAT(Handshakes, ElementsAre("8194 after 3 sends"));
+    EXPECT_THAT(Handshakes, ElementsAre("8194 after 1 sends"));
     EXPECT_THAT(Commands, ElementsAre("NAME early", "NAME Velantro", "PROTOCOL 4"))
         << "every line received is reported, accepted or not";
 }
@@ -404,6 +439,7 @@ TEST_F(PeerOverWindows, ReadsABlockUpToItsFirstNulAndNeverPastCbData) {
     Windows.DeliverBlock(Program, bytes, 9);
     Windows.DeliverBlock(Program, "PINGPONG", 4);
     Windows.DeliverBlock(Program, "PING", 0);
+    Windows.RunPending();
     EXPECT_THAT(Commands, ElementsAre("PING", "PING", ""));
     EXPECT_THAT(Windows.Sends,
                 ElementsAre(LineTo("PONG"), LineTo("PONG"), LineTo("ERROR 1 Unknown command")));
@@ -411,37 +447,137 @@ TEST_F(PeerOverWindows, ReadsABlockUpToItsFirstNulAndNeverPastCbData) {
 
 TEST_F(PeerOverWindows, MessagesWaitForAProgramAndTheEchoComesAfterTheAnswer) {
     Peer.PlayIncoming({"alice", "early bird"});
+    Windows.RunPending();
     EXPECT_THAT(Windows.Sends, IsEmpty());
 
     AttachProgram();
     Windows.DeliverLine(Program, "PROTOCOL 4");
+    Windows.RunPending();
     EXPECT_THAT(Windows.Sends, ElementsAre(LineTo("PROTOCOL 4"), LineTo("CURRENTUSERHANDLE me"),
                                            LineTo("CHATMESSAGE 1 STATUS RECEIVED")));
 
     Windows.Sends.clear();
     Windows.DeliverLine(Program, "MESSAGE echo again");
+    Windows.RunPending();
     EXPECT_THAT(Windows.Sends, ElementsAre(LineTo("CHATMESSAGE 2 STATUS SENDING"),
-                                           LineTo("CHATMESSAGE 2 STATUS SENT")));
-    RunScheduled();
-    EXPECT_EQ(Windows.Sends.back(), LineTo("CHATMESSAGE 3 STATUS RECEIVED"));
+                                           LineTo("CHATMESSAGE 2 STATUS SENT"),
+                                           LineTo("CHATMESSAGE 3 STATUS RECEIVED")));
     Windows.DeliverLine(Program, "GET CHATMESSAGE 3 BODY");
+    Windows.RunPending();
     EXPECT_EQ(Windows.Sends.back(), LineTo("CHATMESSAGE 3 BODY again"));
 }
 
-TEST_F(PeerOverWindows, CommandsArrivingWhileAnAnswerIsSentAreAnsweredInTurn) {
+TEST_F(PeerOverWindows, ACommandTheProgramSendsWhileTakingAnAnswerIsAnsweredInTurn) {
     AttachProgram();
-    // The program asks again while the first answer is being delivered.
-    bool askedAgain = false;
+    // The program asks again while the first answer is reaching it.
     Windows.Answer = [&](const FakeWindowMessages::SendRecord& send) {
-        if (!askedAgain && send.Line() == "PONG") {
-            askedAgain = true;
-            Windows.DeliverLine(Program, "GET CURRENTUSERHANDLE");
-        }
-        return std::vector<std::string>{};
+        return send.Line() == "PONG" ? std::vector<std::string>{"GET CURRENTUSERHANDLE"}
+                                     : std::vector<std::string>{};
     };
     Windows.DeliverLine(Program, "PING");
+    Windows.RunPending();
     EXPECT_THAT(Windows.SentLines(), ElementsAre("PONG", "CURRENTUSERHANDLE me"));
     EXPECT_THAT(Commands, ElementsAre("PING", "GET CURRENTUSERHANDLE"));
+}
+
+TEST_F(PeerOverWindows, ABurstWhileAnAnswerIsUnderWayGoesOutAfterItInOrderOneSendAtATime) {
+    AttachProgram();
+    Spy.Holding = true;
+    Windows.DeliverLine(Program, "PROTOCOL 4");
+    Windows.RunPending();
+    ASSERT_THAT(Windows.SentLines(), ElementsAre("PROTOCOL 4"));
+
+    // While the program has not yet taken the first line: the network's
+    // burst, a line played as it is, and another command.
+    std::vector<std::string> expected = {"PROTOCOL 4", "CURRENTUSERHANDLE me"};
+    for (int i = 0; i < 20; ++i) {
+        Peer.PlayIncoming({"alice", "burst " + std::to_string(i)});
+        expected.push_back("CHATMESSAGE " + std::to_string(i + 1) + " STATUS RECEIVED");
+    }
+    Peer.SendToAll("USERSTATUS ONLINE");
+    expected.emplace_back("USERSTATUS ONLINE");
+    EXPECT_EQ(Windows.DeliverLine(Program, "PING"), (FakeWindowMessages::Delivery{true, 1}));
+    expected.emplace_back("PONG");
+    Windows.RunPending();
+    EXPECT_THAT(Windows.SentLines(), ElementsAre("PROTOCOL 4")) << "one send at a time";
+    EXPECT_EQ(Peer.QueuedFor(Program), expected.size() - 1);
+
+    ReleaseAll();
+    EXPECT_EQ(Windows.SentLines(), expected);
+    EXPECT_EQ(Peer.QueuedFor(Program), 0u);
+}
+
+TEST_F(PeerOverWindows, CommandsArrivingWhileLinesAreQueuedAreTakenAtOnceAndAnsweredInTurn) {
+    AttachProgram();
+    Windows.DeliverLine(Program, "PROTOCOL 4");
+    Windows.RunPending();
+    Windows.Sends.clear();
+    Spy.Holding = true;
+    for (const char* body : {"one", "two", "three"}) {
+        Peer.PlayIncoming({"bob", body});
+    }
+    // The program asks for the messages' texts while their notifications are
+    // still on their way to it; every command is taken at once.
+    const std::vector<std::string> commands = {"GET CHATMESSAGE 2 BODY", "PING",
+                                               "GET CHATMESSAGE 1 FROM_HANDLE", "NOSUCH"};
+    for (const std::string& command : commands) {
+        EXPECT_EQ(Windows.DeliverLine(Program, command), (FakeWindowMessages::Delivery{true, 1}))
+            << command;
+    }
+    Windows.RunPending();
+    ReleaseAll();
+    EXPECT_THAT(Windows.SentLines(),
+                ElementsAre("CHATMESSAGE 1 STATUS RECEIVED", "CHATMESSAGE 2 STATUS RECEIVED",
+                            "CHATMESSAGE 3 STATUS RECEIVED", "CHATMESSAGE 2 BODY two", "PONG",
+                            "CHATMESSAGE 1 FROM_HANDLE bob", "ERROR 1 Unknown command"));
+    EXPECT_THAT(Problems, IsEmpty());
+}
+
+TEST_F(PeerOverWindows, EveryQueueStopsAtItsLimitAndSaysWhatItDropped) {
+    // Messages waiting for a program to attach.
+    for (std::size_t i = 0; i <= SkypePeer::MaxWaitingMessages; ++i) {
+        Peer.PlayIncoming({"alice", "waiting " + std::to_string(i)});
+    }
+    ASSERT_EQ(Problems.size(), 1u);
+    EXPECT_THAT(Problems[0], HasSubstr("dropped the one from alice: waiting 10000"));
+
+    // Lines to a program that does not take them: one is under way, the
+    // rest wait, up to the limit.
+    AttachProgram();
+    Spy.Holding = true;
+    Windows.DeliverLine(Program, "PROTOCOL 4");
+    Windows.RunPending();
+    ASSERT_EQ(Windows.Sends.size(), 1u);
+    EXPECT_EQ(Peer.QueuedFor(Program), SkypePeer::MaxQueuedPerProgram);
+    EXPECT_EQ(Problems.size(), 2u) << "the last waiting message found no room";
+    Peer.SendToAll("raw one too many");
+    EXPECT_EQ(Problems.size(), 3u);
+    EXPECT_THAT(Problems.back(), HasSubstr("dropped raw one too many"));
+
+    // Commands waiting to be handled: taken up to the limit, then refused.
+    for (std::size_t i = 0; i < SkypePeer::MaxWaitingCommands; ++i) {
+        Windows.DeliverLine(Program, "PING");
+    }
+    EXPECT_EQ(Peer.WaitingCommands(), SkypePeer::MaxWaitingCommands);
+    EXPECT_EQ(Windows.DeliverLine(Program, "PING"), (FakeWindowMessages::Delivery{false, 0}));
+    EXPECT_THAT(Problems.back(), HasSubstr("refused from window 8194: PING"));
+    Windows.RunPending();
+    EXPECT_EQ(Peer.WaitingCommands(), 0u);
+    EXPECT_EQ(Peer.QueuedFor(Program), SkypePeer::MaxQueuedPerProgram);
+}
+
+TEST_F(PeerOverWindows, WorkAndResultsForAPeerThatIsGoneDoNothing) {
+    auto peer = std::make_unique<SkypePeer>(Spy, Client); // hooks the window in the fixture's place
+    Windows.Deliver({Discover(), Program, 0, 0});
+    Windows.RunPending();
+    Windows.Sends.clear();
+    Windows.DeliverLine(Program, "PING");
+    peer->PlayIncoming({"alice", "hi"});
+    peer.reset();
+    EXPECT_FALSE(Windows.IsHooked());
+    Windows.RunPending();
+    EXPECT_THAT(Windows.SentLines(), ElementsAre("CHATMESSAGE 1 STATUS RECEIVED"))
+        << "the command taken before the end is never answered";
 }
 
 } // namespace

@@ -5,11 +5,15 @@
 
 #include "ChatClient.h"
 #include "ConnectionProblem.h"
+#include "Jid.h"
 #include "PeerProgram.h"
+#include "SocketDeadline.h"
 #include "XmppAccount.h"
 #include "XmppPassword.h"
 #include "XmppSettings.h"
 
+#include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,8 +22,12 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace velantro::standins;
@@ -233,6 +241,51 @@ TEST_F(Roster, FriendsAreTheItemsWhosePresenceTheUserSeesAndPushesChangeThem) {
     EXPECT_EQ(mapping.OwnHandle(), "alice@example.org");
 }
 
+TEST_F(Roster, HandlesAFriendsListCannotCarryAreNoFriendsAndAreNamedOnce) {
+    struct Case {
+        std::string Jid;
+        std::string Subscription;
+        bool Friend;
+        bool Named;
+    };
+    const std::vector<Case> cases = {
+        {"bob@localhost", "both", true, false},
+        {"h\xC3\xA9l\xC3\xA8ne@localhost", "to", true, false},
+        // "USERS ann,carol@localhost" reads as two friends, ann and carol@localhost.
+        {"ann,carol@localhost", "both", false, true},
+        {",@localhost", "to", false, true},
+        {"fay gil@localhost", "both", false, true},
+        {"ivy@localhost/phone", "both", false, true},
+        // Not a friend anyway: nothing to say.
+        {"dan,eve@localhost", "from", false, false},
+        {"", "both", false, false},
+    };
+    const auto item = [](const Case& row) {
+        return "<item jid='" + row.Jid + "' subscription='" + row.Subscription + "'/>";
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.Jid);
+        const std::vector<std::string> named =
+            row.Named ? std::vector<std::string>{row.Jid} : std::vector<std::string>{};
+        XmppMapping read("alice@localhost");
+        read.TakeRoster(Parse("<iq type='result' id='r'><query xmlns='jabber:iq:roster'>" +
+                              item(row) + "</query></iq>")
+                            .get());
+        EXPECT_EQ(read.Friends(),
+                  row.Friend ? std::vector<std::string>{row.Jid} : std::vector<std::string>{});
+        EXPECT_EQ(read.TakeRefused(), named);
+
+        XmppMapping pushed("alice@localhost");
+        const std::string push =
+            "<iq type='set' id='p'><query xmlns='jabber:iq:roster'>" + item(row) + "</query></iq>";
+        EXPECT_EQ(pushed.TakePush(Parse(push).get()) == XmppMapping::PushOutcome::Changed,
+                  row.Friend);
+        EXPECT_EQ(pushed.TakeRefused(), named);
+        pushed.TakePush(Parse(push).get());
+        EXPECT_THAT(pushed.TakeRefused(), ::testing::IsEmpty()) << "named once only";
+    }
+}
+
 TEST_F(Roster, RequestsAreAnsweredWhetherOrNotTheyNameASender) {
     // Attribute order is libstrophe's own: answers are compared field by field.
     const auto describe = [](xmpp_stanza_t* answer) {
@@ -292,6 +345,16 @@ TEST(Jid, BareJidsAreTheHandlesMessagesGoTo) {
     };
     for (const auto& [handle, valid] : cases) {
         EXPECT_EQ(IsBareJid(handle), valid) << ::testing::PrintToString(handle);
+    }
+    // A friends list splits at commas: a JID with one is a handle of no friend.
+    const std::vector<std::pair<std::string, bool>> friends = {
+        {"bob@example.org", true},
+        {"ann,carol@example.org", false},
+        {"example.org,", false},
+        {"b ob@example.org", false},
+    };
+    for (const auto& [handle, carried] : friends) {
+        EXPECT_EQ(IsFriendHandle(handle), carried) << ::testing::PrintToString(handle);
     }
     EXPECT_EQ(BareJid("bob@example.org/phone/x"), "bob@example.org");
     EXPECT_EQ(JidDomain("bob@example.org/phone"), "example.org");
@@ -476,6 +539,23 @@ TEST(XmppSettings, AFailedAttemptIsDescribedByItsMostTellingReport) {
          true},
         {{{Level::Error, "tls", "Couldn't start TLS"}}, "TLS: Couldn't start TLS", false},
         {{{Level::Debug, "conn", "SENT: <presence/>"}, {Level::Warning, "xmpp", "odd"}}, "", false},
+        // libstrophe hands the TLS layer's error code on as if it were errno:
+        // 6, SSL_ERROR_ZERO_RETURN, is no "No such device or address".
+        {{{Level::Debug, "tls", "error=SSL_ERROR_ZERO_RETURN(6) errno=0 lasterror=0"},
+          {Level::Debug, "xmpp", "Unrecoverable TLS error, 6."}},
+         "the server closed the connection",
+         false},
+        {{{Level::Debug, "tls", "error=SSL_ERROR_SYSCALL(5) errno=104 lasterror=0"}},
+         "Connection reset by peer",
+         false},
+        {{{Level::Debug, "tls", "error=SSL_ERROR_SYSCALL(5) errno=0 lasterror=0"}},
+         "the server closed the connection",
+         false},
+        // What the peer sent about bad XML is the cause; the close that follows is not.
+        {{{Level::Debug, "xmpp", "parse error [<message>]"},
+          {Level::Debug, "tls", "error=SSL_ERROR_ZERO_RETURN(6) errno=0 lasterror=0"}},
+         "the server sent XML that cannot be read",
+         false},
     };
     for (const Case& row : cases) {
         ConnectionProblem problem;
@@ -486,6 +566,92 @@ TEST(XmppSettings, AFailedAttemptIsDescribedByItsMostTellingReport) {
         EXPECT_EQ(problem.AuthenticationFailed(), row.AuthFailed) << row.Expected;
         problem.Reset();
         EXPECT_EQ(problem.Text(), "");
+    }
+}
+
+TEST(XmppSettings, AStalledSignInIsReportedWhereItStalled) {
+    using Level = ConnectionProblem::Level;
+    using Stage = ConnectionProblem::Stage;
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> Log;
+        std::optional<Stage> Reached;
+        std::string Expected;
+    };
+    const std::string tail = " (no sign-in within 30 s)";
+    const std::pair<std::string, std::string> connected{"xmpp", "connection successful"};
+    const std::pair<std::string, std::string> header{"xmpp", "RECV: <stream:stream id='1'>"};
+    const std::pair<std::string, std::string> tls{"xmpp", "proceeding with TLS"};
+    const std::pair<std::string, std::string> verified{"tls", "Certificate verification passed"};
+    const std::vector<Case> cases = {
+        {{{"xmpp", "Attempting to connect to 127.0.0.1"}},
+         std::nullopt,
+         "the connection was not made" + tail},
+        {{connected},
+         std::nullopt,
+         "the server accepted the connection but never opened its XMPP stream" + tail},
+        {{connected, header},
+         std::nullopt,
+         "the server opened its XMPP stream, then stalled" + tail},
+        {{connected, header, tls}, std::nullopt, "the server stalled the TLS handshake" + tail},
+        // The stream opened again after TLS takes it no further back.
+        {{connected, header, tls, verified, header},
+         std::nullopt,
+         "the server stalled the sign-in after TLS" + tail},
+        {{connected, header, tls, verified, header},
+         Stage::AwaitingRoster,
+         "the server did not send the roster" + tail},
+    };
+    for (const Case& row : cases) {
+        ConnectionProblem problem;
+        for (const auto& [area, text] : row.Log) {
+            problem.Take(Level::Debug, area, text);
+        }
+        if (row.Reached) {
+            problem.Reached(*row.Reached);
+        }
+        EXPECT_EQ(problem.StallText(std::chrono::seconds(30)), row.Expected);
+    }
+}
+
+TEST(SocketDeadline, EndsTheWatchedSocketAtItsLimitAndNeverBefore) {
+    using namespace std::chrono_literals;
+    const auto pair = [] {
+        std::array<int, 2> ends{};
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()), 0);
+        return ends;
+    };
+    const auto ended = [](int fd, int waitMs) {
+        pollfd watched{fd, POLLIN, 0};
+        char byte = 0;
+        return ::poll(&watched, 1, waitMs) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+    };
+    const auto stalled = pair();
+    const auto later = pair();
+    const auto spared = pair();
+    {
+        SocketDeadline deadline(300ms);
+        deadline.Watch(stalled[0]);
+        EXPECT_FALSE(ended(stalled[0], 100)) << "ended before its limit";
+        EXPECT_FALSE(deadline.Expired());
+        // A wait like libstrophe's TLS handshake, which only the socket's end ends.
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(ended(stalled[0], 5000));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_TRUE(deadline.Expired());
+        // A socket made after the limit (the next address tried) ends at once.
+        deadline.Watch(later[0]);
+        EXPECT_TRUE(ended(later[0], 0));
+    }
+    {
+        SocketDeadline deadline(100ms);
+        deadline.Watch(spared[0]);
+    }
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(ended(spared[0], 0)) << "a deadline gone before its limit ends nothing";
+    EXPECT_EQ(::send(spared[1], "x", 1, MSG_NOSIGNAL), 1);
+    for (const auto& ends : {stalled, later, spared}) {
+        ::close(ends[0]);
+        ::close(ends[1]);
     }
 }
 
@@ -542,6 +708,8 @@ TEST(XmppAccountOffline, MessagesAreRefusedWithTheChatClientsErrorLines) {
         {"MESSAGE bob@example.org/phone hi", std::string(errors::InvalidUserHandle)},
         {"MESSAGE bo<b@example.org hi", std::string(errors::InvalidUserHandle)},
         {"MESSAGE @example.org hi", std::string(errors::InvalidUserHandle)},
+        // A handle the friends list could not carry is never written to.
+        {"MESSAGE ann,carol@example.org hi", std::string(errors::InvalidUserHandle)},
         // A valid JID, but nothing is queued while the account is not signed in.
         {"MESSAGE bob@example.org hi", std::string(NotConnectedError)},
     };
