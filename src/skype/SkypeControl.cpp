@@ -108,13 +108,20 @@ void TSkypeControl::SendCommand(std::string_view command, TAnswerTest isAnswer,
         Tell(std::move(done), {TCommandResult::Dropped, {}, 0, {}});
         return;
     }
-    Commands.push_back({std::string(command), std::move(isAnswer), std::move(done), 0, 0, false});
+    Commands.push_back({std::string(command), std::move(isAnswer), std::move(done), 0, false, {}});
     if (!Current) {
         SendNext();
     }
 }
 
 void TSkypeControl::SendNext() {
+    if (ArrivalsHeld && Commands.size() < MaxQueuedCommands / 4) {
+        ArrivalsHeld = false;
+        if (!HandlingScheduled && !Arrivals.empty()) {
+            HandlingScheduled = true;
+            Later([this] { HandleArrivals(); });
+        }
+    }
     while (!Current && !Commands.empty()) {
         Command next = std::move(Commands.front());
         Commands.pop_front();
@@ -123,7 +130,6 @@ void TSkypeControl::SendNext() {
             continue;
         }
         next.Number = ++CommandCount;
-        next.SentAfter = ArrivalCount;
         Current = std::move(next);
         std::array<char, MaxCommandLength + 1> buffer{};
         std::memcpy(buffer.data(), Current->Line.data(), Current->Line.size());
@@ -147,13 +153,10 @@ void TSkypeControl::SendResult(std::uint64_t command, std::intptr_t result) {
     if (!Current || Current->Number != command) {
         return; // answered already, while its send was still under way
     }
+    if (Current->Answer) {
+        return; // answered while its send was under way; it ends in turn
+    }
     if (result == 0) {
-        // A client that answers while the send is under way may have
-        // refused it with an ERROR that still waits to be handled.
-        if (ArrivalCount > std::max(LastHandled, Current->SentAfter)) {
-            Current->NotTakenAfter = ArrivalCount;
-            return;
-        }
         Finish({TCommandResult::NotAccepted, {}, 0, {}});
         return;
     }
@@ -166,7 +169,7 @@ void TSkypeControl::SendResult(std::uint64_t command, std::intptr_t result) {
 }
 
 void TSkypeControl::AnswerTimedOut(std::uint64_t command) {
-    if (Current && Current->Number == command) {
+    if (Current && Current->Number == command && !Current->Answer) {
         Finish({TCommandResult::Unanswered, {}, 0, {}});
     }
 }
@@ -182,21 +185,33 @@ void TSkypeControl::Finish(TCommandOutcome outcome) {
     SendNext();
 }
 
-void TSkypeControl::MatchAnswer(std::string_view line, std::string_view firstWord,
-                                std::string_view rest, std::uint64_t arrival) {
-    // A line that came before the command went out answers something else.
-    if (!Current || arrival <= Current->SentAfter) {
-        return;
+std::optional<std::uint64_t> TSkypeControl::MatchAnswer(std::string_view line) {
+    if (!Current || Current->Answer) {
+        return std::nullopt;
     }
+    std::string_view rest = line;
+    const std::string_view firstWord = NextToken(rest, Blank);
     if (firstWord == "ERROR") {
         std::string_view text = rest;
-        const std::string_view codeWord = NextToken(text, Blank);
-        const std::optional<std::int32_t> code = ReadInteger(codeWord);
-        Finish({TCommandResult::Refused, std::string(line), code.value_or(0), std::string(text)});
-        return;
+        const std::optional<std::int32_t> code = ReadInteger(NextToken(text, Blank));
+        Current->Answer =
+            TCommandOutcome{TCommandResult::Refused, std::string(line), code.value_or(0),
+                            std::string(text)};
+    } else if (Current->IsAnswer && Current->IsAnswer(firstWord, rest)) {
+        Current->Answer = TCommandOutcome{TCommandResult::Answered, std::string(line), 0, {}};
+    } else {
+        return std::nullopt;
     }
-    if (Current->IsAnswer && Current->IsAnswer(firstWord, rest)) {
-        Finish({TCommandResult::Answered, std::string(line), 0, {}});
+    // Ended from the loop even while the lines before this one wait, so
+    // that commands keep going out however long the line queue is.
+    Later([this, command = Current->Number] { FinishAnswered(command); });
+    return Current->Number;
+}
+
+void TSkypeControl::FinishAnswered(std::uint64_t command) {
+    if (Current && Current->Number == command && Current->Answer) {
+        TCommandOutcome outcome = std::move(*Current->Answer);
+        Finish(std::move(outcome));
     }
 }
 
@@ -229,6 +244,12 @@ bool TSkypeControl::Take(std::function<void(std::uint64_t)> work, std::size_t by
 void TSkypeControl::HandleArrivals() {
     HandlingScheduled = false;
     for (int handled = 0; handled < MessagesPerTurn && !Arrivals.empty(); ++handled) {
+        // The commands the lines cause wait in a bounded queue: while it is
+        // half full, lines wait in theirs (bounded too) until it drains.
+        if (Commands.size() >= MaxQueuedCommands / 2) {
+            ArrivalsHeld = true;
+            return;
+        }
         Arrival next = std::move(Arrivals.front());
         Arrivals.pop_front();
         WaitingBytes -= next.Bytes;
@@ -237,11 +258,7 @@ void TSkypeControl::HandleArrivals() {
             HandlingScheduled = true;
             Later([this] { HandleArrivals(); });
         }
-        LastHandled = next.Number;
         next.Work(next.Number);
-        if (Current && Current->NotTakenAfter != 0 && next.Number >= Current->NotTakenAfter) {
-            Finish({TCommandResult::NotAccepted, {}, 0, {}});
-        }
     }
 }
 
@@ -251,21 +268,30 @@ bool TSkypeControl::HandleCopyData(platform::WindowMessage& message) {
     }
     const auto& record = *reinterpret_cast<const platform::CopyDataRecord*>(message.LParam);
     const std::string_view line = LineOf(record);
-    // The block is the sender's: the line is copied before the window answers.
-    const bool taken = Take(
-        [this, copy = std::string(line)](std::uint64_t number) { HandleLine(copy, number); },
-        line.size() + WaitingOverhead);
-    message.Result = taken ? 1 : 0;
+    const std::size_t bytes = line.size() + WaitingOverhead;
+    if (WaitingBytes + bytes > MaxWaitingBytes) {
+        message.Result = 0;
+        return true;
+    }
+    // The block is the sender's: the line is copied before the window
+    // answers. Whether it answers the command under way is known now, by
+    // what it is.
+    const std::optional<std::uint64_t> answers = MatchAnswer(line);
+    Take([this, copy = std::string(line), answers](std::uint64_t) { HandleLine(copy, answers); },
+         bytes);
+    message.Result = 1;
     return true;
 }
 
-void TSkypeControl::HandleLine(std::string_view line, std::uint64_t arrival) {
+void TSkypeControl::HandleLine(std::string_view line, std::optional<std::uint64_t> answers) {
+    // The command learns its answer first, so that its owner knows what the
+    // line's event is about when it fires.
+    if (answers) {
+        FinishAnswered(*answers);
+    }
     Fire(OnCopyData, std::string(line));
     std::string_view rest = line;
     const std::string_view firstWord = NextToken(rest, Blank);
-    // The command learns its answer first, so that its owner knows what the
-    // line's event is about when it fires.
-    MatchAnswer(line, firstWord, rest, arrival);
     DispatchNotification(firstWord, rest);
 }
 

@@ -114,6 +114,8 @@ public:
     /// input gets its turn between.
     static constexpr int MessagesPerTurn = 32;
     /// How many commands may wait for their turn; one beyond is dropped.
+    /// Lines from the client are not handled while half of them wait, so
+    /// that their requests are never dropped.
     static constexpr std::size_t MaxQueuedCommands = 10000;
 
     /// The most messages that waited at once since creation: the figure of a burst.
@@ -203,7 +205,7 @@ private:
 
     bool HandleAttachStatus(platform::WindowMessage& message);
     bool HandleCopyData(platform::WindowMessage& message);
-    void HandleLine(std::string_view line, std::uint64_t arrival);
+    void HandleLine(std::string_view line, std::optional<std::uint64_t> answers);
     void Handshake();
 
     /// One message taken from the application window, waiting to be handled.
@@ -222,20 +224,21 @@ private:
         TAnswerTest IsAnswer;
         TCommandDone Done;
         std::uint64_t Number = 0;      ///< counts every command sent
-        std::uint64_t SentAfter = 0;   ///< the last message taken before it went out
         bool Taken = false;            ///< the window took it
-        /// The window did not take it, but lines up to this one had come
-        /// meanwhile: one of them may still be its answer (0: not so).
-        std::uint64_t NotTakenAfter = 0;
+        /// Its answer has come and waits for its turn to end it.
+        std::optional<TCommandOutcome> Answer;
     };
     void SendNext();
     /// The command under way has ended; the next one goes out.
     void Finish(TCommandOutcome outcome);
     void SendResult(std::uint64_t command, std::intptr_t result);
     void AnswerTimedOut(std::uint64_t command);
-    /// Whether the line answers the command under way; ends it when it does.
-    void MatchAnswer(std::string_view line, std::string_view firstWord, std::string_view rest,
-                     std::uint64_t arrival);
+    /// Whether a line just taken answers the command under way: then the
+    /// command ends from the loop, before the line's own event fires, even
+    /// while lines wait; gives the command's number.
+    std::optional<std::uint64_t> MatchAnswer(std::string_view line);
+    /// Ends the command with this number, when it is still the one under way.
+    void FinishAnswered(std::uint64_t command);
     /// Tells done how a command ended, from the event loop.
     void Tell(TCommandDone done, TCommandOutcome outcome);
     /// Runs work from the event loop unless the component is gone by then.
@@ -243,10 +246,11 @@ private:
 
     std::deque<Arrival> Arrivals;
     std::uint64_t ArrivalCount = 0;
-    std::uint64_t LastHandled = 0;
     std::size_t WaitingBytes = 0;
     std::size_t MostWaitingCount = 0;
     bool HandlingScheduled = false;
+    /// Lines wait while the commands they caused fill half the command queue.
+    bool ArrivalsHeld = false;
     std::deque<Command> Commands;
     std::optional<Command> Current;
     std::uint64_t CommandCount = 0;

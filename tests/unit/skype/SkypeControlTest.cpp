@@ -260,8 +260,10 @@ TEST_F(SkypeControlTest, ClientPlaysDiscoveryAndAnswersTheHandshakeInTurn) {
     Control->Attach(4);
     EXPECT_TRUE(Events.empty());
     Turn();
+    // The answer ends its command as it arrives: the next goes out before
+    // the answer's own line has its turn.
     EXPECT_EQ(Events, (Trace{"OnAttachPending", "sent NAME Velantro", "OnAttachSuccess",
-                             "OnCopyData OK", "sent PROTOCOL 4", "OnCopyData PROTOCOL 3",
+                             "sent PROTOCOL 4", "OnCopyData OK", "OnCopyData PROTOCOL 3",
                              "OnProtocol 3", "OnCopyData CURRENTUSERHANDLE me"}));
     EXPECT_EQ(Control->Protocol, 3);
     EXPECT_FALSE(Control->CommandUnderWay());
@@ -288,8 +290,8 @@ TEST_F(SkypeControlTest, ACommandSentFromAnEventGoesOutAfterItAndItsAnswerFiresL
     EXPECT_EQ(Events, (Trace{"OnCopyData CHATMESSAGE 1234 STATUS RECEIVED",
                              "OnChatMsgInfo 1234 cmStatus RECEIVED",
                              "sent GET CHATMESSAGE 1234 FROM_HANDLE", "returned",
-                             "OnCopyData CHATMESSAGE 1234 FROM_HANDLE alice",
                              "answered CHATMESSAGE 1234 FROM_HANDLE alice",
+                             "OnCopyData CHATMESSAGE 1234 FROM_HANDLE alice",
                              "OnChatMsgInfo 1234 cmFromHandle alice"}));
 }
 
@@ -715,6 +717,38 @@ TEST_F(SkypeControlTest, ABurstIsHandledInArrivalOrderAFewMessagesATurn) {
         EXPECT_LE(mostInATurn, TSkypeControl::MessagesPerTurn);
         Fake.Answer = nullptr;
     }
+}
+
+TEST_F(SkypeControlTest, LinesWaitWhileTheirCommandsFillTheQueueAndNoneIsDropped) {
+    AttachTo(ClientWindow);
+    Fake.Answer = [](const SendRecord& send) {
+        std::string line = send.Line();
+        return Trace{line.replace(0, 4, "") + " x"}; // "GET CHATMESSAGE n BODY" answered
+    };
+    const int lines = static_cast<int>(TSkypeControl::MaxQueuedCommands) * 2;
+    std::size_t mostQueued = 0;
+    int dropped = 0;
+    int answered = 0;
+    Control->OnChatMsgInfo = [&](std::int32_t id, TSkypeChatMsgProperty property, std::string) {
+        if (property != cmStatus) {
+            return;
+        }
+        for (const auto part : {cmFromHandle, cmBody}) {
+            Control->GetChatMsgProperty(id, part, [&](const TCommandOutcome& o) {
+                (o.Result == TCommandResult::Dropped ? dropped : answered) += 1;
+            });
+        }
+        mostQueued = std::max(mostQueued, Control->QueuedCommands());
+    };
+    for (int id = 0; id < lines; ++id) {
+        ASSERT_EQ(Fake.DeliverLine(ClientWindow, "CHATMESSAGE " + std::to_string(id) +
+                                                     " STATUS RECEIVED"),
+                  HandledWith1);
+    }
+    Turn();
+    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(answered, 2 * lines);
+    EXPECT_LT(mostQueued, TSkypeControl::MaxQueuedCommands);
 }
 
 TEST_F(SkypeControlTest, LinesThatWouldWaitBeyondTheLimitAreRefused) {
