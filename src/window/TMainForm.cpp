@@ -27,6 +27,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -81,9 +83,19 @@ QString TextFor(std::u16string_view text, localise::TextForm form) {
     return form == localise::TextForm::EightBit ? QString::fromLocal8Bit(wide.toLocal8Bit()) : wide;
 }
 
-/// Tabs and buttons read "&" as a mnemonic; captions here are plain text.
-QString LiteralMnemonics(QString text) {
-    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+/// A caption as a label shows it: "&" marks the next character as the
+/// mnemonic and "&&" is one "&". Labels, buttons and menu items read it so
+/// themselves; window titles and tabs are given what a label would show.
+QString AsLabelShows(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) {
+            ++i;
+        }
+        shown.push_back(text[i]);
+    }
+    return shown;
 }
 
 QComboBox* LanguageList(QWidget* parent, const char* name) {
@@ -408,8 +420,9 @@ core::TranslationWorker::Exchange TMainForm::PrepareTranslation(const std::u16st
 // names it, not Qt's widget nesting (the tab widget re-parents its pages, and
 // Qt's own inner widgets are no components). How each relabelled kind lands
 // on Qt: ckForm sets the window title; ckLabel a QLabel's text; ckButton a
-// QPushButton's text, "&" shown literally; ckTabSheet a page's tab text and
-// identity (every page shares the one path). The speed-button kinds would set
+// QPushButton's text; ckMenuItem an action's text; ckTabSheet a page's tab
+// text and identity (every page shares the one path). Every kind reads "&"
+// as a label does: a mnemonic marker, "&&" for "&". The speed-button kinds would set
 // a tool tip and the Tnt kinds take the text unchanged; this window has none
 // of them, so every text here passes through the 8-bit code page, UTF-8 on
 // this desktop, which keeps Cyrillic intact. The language lists, the edits,
@@ -428,7 +441,7 @@ localise::TComponent TMainForm::ApplicationComponents() {
         TComponent page{"",
                         localise::ckTabSheet,
                         caption([this, index](const QString& text) {
-                            SetPageCaption(index, ToEightBit(text));
+                            SetPageCaption(index, ToEightBit(AsLabelShows(text)));
                         }),
                         {},
                         {TComponent{"Memo", 0, {}, {}, {}}}};
@@ -437,7 +450,7 @@ localise::TComponent TMainForm::ApplicationComponents() {
     TComponent form{
         "MainForm",
         localise::ckForm,
-        caption([this](const QString& text) { setWindowTitle(text); }),
+        caption([this](const QString& text) { setWindowTitle(AsLabelShows(text)); }),
         {},
         {},
     };
@@ -452,7 +465,7 @@ localise::TComponent TMainForm::ApplicationComponents() {
     form.Components.push_back(
         {"btnSend",
          localise::ckButton,
-         caption([this](const QString& t) { btnSend->setText(LiteralMnemonics(t)); }),
+         caption([this](const QString& t) { btnSend->setText(t); }),
          {},
          {}});
     form.Components.push_back({"l_Send_To",
@@ -471,7 +484,7 @@ localise::TComponent TMainForm::ApplicationComponents() {
     form.Components.push_back(
         {"mnShowOriginal",
          localise::ckMenuItem,
-         caption([this](const QString& t) { mnShowOriginal->setText(LiteralMnemonics(t)); }),
+         caption([this](const QString& t) { mnShowOriginal->setText(t); }),
          {},
          {}});
     form.Components.push_back({"HTTP", 0, {}, {}, {}});
@@ -500,9 +513,9 @@ void TMainForm::ShowError(const std::string& message) {
 
 void TMainForm::UpdateAccessibleNames() {
     // Each list is named by the label in front of it, in the language shown.
-    TranslateTo->setAccessibleName(l_Translate_To->text());
-    ToUsers->setAccessibleName(l_Send_To->text());
-    SendIn->setAccessibleName(l_in->text());
+    TranslateTo->setAccessibleName(AsLabelShows(l_Translate_To->text()));
+    ToUsers->setAccessibleName(AsLabelShows(l_Send_To->text()));
+    SendIn->setAccessibleName(AsLabelShows(l_in->text()));
     SendMessage->setAccessibleName(InterfaceText("MainForm.SendMessage", "Message"));
     for (int index = 0; index < PageControl1->count(); ++index) {
         DescribeTab(index);
@@ -594,9 +607,17 @@ void TMainForm::SetContacts(const std::vector<std::string>& handles) {
 }
 
 std::u16string TMainForm::MessageText() const {
-    QString text = SendMessage->toPlainText();
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return text.toStdU16String();
+    // Block by block: toPlainText() would turn a no-break space into a
+    // space and a typed line separator into a line break.
+    std::u16string text;
+    for (QTextBlock block = SendMessage->document()->begin(); block.isValid();
+         block = block.next()) {
+        if (block != SendMessage->document()->begin()) {
+            text += u"\r\n";
+        }
+        text += block.text().toStdU16String();
+    }
+    return text;
 }
 
 void TMainForm::ClearMessage() {

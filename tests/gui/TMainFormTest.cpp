@@ -9,6 +9,7 @@
 #include "doubles/FakeWindowMessages.h"
 #include "unit/localise/MaskedFile.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -90,11 +91,14 @@ private:
 /// translation worker's thread, once the gate lets it.
 class TableHttp final : public translate::HttpClient {
 public:
-    TableHttp(const std::string* reply, Gate* gate)
+    TableHttp(const std::string* reply, Gate* gate, std::string* lastBody)
         : Reply(reply)
-        , Wait(gate) {}
-    std::string PostForm(const std::string&, std::string_view) override {
+        , Wait(gate)
+        , LastBody(lastBody) {}
+    std::string PostForm(const std::string&, std::string_view body) override {
         Wait->PassWhenOpen();
+        // Read by the test once the window has the answer, which is after this.
+        *LastBody = body;
         if (Reply->empty()) {
             throw translate::HttpError("Connection refused");
         }
@@ -104,6 +108,7 @@ public:
 private:
     const std::string* Reply;
     Gate* Wait;
+    std::string* LastBody;
 };
 
 } // namespace
@@ -119,7 +124,7 @@ private:
             *Fake,
             Titles,
             Profile,
-            std::make_unique<TableHttp>(&Reply, &Service),
+            std::make_unique<TableHttp>(&Reply, &Service, &LastRequest),
             translate::Endpoints{},
             interfaceFile.empty() ? DataFile : interfaceFile,
             realBoxes ? std::function<void(const std::string&)>()
@@ -204,6 +209,7 @@ private:
     std::string Reply = "ok";
     std::vector<std::string> Shown;
     Gate Service;
+    std::string LastRequest;
     TMainForm* Form = nullptr;
 
 private slots:
@@ -386,6 +392,57 @@ private slots:
         choose(2); // French replaces the whole caption, the handle included
         QCOMPARE(form->windowTitle(), QString("Velantro (fr)"));
         QVERIFY(Shown.empty());
+    }
+
+    void everyCaptionReadsAnAmpersandAsALabelDoes() {
+        const std::string file = (Folder / "mnemonics.dat").string();
+        velantro::testing::WriteMasked(
+            file, velantro::testing::CompressedMember(velantro::testing::Payload(
+                      "MainForm;5;\"Velantro && C&o\"\n"
+                      "MainForm.l_Translate_To;5;\"R&ecibir en:\"\n"
+                      "MainForm.btnSend;5;&Enviar\n"
+                      "MainForm.PageControl1.;5;\"Ch&arla\"\n"
+                      "MainForm.mnShowOriginal;5;\"Mostrar &original\"\n")));
+        auto form = Open(file);
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
+        ReceiveMessage(1, "alice", "hola");
+        form->TranslateTo->setCurrentIndex(1);
+        emit form->TranslateTo->activated(1);
+        const auto name = [](QObject* object) {
+            return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
+        };
+        QCOMPARE(form->windowTitle(), QString("Velantro & Co"));
+        QCOMPARE(name(form->l_Translate_To), QString("Recibir en:"));
+        QCOMPARE(name(form->btnSend), QString("Enviar"));
+        QCOMPARE(form->PageControl1->tabText(0), QString("Charla"));
+        QCOMPARE(form->mnShowOriginal->iconText(), QString("Mostrar original"));
+    }
+
+    void theMessageIsSentAsTypedNoBreakSpacesAndAll() {
+        auto form = Attached();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        // Typed as a keyboard delivers it, a character a key.
+        for (const QChar c : QString::fromUtf16(u"1\u00A0000\u2028km")) {
+            for (const auto action : {QTest::Press, QTest::Release}) {
+                QTest::sendKeyEvent(action, form->SendMessage, Qt::Key_unknown, QString(c),
+                                    Qt::NoModifier);
+            }
+        }
+        QTest::keyClick(form->SendMessage, Qt::Key_Return);
+        QTest::keyClicks(form->SendMessage, QString("end"));
+        QTest::keyClick(form->SendMessage, Qt::Key_Return, Qt::ControlModifier);
+        Settle();
+        QCOMPARE(SentMessages(),
+                 std::vector<std::string>{"MESSAGE alice ok - Translated with Velantro"});
+        // The service was asked for exactly what was typed (as character
+        // references, CR LF between the lines), and the page keeps it too.
+        QCOMPARE(LastRequest, std::string("l1=%26%2349%3B%26%23160%3B%26%2348%3B%26%2348%3B"
+                                          "%26%2348%3B%26%238232%3B%26%23107%3B%26%23109%3B"
+                                          "%26%2313%3B%26%2310%3B%26%23101%3B%26%23110%3B"
+                                          "%26%23100%3B&TargetLang=1&"));
+        QCOMPARE(form->PageControl1->widget(0)->findChild<QPlainTextEdit*>("Memo")->document()->toRawText(),
+                 QString::fromUtf16(u"maria: 1\u00A0000\u2028km\u2029end (ok)"));
     }
 
     void anErrorIsNeverShownInsideADelivery() {
