@@ -80,7 +80,7 @@ public:
     /// How many bytes the messages waiting for their turn may hold, each
     /// counted as its line and WaitingOverhead bytes more; a line beyond them
     /// is refused (result 0), as a window that cannot take it would.
-    static constexpr std::size_t MaxWaitingBytes = 32 * 1024 * 1024;
+    static constexpr std::size_t MaxWaitingBytes = std::size_t{32} * 1024 * 1024;
     static constexpr std::size_t WaitingOverhead = 64;
 
     /// The deepest the handling of messages has gone, and the most messages

@@ -25,7 +25,7 @@ struct HttpTimeouts {
 };
 
 /// Replies beyond these limits are errors rather than unbounded allocations.
-inline constexpr std::size_t MaxReplyBodyBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t MaxReplyBodyBytes = std::size_t{16} * 1024 * 1024;
 inline constexpr std::size_t MaxReplyLineBytes = 16384;
 /// The heads of an exchange's replies together (an interim 100 reply's
 /// included), below libcurl's own limit of 300 KiB.
