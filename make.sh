@@ -9,7 +9,7 @@
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
 #   ./make.sh wine-test   cross-build the Windows layer with mingw-w64, test it under Wine
 #   ./make.sh format [--check] apply clang-format to every C++ file, or only check
-#   ./make.sh tidy     clang-tidy (the checks in .clang-tidy) on the program's, the tool's and the stand-ins' sources
+#   ./make.sh tidy     clang-tidy (the checks in .clang-tidy) on the program's, the tool's and the stand-ins' sources and headers
 #   ./make.sh package  build the Debian package build/velantro_<version>_<arch>.deb
 #   ./make.sh package-test  build it, install it on a fresh Debian 12 (a chroot), remove it
 set -euo pipefail
