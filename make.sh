@@ -9,7 +9,7 @@
 #   ./make.sh fuzz [SECONDS]   build the fuzzers with clang and run each one
 #   ./make.sh wine-test   cross-build the Windows layer with mingw-w64, test it under Wine
 #   ./make.sh format [--check] apply clang-format to every C++ file, or only check
-#   ./make.sh tidy     clang-tidy (the checks in .clang-tidy) on the program's, the tool's and the stand-ins' sources
+#   ./make.sh tidy     clang-tidy (the checks in .clang-tidy) on the program's, the tool's and the stand-ins' sources and headers
 #   ./make.sh package  build the Debian package build/velantro_<version>_<arch>.deb
 #   ./make.sh package-test  build it, install it on a fresh Debian 12 (a chroot), remove it
 set -euo pipefail
@@ -44,6 +44,11 @@ install_packages() {
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo apt-get update
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# A path as a regular expression that matches it alone.
+regex_quoted() {
+    printf '%s' "$1" | sed 's/[][\\.*^$+?(){}|]/\\&/g'
 }
 
 configure_and_build() {
@@ -168,8 +173,16 @@ tidy)
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
     mapfile -t autogen < <(ninja -C "$BUILD_DIR" -t targets all | grep -o '^[A-Za-z0-9_]*_autogen' | sort -u)
     [ ${#autogen[@]} -eq 0 ] || cmake --build "$BUILD_DIR" --target "${autogen[@]}"
+    # The project's headers are checked wherever the checkout lies: those of
+    # src/ are reached through the build's include folders (links), the others
+    # where they are. Anchored at the checkout, so that nothing outside it
+    # counts, not even when it lies in a folder named src.
+    root=$(regex_quoted "$(pwd)")
+    include=$(regex_quoted "$(cd "$BUILD_DIR" && pwd)/include")
     # Any finding fails (WarningsAsErrors in .clang-tidy).
-    run-clang-tidy -p "$BUILD_DIR" -j "$(nproc)" -quiet "$(pwd)/(src|tools|standins)/.*\.cpp$"
+    run-clang-tidy -p "$BUILD_DIR" -j "$(nproc)" -quiet \
+        -header-filter="^($root/(src|tools|standins)|$include)/.*\.h$" \
+        "^$root/(src|tools|standins)/.*\.cpp$"
     ;;
 format)
     install_packages clang-format

@@ -19,7 +19,7 @@ std::u16string HandleText(std::string_view handle);
 
 /// The most of one entry a page shows, in UTF-16 code units: far beyond any
 /// chat message, and short enough that the page lays it out at once.
-inline constexpr std::size_t MaxShownEntry = 64 * 1024;
+inline constexpr std::size_t MaxShownEntry = std::size_t{64} * 1024;
 
 /// entry as a page shows it: unchanged up to MaxShownEntry code units;
 /// longer, cut there (never inside a surrogate pair) and followed by a mark

@@ -20,7 +20,7 @@ inline constexpr std::string_view InterfaceFileName = "vlintf.dat";
 
 /// A handful of labels needs far less; these bound what a damaged or
 /// crafted file can make the load hold in memory.
-inline constexpr std::size_t MaxInterfaceTextBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t MaxInterfaceTextBytes = std::size_t{16} * 1024 * 1024;
 inline constexpr std::size_t MaxTranslations = 65536;
 
 /// One entry of the table: the text that relabels the component at Key for

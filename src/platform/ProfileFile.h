@@ -14,17 +14,26 @@ public:
 
     /// The key's value with blanks around it stripped, at most
     /// MaxValueLength characters; empty when the file, the section or the
-    /// key is missing.
+    /// key is missing, or the file cannot be read.
     virtual std::string ReadValue(std::string_view section, std::string_view key) = 0;
 
-    /// Writes the key, creating the file, the section and the key when they
-    /// are missing and rewriting the key in place when it exists. Gives false
-    /// when the file could not be written; the old file is then unchanged.
+    /// Sets the key, creating the file, the section and the key when they
+    /// are missing and rewriting the key in place when it exists. A service
+    /// may keep the change until Flush, so that several writes rewrite the
+    /// file once. Gives false when the change cannot be made (the file
+    /// cannot be read, or is not one a write may replace); the file is then
+    /// unchanged.
     virtual bool WriteValue(std::string_view section, std::string_view key,
                             std::string_view value) = 0;
 
-    /// Makes every write so far reach the disk; false when that failed.
+    /// Makes every write so far reach the disk; false when that failed, the
+    /// old file then unchanged.
     virtual bool Flush() = 0;
+
+    /// Lets go of what the service keeps of the file between calls (its text
+    /// as read, writes not flushed), so that a large file does not stay in
+    /// memory; the next call reads the file again.
+    virtual void Release() {}
 
     /// The file's name as errors report it to the user.
     virtual std::string DisplayName() const = 0;

@@ -108,7 +108,7 @@ public:
     /// How many bytes the messages waiting to be handled may hold, each
     /// counted as its line and WaitingOverhead bytes more; a line beyond them
     /// is refused (result 0), as a window that cannot take it would.
-    static constexpr std::size_t MaxWaitingBytes = 32 * 1024 * 1024;
+    static constexpr std::size_t MaxWaitingBytes = std::size_t{32} * 1024 * 1024;
     static constexpr std::size_t WaitingOverhead = 64;
     /// How many of them are handled in one turn of the event loop; the user's
     /// input gets its turn between.

@@ -18,8 +18,8 @@ bool DomainMatches(std::string_view domain, bool tailMatch, std::string_view hos
     if (host == domain) {
         return true;
     }
-    return tailMatch && host.size() > domain.size() && host.ends_with(domain) &&
-           host[host.size() - domain.size() - 1] == '.';
+    return tailMatch && !IsIpAddressHost(host) && host.size() > domain.size() &&
+           host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.';
 }
 
 bool PathMatches(std::string_view cookiePath, std::string_view path) {
@@ -31,6 +31,15 @@ bool PathMatches(std::string_view cookiePath, std::string_view path) {
 }
 
 } // namespace
+
+bool IsIpAddressHost(std::string_view host) {
+    if (host.starts_with('[')) {
+        return true;
+    }
+    const std::string_view last = host.substr(host.rfind('.') + 1);
+    return !last.empty() &&
+           std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 bool CookieJar::Parse(std::string_view line, Cookie& cookie) {
     std::string_view fields[7];

@@ -11,11 +11,18 @@
 
 namespace velantro::translate {
 
+/// Whether a host (as an endpoint URL gives it: lower case, an IPv6 address
+/// in brackets) is an IP address: such a host matches only itself, never a
+/// domain's tail (10.0.0.1 is not in a domain "0.1"). An IPv4 address is
+/// known by its last label being a number, as browsers know it.
+bool IsIpAddressHost(std::string_view host);
+
 /// Cookies as libcurl's Netscape-format lines (domain, tail-match flag, path,
 /// secure flag, expiry, name, value, separated by tabs), kept in the order
 /// they were first set. A cookie of the same domain, path and name replaces
 /// the stored one in its place; an expired one deletes it. Each store takes
-/// the same time however many cookies are kept.
+/// the same time however many cookies are kept. A cookie for an IP address
+/// goes back to that address alone, whatever its tail-match flag says.
 class CookieJar {
 public:
     /// At most this many cookies per domain; a new one evicts the oldest.

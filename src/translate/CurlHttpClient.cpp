@@ -46,7 +46,8 @@ struct Exchange {
     std::string Body;
     std::string StatusLine; // of the latest reply; empty until one is read
     bool Redirected = false;
-    std::string Location;
+    std::size_t HeaderBytes = 0; // of every reply's head so far
+    bool HeadDone = false;       // the final reply's head has been read
     std::vector<std::string> SetCookie2Values;
     std::string Failure; // set when a callback ends the exchange
     Clock::time_point LastActivity = Clock::now();
@@ -75,10 +76,25 @@ int OnSocketClosing(void* user, curl_socket_t socket) {
     return CloseSocket(static_cast<std::int64_t>(socket));
 }
 
+std::string HeaderTooLarge(const std::string& hostHeader) {
+    return "Reply from " + hostHeader + " has a header larger than " +
+           std::to_string(MaxReplyHeaderBytes) + " bytes";
+}
+
+std::string HeaderLineTooLong(const std::string& hostHeader) {
+    return "Reply from " + hostHeader + " has a header line longer than " +
+           std::to_string(MaxReplyLineBytes) + " bytes";
+}
+
 size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
     auto& exchange = *static_cast<Exchange*>(user);
     exchange.LastActivity = Clock::now();
     std::string_view line(data, size * count);
+    exchange.HeaderBytes += line.size();
+    if (exchange.HeaderBytes > MaxReplyHeaderBytes) {
+        exchange.Failure = HeaderTooLarge(exchange.HostHeader);
+        return 0;
+    }
     std::string_view content = line;
     while (!content.empty() && (content.back() == '\n' || content.back() == '\r')) {
         content.remove_suffix(1);
@@ -87,18 +103,19 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
         if (content.starts_with("HTTP/")) {
             exchange.StatusLine.clear();
         }
-        exchange.Failure = "Reply from " + exchange.HostHeader + " has a header line longer than " +
-                           std::to_string(MaxReplyLineBytes) + " bytes";
+        exchange.Failure = HeaderLineTooLong(exchange.HostHeader);
         return 0;
     }
     if (content.starts_with("HTTP/")) {
         // A new reply begins: an interim 100 reply is followed by the real one.
         exchange.StatusLine = content;
         exchange.Redirected = false;
-        exchange.Location.clear();
+    } else if (content.empty()) {
+        long status = 0;
+        curl_easy_getinfo(exchange.Handle, CURLINFO_RESPONSE_CODE, &status);
+        exchange.HeadDone = status >= 200; // not an interim 1xx reply's head
     } else if (common::StartsWithNoCaseAscii(content, "location:")) {
         exchange.Redirected = true;
-        exchange.Location = common::TrimBlanks(content.substr(9));
     } else if (common::StartsWithNoCaseAscii(content, "set-cookie2:")) {
         exchange.SetCookie2Values.emplace_back(common::TrimBlanks(content.substr(12)));
     }
@@ -150,6 +167,29 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t upload
     }
     return 0;
 }
+
+/// Clears, however the exchange ends, the options that point into the
+/// frame of one exchange (its header list, body, callback data and error
+/// buffer): left set, they would dangle, and libcurl reads some of them
+/// outside an exchange (a connection closed at clean-up calls back with its
+/// CLOSESOCKETDATA).
+class FrameOptions {
+public:
+    explicit FrameOptions(CURL* handle)
+        : Handle(handle) {}
+    ~FrameOptions() {
+        for (const CURLoption option : {CURLOPT_ERRORBUFFER, CURLOPT_HTTPHEADER, CURLOPT_POSTFIELDS,
+                                        CURLOPT_HEADERDATA, CURLOPT_WRITEDATA, CURLOPT_XFERINFODATA,
+                                        CURLOPT_SOCKOPTDATA, CURLOPT_CLOSESOCKETDATA}) {
+            curl_easy_setopt(Handle, option, nullptr);
+        }
+    }
+    FrameOptions(const FrameOptions&) = delete;
+    FrameOptions& operator=(const FrameOptions&) = delete;
+
+private:
+    CURL* Handle;
+};
 
 void InitialiseCurlOnce() {
     static std::once_flag once;
@@ -280,34 +320,34 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     exchange.HostHeader = address.HostHeader;
     exchange.Abandon = &Abandon;
     char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    // libcurl's cookie engine is empty between exchanges (TakeNewCookies moves
-    // what a reply set into Cookies), so it writes no Cookie header of its
-    // own; it only parses the reply's Set-Cookie headers for the asked host.
-    SetOption(handle, CURLOPT_URL, url.c_str());
-    SetOption(handle, CURLOPT_HTTPHEADER, headers.get());
-    SetOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    SetOption(handle, CURLOPT_POSTFIELDS, body.data());
-    SetOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Timeouts.Connect.count()));
-    SetOption(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(Timeouts.Total.count()));
-    SetOption(handle, CURLOPT_HEADERDATA, &exchange);
-    SetOption(handle, CURLOPT_WRITEDATA, &exchange);
-    SetOption(handle, CURLOPT_XFERINFODATA, &exchange);
-    SetOption(handle, CURLOPT_SOCKOPTFUNCTION, &OnSocketOpened);
-    SetOption(handle, CURLOPT_SOCKOPTDATA, &exchange);
-    SetOption(handle, CURLOPT_CLOSESOCKETFUNCTION, &OnSocketClosing);
-    SetOption(handle, CURLOPT_CLOSESOCKETDATA, &exchange);
-    SetOption(handle, CURLOPT_ERRORBUFFER, errorBuffer);
-
-    exchange.LastActivity = Clock::now();
-    const CURLcode rc = curl_easy_perform(handle);
+    CURLcode rc = CURLE_OK;
     long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, nullptr);
-    curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, nullptr);
-    curl_easy_setopt(handle, CURLOPT_CLOSESOCKETDATA, nullptr);
+    {
+        // Before the first option that points into this frame.
+        const FrameOptions frameOptions(handle);
+        // libcurl's cookie engine is empty between exchanges (TakeNewCookies
+        // moves what a reply set into Cookies), so it writes no Cookie header
+        // of its own; it only parses the reply's Set-Cookie headers for the
+        // asked host.
+        SetOption(handle, CURLOPT_URL, url.c_str());
+        SetOption(handle, CURLOPT_HTTPHEADER, headers.get());
+        SetOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        SetOption(handle, CURLOPT_POSTFIELDS, body.data());
+        SetOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Timeouts.Connect.count()));
+        SetOption(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(Timeouts.Total.count()));
+        SetOption(handle, CURLOPT_HEADERDATA, &exchange);
+        SetOption(handle, CURLOPT_WRITEDATA, &exchange);
+        SetOption(handle, CURLOPT_XFERINFODATA, &exchange);
+        SetOption(handle, CURLOPT_SOCKOPTFUNCTION, &OnSocketOpened);
+        SetOption(handle, CURLOPT_SOCKOPTDATA, &exchange);
+        SetOption(handle, CURLOPT_CLOSESOCKETFUNCTION, &OnSocketClosing);
+        SetOption(handle, CURLOPT_CLOSESOCKETDATA, &exchange);
+        SetOption(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+
+        exchange.LastActivity = Clock::now();
+        rc = curl_easy_perform(handle);
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    }
     std::vector<std::string> setCookie2Lines;
     for (const std::string& value : exchange.SetCookie2Values) {
         auto lines = SetCookie2Lines(value, address.Host, path, std::time(nullptr));
@@ -318,13 +358,15 @@ std::string CurlHttpClient::PostForm(const std::string& url, std::string_view bo
     // A final reply that is an error is one whatever became of its body: cut
     // short, over the cap or too slow.
     if (!exchange.StatusLine.empty() && status >= 200 && (exchange.Redirected || status > 299)) {
-        if (exchange.Redirected && status <= 299) {
-            throw HttpError(exchange.StatusLine + " (redirects to " + exchange.Location + ")");
-        }
         throw HttpError(exchange.StatusLine);
     }
     if (!exchange.Failure.empty()) {
         throw HttpError(exchange.Failure);
+    }
+    // libcurl refuses a header line over its own limit (100 KiB, past ours)
+    // with its out-of-memory code, before any callback sees the line.
+    if (rc == CURLE_OUT_OF_MEMORY && !exchange.HeadDone) {
+        throw HttpError(HeaderLineTooLong(address.HostHeader));
     }
     if (rc == CURLE_FILESIZE_EXCEEDED) {
         throw HttpError("Reply from " + address.HostHeader + " is larger than " +

@@ -25,8 +25,11 @@ struct HttpTimeouts {
 };
 
 /// Replies beyond these limits are errors rather than unbounded allocations.
-inline constexpr std::size_t MaxReplyBodyBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t MaxReplyBodyBytes = std::size_t{16} * 1024 * 1024;
 inline constexpr std::size_t MaxReplyLineBytes = 16384;
+/// The heads of an exchange's replies together (an interim 100 reply's
+/// included), below libcurl's own limit of 300 KiB.
+inline constexpr std::size_t MaxReplyHeaderBytes = std::size_t{256} * 1024;
 
 /// HTTP/1.0 form posts with fixed headers, in this order: Connection
 /// ("keep-alive"), Content-Type, Content-Length, Host, Accept ("text/html,
@@ -38,9 +41,9 @@ inline constexpr std::size_t MaxReplyLineBytes = 16384;
 ///
 /// Failures raise HttpError: the reply's status line as received for a
 /// status other than 2xx or a reply with a Location header, however the rest
-/// of that reply goes (a 2xx reply adds where it redirects to); libcurl's
-/// message for connection failures; a message naming the limit for a header
-/// line over MaxReplyLineBytes, a body over MaxReplyBodyBytes or a time-out.
+/// of that reply goes; libcurl's message for connection failures; a message
+/// naming the limit for a header line over MaxReplyLineBytes, a head over
+/// MaxReplyHeaderBytes, a body over MaxReplyBodyBytes or a time-out.
 class CurlHttpClient final : public HttpClient {
 public:
     explicit CurlHttpClient(HttpTimeouts timeouts = {});

@@ -1,6 +1,7 @@
 #include "translate/SetCookie2.h"
 
 #include "common/AsciiText.h"
+#include "translate/CookieJar.h"
 
 #include <algorithm>
 #include <charconv>
@@ -119,13 +120,16 @@ bool HostMayUse(std::string_view host, std::string_view domain) {
     if (host == domain) {
         return true;
     }
-    // A Domain must name more than a top-level domain and contain host.
-    return domain.find('.') != std::string_view::npos && host.size() > domain.size() &&
-           host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.';
+    // A Domain must name more than a top-level domain and contain host; an
+    // IP address lies in no domain but itself.
+    return !IsIpAddressHost(host) && domain.find('.') != std::string_view::npos &&
+           host.size() > domain.size() && host.ends_with(domain) &&
+           host[host.size() - domain.size() - 1] == '.';
 }
 
 std::string StoreLine(const Cookie& cookie, std::string_view host, std::string_view requestPath) {
-    const bool tailMatch = !cookie.Domain.empty();
+    // Domain on an IP address names that address alone (Acceptable saw to it).
+    const bool tailMatch = !cookie.Domain.empty() && !IsIpAddressHost(host);
     const std::string domain = tailMatch ? "." + cookie.Domain : std::string(host);
     const std::string path = cookie.Path.empty() ? DefaultPath(requestPath) : cookie.Path;
     std::string line = domain + '\t' + (tailMatch ? "TRUE" : "FALSE") + '\t' + path + '\t';

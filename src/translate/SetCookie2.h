@@ -20,7 +20,9 @@ namespace velantro::translate {
 /// expiry in the past, which deletes a stored cookie. A cookie is left out
 /// when its name is empty or starts with "$", when it holds a control
 /// character, when host lies outside its Domain or requestPath outside its
-/// Path. Port is not kept: the store keys cookies by host alone.
+/// Path. On a host that is an IP address, Domain must be that address, and
+/// the cookie goes back to it alone. Port is not kept: the store keys
+/// cookies by host alone.
 std::vector<std::string> SetCookie2Lines(std::string_view value, std::string_view host,
                                          std::string_view requestPath, std::int64_t now);
 

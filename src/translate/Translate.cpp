@@ -46,12 +46,13 @@ std::string_view CutTranslation(std::string_view replyBody) {
 
 std::u16string DecodeTranslation(std::string_view cutText) {
     const std::string bytes = FormDecode(cutText);
+    const std::u16string text = Utf8Decode(bytes);
     // An undecodable reply would otherwise come out as an empty translation,
     // and an outgoing message as its footer alone.
-    if (!IsWellFormedUtf8(bytes)) {
+    if (text.empty() && !bytes.empty()) {
         throw HttpError(std::string(InvalidReplyText));
     }
-    return WebDecode(Utf8Decode(bytes));
+    return WebDecode(text);
 }
 
 const std::string& ChooseEndpoint(const Endpoints& endpoints, platform::WindowTitles& windows) {

@@ -26,8 +26,9 @@ std::string_view CutTranslation(std::string_view replyBody);
 inline constexpr std::string_view InvalidReplyText =
     "The translation service's reply is not valid UTF-8.";
 
-/// Form decoding, then UTF-8 decoding, then WebDecode. Raises HttpError with
-/// InvalidReplyText when the form-decoded bytes are not well-formed UTF-8.
+/// Form decoding, then UTF-8 decoding (Utf8Decode: overlong forms and
+/// surrogate halves pass), then WebDecode. Raises HttpError with
+/// InvalidReplyText when the form-decoded bytes are malformed UTF-8.
 std::u16string DecodeTranslation(std::string_view cutText);
 
 /// The endpoint a translation goes to now: the local program's when its

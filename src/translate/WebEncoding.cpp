@@ -94,6 +94,30 @@ void AppendCodePoint(std::u16string& out, char32_t value) {
 
 } // namespace
 
+namespace {
+
+bool IsHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+/// A high half followed by a low half is a character; any other half is
+/// U+FFFD, so that the text is well-formed UTF-16.
+void ReplaceLoneSurrogates(std::u16string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            ++i;
+        } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+            text[i] = u'\uFFFD';
+        }
+    }
+}
+
+} // namespace
+
 std::u16string Utf8Decode(std::string_view bytes) {
     std::u16string result;
     result.reserve(bytes.size());
@@ -105,15 +129,17 @@ std::u16string Utf8Decode(std::string_view bytes) {
         }
         std::size_t continuations = 0;
         char32_t value = 0;
-        if (lead >= 0xF0 && lead <= 0xF7) {
-            continuations = 3;
-            value = lead & 0x07;
-        } else if ((lead & 0x20) == 0) {
+        if (lead >= 0xC0 && lead <= 0xDF) {
             continuations = 1;
             value = lead & 0x1F;
-        } else {
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
             continuations = 2;
             value = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF7) {
+            continuations = 3;
+            value = lead & 0x07;
+        } else {
+            return {}; // a continuation byte, or F8 to FF: no sequence starts so
         }
         for (std::size_t n = 0; n < continuations; ++n, ++i) {
             if (i >= bytes.size()) {
@@ -131,6 +157,7 @@ std::u16string Utf8Decode(std::string_view bytes) {
         }
         AppendCodePoint(result, value);
     }
+    ReplaceLoneSurrogates(result);
     return result;
 }
 

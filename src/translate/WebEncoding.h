@@ -24,9 +24,13 @@ std::string FormEncode(std::string_view value);
 /// to 255; otherwise the three characters vanish.
 std::string FormDecode(std::string_view text);
 
-/// UTF-8 to UTF-16, leniently (overlong forms and encoded surrogate halves
-/// pass). A missing or malformed continuation byte, or a four-byte sequence
-/// above U+10FFFF, makes the whole result empty.
+/// UTF-8 to UTF-16, leniently: an overlong form gives the character it
+/// spells, and surrogate halves encoded one by one (as Windows and Java
+/// write characters beyond the BMP) give their character when a high half
+/// is followed by a low one, U+FFFD for a half on its own. Malformed input
+/// makes the whole result empty: a byte that cannot start a sequence (80 to
+/// BF, F8 to FF), a missing or wrong continuation byte, a sequence cut
+/// short, or a four-byte sequence above U+10FFFF.
 std::u16string Utf8Decode(std::string_view bytes);
 
 /// UTF-8 to UTF-16 for text that must never vanish: each well-formed

@@ -13,8 +13,6 @@ namespace {
 constexpr auto Service = "org.freedesktop.Notifications";
 constexpr auto Path = "/org/freedesktop/Notifications";
 constexpr auto Interface = "org.freedesktop.Notifications";
-/// A bubble shows a glimpse; the page has the whole message.
-constexpr int BodyShown = 200;
 
 QDBusMessage Call(const char* method) {
     QDBusMessage call =
@@ -25,13 +23,19 @@ QDBusMessage Call(const char* method) {
     return call;
 }
 
-/// Services may read the body as markup; a message is shown as it was written.
-QString PlainBody(const QString& text) {
-    QString body = text.size() > BodyShown ? text.left(BodyShown) + QChar(0x2026) : text;
-    return body.toHtmlEscaped();
-}
-
 } // namespace
+
+QString NotificationBody(const QString& text) {
+    if (text.size() <= NotificationBodyShown) {
+        return text.toHtmlEscaped();
+    }
+    qsizetype cut = NotificationBodyShown;
+    // A high surrogate without its low half would show as garbage.
+    if (text.at(cut - 1).isHighSurrogate()) {
+        --cut;
+    }
+    return (text.left(cut) + QChar(0x2026)).toHtmlEscaped();
+}
 
 DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
     : QObject(parent)
@@ -83,7 +87,7 @@ void DesktopNotifications::Send(const std::string& partner, Bubble& bubble, cons
     hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("velantro"));
     call << QStringLiteral("Velantro") << bubble.Id << QStringLiteral("velantro") << summary
-         << PlainBody(body) << QStringList() << hints << qint32(-1);
+         << NotificationBody(body) << QStringList() << hints << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(Bus.asyncCall(call), this);
     const quint64 request = bubble.Request;
     const quint64 appearances = Appearances;

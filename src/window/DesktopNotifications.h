@@ -20,6 +20,14 @@
 
 namespace velantro::window {
 
+/// A bubble shows a glimpse of a message; the page has the whole of it.
+inline constexpr int NotificationBodyShown = 200;
+
+/// The body a bubble shows for a message: at most NotificationBodyShown
+/// UTF-16 units, cut between characters (never inside a surrogate pair) and
+/// then marked by "…"; escaped, since services may read it as markup.
+QString NotificationBody(const QString& text);
+
 class DesktopNotifications final : public QObject {
     Q_OBJECT
 

@@ -22,21 +22,28 @@ inline constexpr std::string_view SettingsSection = "General";
 /// a sign.
 std::int32_t ReadSettingsInteger(std::string_view text, std::int32_t fallback);
 
-/// Whole numbers in one profile file.
+/// Whole numbers in one profile file, for one run of reads or of writes:
+/// the file is read once for the run, and let go of when it ends.
 class TSettings {
 public:
     explicit TSettings(platform::ProfileFile& file)
         : File(file) {}
+    ~TSettings() { File.Release(); }
+    TSettings(const TSettings&) = delete;
+    TSettings& operator=(const TSettings&) = delete;
 
     /// Never fails: a missing or unreadable value gives fallback.
     std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t fallback);
 
-    /// Writes the value in decimal. Raises "Unable to write to " and the
-    /// file's name, then ": " and the system's reason when it is known,
-    /// when the file could not be written.
+    /// Writes the value in decimal; the file may be written only at Close.
+    /// Raises "Unable to write to " and the file's name, then ": " and the
+    /// reason when it is known, when the file cannot take the value (it is
+    /// not a regular file, say).
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
 
-    /// Makes the writes reach the disk; raises as WriteInteger does.
+    /// Makes the writes reach the disk; raises as WriteInteger does when the
+    /// file could not be written. Writes not closed are dropped with the
+    /// object.
     void Close();
 
 private:

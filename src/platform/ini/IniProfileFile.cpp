@@ -1,5 +1,6 @@
 #include "platform/ini/IniProfileFile.h"
 
+#include "common/AsciiText.h"
 #include "common/FileDescriptor.h"
 #include "platform/ini/ProfileText.h"
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,13 +24,14 @@ constexpr int MaxLinks = 40;
 
 using common::FileDescriptor;
 
-/// A step's failure: the system's reason, as strerror words it.
+/// A step's failure, as the user is told it: the system's words for an
+/// error number, or a reason of the program's own.
 struct Failure {
-    int Error;
+    std::string Reason;
 };
 
 [[noreturn]] void Fail(int error = errno) {
-    throw Failure{error};
+    throw Failure{std::strerror(error)};
 }
 
 void WriteAll(int fd, std::string_view text) {
@@ -44,28 +47,51 @@ void WriteAll(int fd, std::string_view text) {
     }
 }
 
-/// The file's whole text; empty when there is no file. A file that exists
-/// but cannot be read, or is no regular file, fails: it is never replaced
-/// by one that would lose its contents.
+/// Fails unless the file is a regular one; a folder with the system's words.
+void RequireRegular(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) {
+        Fail(EISDIR);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw Failure{"it is not a regular file"};
+    }
+}
+
+/// The file's whole text, read in one go into a string of its size; empty
+/// when there is no file. A file that exists but cannot be read, or is no
+/// regular file, fails: it is never replaced by one that would lose its
+/// contents. Opening never waits: a FIFO (or a device) in the file's place
+/// would otherwise hold the program until something wrote to it.
 std::string ReadWhole(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
     if (fd.Get() < 0) {
-        if (errno == ENOENT) {
+        const int error = errno;
+        if (error == ENOENT) {
             return {};
         }
-        Fail();
+        // A socket cannot be opened at all; say what it is rather than ENXIO.
+        if (::stat(path.c_str(), &info) == 0) {
+            RequireRegular(info);
+        }
+        Fail(error);
     }
-    struct stat info {};
     if (::fstat(fd.Get(), &info) != 0) {
         Fail();
     }
-    if (!S_ISREG(info.st_mode)) {
-        Fail(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    RequireRegular(info);
+    if (::fcntl(fd.Get(), F_SETFL, 0) != 0) {
+        Fail();
     }
     std::string text;
-    char buffer[8192];
+    // One more byte than the size, so that the read that finds the end needs no growth.
+    text.resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t length = 0;
     for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (length == text.size()) {
+            text.resize(text.size() * 2); // the file grew while it was read
+        }
+        const ssize_t n = ::read(fd.Get(), text.data() + length, text.size() - length);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -73,9 +99,10 @@ std::string ReadWhole(const fs::path& path) {
             Fail();
         }
         if (n == 0) {
+            text.resize(length);
             return text;
         }
-        text.append(buffer, static_cast<std::size_t>(n));
+        length += static_cast<std::size_t>(n);
     }
 }
 
@@ -113,17 +140,18 @@ void SyncFolder(const fs::path& folder) {
     }
 }
 
-/// Writes text to a new file of a unique name beside path, makes it reach the
-/// disk and renames it over path. On any failure the temporary file goes and
-/// path is untouched.
-void ReplaceFile(const fs::path& path, std::string_view text) {
+/// Writes the edited text to a new file of a unique name beside path, makes
+/// it reach the disk and renames it over path. On any failure the temporary
+/// file goes and path is untouched.
+void ReplaceFile(const fs::path& path, std::string_view text, std::span<const ProfileEdit> edits) {
     std::string temporary = path.string() + ".XXXXXX";
     FileDescriptor fd(::mkstemp(temporary.data()));
     if (fd.Get() < 0) {
         Fail();
     }
     try {
-        WriteAll(fd.Get(), text);
+        WriteEditedProfile(text, edits,
+                           [&fd](std::string_view piece) { WriteAll(fd.Get(), piece); });
         if (::fchmod(fd.Get(), ModeOf(path)) != 0 || ::fsync(fd.Get()) != 0 || !fd.Close() ||
             ::rename(temporary.c_str(), path.c_str()) != 0) {
             Fail();
@@ -140,38 +168,78 @@ void ReplaceFile(const fs::path& path, std::string_view text) {
 IniProfileFile::IniProfileFile(fs::path path)
     : Path(std::move(path)) {}
 
+const std::string& IniProfileFile::Text() {
+    if (!Read) {
+        Read = ReadWhole(Path);
+    }
+    return *Read;
+}
+
+ProfileEdit* IniProfileFile::PendingEdit(std::string_view section, std::string_view key) {
+    for (ProfileEdit& edit : Pending) {
+        if (common::EqualsNoCaseAscii(edit.Section, section) &&
+            common::EqualsNoCaseAscii(edit.Key, key)) {
+            return &edit;
+        }
+    }
+    return nullptr;
+}
+
 std::string IniProfileFile::ReadValue(std::string_view section, std::string_view key) {
-    std::string text;
+    if (const ProfileEdit* edit = PendingEdit(section, key)) {
+        return edit->Value.substr(0, MaxValueLength);
+    }
+    std::optional<std::string_view> value;
     try {
-        text = ReadWhole(Path);
+        value = FindProfileValue(Text(), section, key);
     } catch (const Failure&) {
         return {};
     }
-    const std::optional<std::string_view> value = FindProfileValue(text, section, key);
     return value ? std::string(value->substr(0, MaxValueLength)) : std::string();
 }
 
 bool IniProfileFile::WriteValue(std::string_view section, std::string_view key,
                                 std::string_view value) {
     try {
-        const fs::path target = FollowLinks(Path);
-        const std::string text = ReadWhole(target);
-        if (text.empty()) {
-            std::error_code ignored; // a missing folder shows as the write's failure
-            fs::create_directories(target.parent_path(), ignored);
-        }
-        ReplaceFile(target, WithProfileValue(text, section, key, value));
-        Reason.clear();
-        return true;
+        // Read now, so that a file that cannot be replaced is refused at once.
+        Text();
     } catch (const Failure& failure) {
-        Reason = std::strerror(failure.Error);
+        Reason = failure.Reason;
         return false;
     }
+    if (ProfileEdit* edit = PendingEdit(section, key)) {
+        edit->Value = value;
+    } else {
+        Pending.push_back({std::string(section), std::string(key), std::string(value)});
+    }
+    Reason.clear();
+    return true;
 }
 
 bool IniProfileFile::Flush() {
-    // Every write has already reached the disk.
+    if (Pending.empty()) {
+        return true;
+    }
+    try {
+        const fs::path target = FollowLinks(Path);
+        if (Text().empty()) {
+            std::error_code ignored; // a missing folder shows as the write's failure
+            fs::create_directories(target.parent_path(), ignored);
+        }
+        ReplaceFile(target, Text(), Pending);
+    } catch (const Failure& failure) {
+        Reason = failure.Reason;
+        return false;
+    }
+    // The next reading takes the file as written.
+    Release();
+    Reason.clear();
     return true;
+}
+
+void IniProfileFile::Release() {
+    Read.reset();
+    Pending.clear();
 }
 
 std::string IniProfileFile::DisplayName() const {

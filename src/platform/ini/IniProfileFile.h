@@ -1,18 +1,26 @@
 #pragma once
 
 #include "platform/ProfileFile.h"
+#include "platform/ini/ProfileText.h"
 
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 namespace velantro::platform {
 
-/// A profile file kept as an INI text file at a path of its own. A write
-/// changes the one value and keeps every other byte of the file; it rewrites
-/// the whole file through a temporary file in the same folder that is renamed
+/// A profile file kept as an INI text file at a path of its own. The file is
+/// read once, when first needed, and kept until Release or a flush: reads
+/// and writes work on that text, so a program that reads or writes several
+/// values reads the file once, whatever its size. Writes are kept until
+/// Flush, which makes them all in one pass over the text and rewrites the
+/// whole file through a temporary file in the same folder that is renamed
 /// over the old one (and the folder synced), so the file on disk is always
-/// either the old or the new one, never half written. A path that is a
-/// symbolic link is written through to the file it names. The folder is
-/// created on first write.
+/// either the old or the new one, never half written; every byte a write
+/// does not change is kept. A path that is a symbolic link is written
+/// through to the file it names. The folder is created on first write.
+/// Anything but a regular file in its place (a folder, a FIFO, a device) is
+/// never opened for more than a look, never waited on and never replaced.
 class IniProfileFile final : public ProfileFile {
 public:
     explicit IniProfileFile(std::filesystem::path path);
@@ -21,12 +29,20 @@ public:
     bool WriteValue(std::string_view section, std::string_view key,
                     std::string_view value) override;
     bool Flush() override;
+    void Release() override;
     std::string DisplayName() const override;
     std::string FailureReason() const override;
 
 private:
+    /// The file's text, read when first asked for; raises when it cannot be.
+    const std::string& Text();
+    /// The write not flushed yet of this key; null when there is none.
+    ProfileEdit* PendingEdit(std::string_view section, std::string_view key);
+
     std::filesystem::path Path;
-    /// Why the last write failed, as the system says it.
+    std::optional<std::string> Read;
+    std::vector<ProfileEdit> Pending;
+    /// Why the last write failed.
     std::string Reason;
 };
 

@@ -7,6 +7,7 @@ written keeps the window open and says why."""
 import os
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -37,15 +38,23 @@ class EndingTest(unittest.TestCase):
         wait_until(quietly(lambda: self.window.list_items("To")), 15, "the contacts")
 
     def stop_with(self, signal_number):
-        """Sends the signal; gives the exit status and how long the end took."""
+        """Sends the signal; gives the exit status, checks how long the end
+        took and keeps the program's peak memory in self.peak_kib."""
         started = time.monotonic()
-        self.session.velantro.send_signal(signal_number)
-        try:
-            status = self.session.velantro.wait(30)
-        except subprocess.TimeoutExpired:
-            self.fail("velantro did not end within 30 s")
+        process = self.session.velantro
+        process.send_signal(signal_number)
+        while True:
+            pid, wait_status, usage = os.wait4(process.pid, os.WNOHANG)
+            if pid != 0:
+                break
+            if time.monotonic() - started > 30:
+                self.fail("velantro did not end within 30 s")
+            time.sleep(0.01)
         took = time.monotonic() - started
-        print(f"  ended in {took:.2f} s with status {status}", file=sys.stderr)
+        status = process.returncode = os.waitstatus_to_exitcode(wait_status)
+        self.peak_kib = usage.ru_maxrss
+        print(f"  ended in {took:.2f} s with status {status}, peak memory "
+              f"{self.peak_kib // 1024} MiB", file=sys.stderr)
         self.assertLess(took, STOP_WITHIN)
         return status
 
@@ -161,7 +170,14 @@ class EndingTest(unittest.TestCase):
             self.addCleanup(subprocess.run, ["umount", self.config], check=True)
             return "Read-only file system"
 
+        def a_fifo():
+            os.makedirs(self.config)
+            os.mkfifo(self.settings)
+            return "it is not a regular file"
+
+        # The mount stays until the test ends: it comes last.
         cases = [("a folder where the file should be", a_folder),
+                 ("a FIFO where the file should be", a_fifo),
                  ("a read-only file system", read_only)]
         self.session.start_translator()
         self.session.start_peer()
@@ -185,6 +201,30 @@ class EndingTest(unittest.TestCase):
                 self.assertEqual(self.stop_with(signal.SIGTERM), 1)
                 self.assertEqual(self.errors().strip().splitlines()[-1], f"velantro: {expected}")
                 self.assertEqual(os.path.isdir(self.settings), name.startswith("a folder"))
+                self.assertEqual(stat.S_ISFIFO(os.stat(self.settings).st_mode),
+                                 name.startswith("a FIFO"))
+
+    def test_a_huge_settings_file_costs_one_reading_and_one_writing(self):
+        """300 MB of comments after the settings: read once at the start,
+        rewritten once at the end, within the stop's time and in memory about
+        the file's size."""
+        size = 300 * 1024 * 1024
+        os.makedirs(self.config)
+        head = b"; mine\n[General]\nSend=1\n"
+        block = (b"; " + b"x" * 61 + b"\n") * 16384
+        with open(self.settings, "wb") as file:
+            file.write(head)
+            for _ in range(size // len(block)):
+                file.write(block)
+        self.session.start_translator()
+        self.session.start_peer()
+        self.start()
+        self.assertEqual(self.stop_with(signal.SIGTERM), 0)
+        self.assertLess(self.peak_kib * 1024, 2 * size)
+        with open(self.settings, "rb") as file:
+            self.assertEqual(file.read(len(head)), head)
+            self.assertIn(b"Height=", file.read(200))
+        self.assertGreater(os.path.getsize(self.settings), size)
 
 
 def end_process(process):

@@ -30,6 +30,11 @@ TEST(SetCookie2Lines, CookiesOfOneHeaderAsStoreLines) {
         // outside, reserved, empty or missing names, control characters.
         {"a=1; Domain=other.test, b=2; Domain=test, c=3; Path=/other", "web.test", {}},
         {"$Version=1, =2, flag; Path=/, d=\"x\ty\"", "web.test", {}},
+        // On an IP address Domain is only the address itself, never a tail.
+        {"a=1; Domain=0.1, b=2; Domain=0.0.1", "127.0.0.1", {}},
+        {"a=1; Domain=127.0.0.1", "127.0.0.1", {"127.0.0.1\tFALSE\t/\tFALSE\t0\ta\t1"}},
+        {"a=1; Domain=\"[::1]\"", "[::1]", {"[::1]\tFALSE\t/\tFALSE\t0\ta\t1"}},
+        {"a=1; Domain=web.test", "1.web.test", {".web.test\tTRUE\t/\tFALSE\t0\ta\t1"}},
         {"", "web.test", {}},
     };
     for (const Case& c : cases) {

@@ -83,12 +83,31 @@ TEST(Translate, CutsAndDecodesTheReply) {
     }
 }
 
+TEST(Translate, AReplyInTheDecodersLenientFormsIsTakenAsItStands) {
+    struct Case {
+        std::string_view Reply;
+        std::u16string_view Text;
+    };
+    const Case cases[] = {
+        {"l1=%ED%A0%BD%ED%B8%80&", u"\U0001F600"}, // as Windows and Java encode it
+        {"l1=%C0%AF", u"/"},                       // an overlong "/"
+        {"l1=a%ED%A0%80b", u"a\uFFFDb"},           // a surrogate half on its own
+    };
+    for (const Case& c : cases) {
+        RecordingClient http;
+        http.ReplyBody = c.Reply;
+        TitleListWindows windows;
+        EXPECT_EQ(Translate(u"x", 1, http, TestEndpoints, windows), c.Text)
+            << ::testing::PrintToString(c.Reply);
+    }
+}
+
 TEST(Translate, AReplyThatIsNotUtf8IsAnError) {
     const std::string_view replies[] = {
         "l1=caf%E9&",        // Latin-1
         "l1=%F0%9F%98&",     // an emoji cut short
-        "l1=%C0%AF",         // an overlong "/"
-        "l1=%ED%A0%80",      // an encoded surrogate half
+        "l1=%80%80",         // a continuation byte where a sequence starts
+        "l1=%FF%BF%BF",      // a byte that starts no sequence
         "l1=ok%F4%90%80%80", // above U+10FFFF
         "l1=caf\xE9",        // a raw byte, not escaped
     };

@@ -87,6 +87,12 @@ TEST(Utf8Decode, DecodesValidAndLenientSequences) {
         // Overlong forms are taken at face value.
         {"\xC0\xAF", u"/"},
         {"\xE0\x80\xAF", u"/"},
+        // A half on its own, or out of order, is U+FFFD.
+        {"\xED\xA0\xBD", u"\uFFFD"},
+        {"a\xED\xB8\x80z", u"a\uFFFDz"},
+        {"\xED\xB8\x80\xED\xA0\xBD", u"\uFFFD\uFFFD"},
+        {"\xED\xA0\xBD\xF0\x9F\x98\x80", u"\uFFFD\U0001F600"},
+        {"\xF0\x9F\x98\x80\xED\xB8\x80", u"\U0001F600\uFFFD"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Utf8Decode(c.Bytes), c.Expected) << testing::PrintToString(c.Bytes);
@@ -105,6 +111,10 @@ TEST(Utf8Decode, MalformedInputGivesTheEmptyText) {
         "\xF4\x90\x80\x80",  // above U+10FFFF
         "\xF7\xBF\xBF\xBF",  // far above U+10FFFF
         "valid\xC3\xA9\xC3", // a valid prefix is not returned either
+        "\x80\x80",          // a continuation byte cannot start a sequence
+        "\xBF\x80\x80",
+        "\xF8\x88\x80\x80\x80", // nor can F8 to FF
+        "\xFF\xBF\xBF",
     };
     for (const std::string_view bytes : cases) {
         EXPECT_EQ(Utf8Decode(bytes), u"") << testing::PrintToString(bytes);

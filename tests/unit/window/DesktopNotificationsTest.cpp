@@ -85,6 +85,30 @@ protected:
     }
 };
 
+TEST(NotificationBody, IsCutBetweenCharactersAndEscaped) {
+    const QString a199(199, QLatin1Char('a'));
+    const QString emoji = QString::fromUtf16(u"\U0001F600");
+    const QString more = QString(QChar(0x2026));
+    const struct {
+        const char* Name;
+        QString Text;
+        QString Body;
+    } cases[] = {
+        {"short", QStringLiteral("hi <b>&"), QStringLiteral("hi &lt;b&gt;&amp;")},
+        {"200 units exactly", a199 + QLatin1Char('b'), a199 + QLatin1Char('b')},
+        {"a pair ending at unit 200", a199.left(198) + emoji + QLatin1Char('x'),
+         a199.left(198) + emoji + more},
+        {"a pair across the cut", a199 + emoji, a199 + more},
+        {"a pair across the cut, then more", a199 + emoji + QLatin1Char('z'), a199 + more},
+        {"escaped after the cut", a199 + QStringLiteral("<<"),
+         a199 + QStringLiteral("&lt;") + more},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(velantro::app::NotificationBody(c.Text).toStdU16String(), c.Body.toStdU16String())
+            << c.Name;
+    }
+}
+
 TEST_F(DesktopNotificationsTest, AServiceThatAppearsAfterBeingAbsentIsAskedAgain) {
     DesktopNotifications notifications(Client);
     notifications.Notify("alice", "alice", "while nobody listens");

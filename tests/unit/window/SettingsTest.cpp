@@ -82,6 +82,8 @@ TEST_F(IniFileTest, TheFolderIsCreatedAndAFailedWriteNamesTheFile) {
     TSettings settings(file);
     EXPECT_EQ(settings.ReadInteger("General", "Left", 230), 230);
     settings.WriteInteger("General", "Left", 500);
+    EXPECT_FALSE(fs::exists(path)) << "written before Close";
+    settings.Close();
     EXPECT_EQ(platform::IniProfileFile(path).ReadValue("general", "LEFT"), "500");
 
     // A folder where the file should be is never replaced.
@@ -112,6 +114,7 @@ TEST_F(IniFileTest, LinesThatAreNoSettingsNeitherStopAWriteNorAreLost) {
         platform::IniProfileFile file(path);
         EXPECT_EQ(TSettings(file).ReadInteger("General", "Left", 0), 5) << before;
         EXPECT_TRUE(file.WriteValue("General", "Left", "6")) << before;
+        EXPECT_TRUE(file.Flush()) << before;
         EXPECT_EQ(TSettings(file).ReadInteger("General", "Left", 0), 6) << before;
         std::string after = before;
         after[after.find('5')] = '6';
