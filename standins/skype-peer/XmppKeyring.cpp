@@ -60,22 +60,24 @@ SecretServiceState QuerySecretService() {
 /// callback, with what it found. The job belongs to the application and
 /// deletes itself once finished.
 void Run(QKeychain::Job* job, std::function<void(KeyringAnswer)> done) {
-    QObject::connect(job, &QKeychain::Job::finished, [done](QKeychain::Job* finished) {
-        KeyringAnswer answer;
-        const QKeychain::Error error = finished->error();
-        if (error != QKeychain::NoError) {
-            answer.Detail = finished->errorString().toStdString();
-        } else if (const auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(finished)) {
-            answer.Password = read->textData().toStdString();
-        }
-        QTimer::singleShot(
-            0, QCoreApplication::instance(), [error, answer = std::move(answer), done]() mutable {
-                if (error != QKeychain::NoError) {
-                    answer.Outcome = ClassifyKeyringError(error, QuerySecretService());
-                }
-                done(std::move(answer));
-            });
-    });
+    QObject::connect(
+        job, &QKeychain::Job::finished, [done = std::move(done)](QKeychain::Job* finished) {
+            KeyringAnswer answer;
+            const QKeychain::Error error = finished->error();
+            if (error != QKeychain::NoError) {
+                answer.Detail = finished->errorString().toStdString();
+            } else if (const auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(finished)) {
+                answer.Password = read->textData().toStdString();
+            }
+            QTimer::singleShot(0, QCoreApplication::instance(),
+                               [error, answer = std::move(answer), done]() mutable {
+                                   if (error != QKeychain::NoError) {
+                                       answer.Outcome =
+                                           ClassifyKeyringError(error, QuerySecretService());
+                                   }
+                                   done(std::move(answer));
+                               });
+        });
     job->start();
 }
 

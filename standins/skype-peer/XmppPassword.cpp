@@ -115,13 +115,13 @@ std::optional<std::string> ReadXmppPassword(const XmppSettings& settings) {
 std::string AskForPassword(std::string_view jid, std::istream& in, std::ostream& prompts,
                            bool confirm) {
     if (!confirm) {
-        const std::string password = ReadLine(in);
+        std::string password = ReadLine(in);
         if (password.empty()) {
             throw std::runtime_error("no password on the first line of the standard input");
         }
         return password;
     }
-    const std::string password = Ask("Password of " + std::string(jid) + ": ", in, prompts);
+    std::string password = Ask("Password of " + std::string(jid) + ": ", in, prompts);
     if (password.empty()) {
         throw std::runtime_error("no password was entered; nothing was stored");
     }
