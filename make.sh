@@ -194,8 +194,9 @@ package)
     (cd "$BUILD_DIR" && cpack --config CPackConfig.cmake)
     ;;
 package-test)
-    # A fresh Debian 12 made by debootstrap, kept in the build folder.
-    install_packages "${PACKAGING_PACKAGES[@]}" debootstrap
+    # A fresh Debian 12 made by debootstrap, kept in the build folder; the
+    # translator's socket is tried in a network namespace of its own (ip).
+    install_packages "${PACKAGING_PACKAGES[@]}" debootstrap iproute2
     configure_and_build
     (cd "$BUILD_DIR" && cpack --config CPackConfig.cmake)
     exec bash scripts/package-test.sh "$BUILD_DIR"

@@ -229,7 +229,7 @@ if [ ${#wanted[@]} -lt 10 ]; then
     echo "FAILED: could not read the package lists from make.sh" >&2
     exit 1
 fi
-wanted+=(clang-format clang libclang-rt-14-dev debootstrap imagemagick python3-xlib)
+wanted+=(clang-format clang libclang-rt-14-dev debootstrap iproute2 imagemagick python3-xlib)
 in_root apt-get install -s -q "${wanted[@]}" >"$cache/simulate.log" 2>&1 ||
     { tail -n 20 "$cache/simulate.log" >&2; echo "FAILED: make.sh's packages" >&2; exit 1; }
 echo "${#wanted[@]} packages and their dependencies can be installed"
