@@ -153,36 +153,5 @@ TEST(XmppKeyring, AFailureIsTakenForWhatTheServiceStateShows) {
     }
 }
 
-TEST(XmppKeyring, EachProblemIsOneLineThatSaysWhatToDo) {
-    struct Case {
-        KeyringOutcome Outcome;
-        bool Storing;
-        std::vector<std::string> Says;
-    };
-    const Case cases[] = {
-        {KeyringOutcome::NotFound,
-         false,
-         {"no password for ana@example.org", "skype-peer --xmpp ana@example.org "
-                                             "--remember-password"}},
-        {KeyringOutcome::Locked, false, {"is locked", "unlock it", "--xmpp-password-file"}},
-        {KeyringOutcome::Locked, true, {"is locked", "cannot be stored", "unlock it"}},
-        {KeyringOutcome::Unavailable,
-         false,
-         {"no desktop keyring", "gnome-keyring", "SKYPE_PEER_XMPP_PASSWORD"}},
-        {KeyringOutcome::Failed, true, {"could not store", "Bad things"}},
-    };
-    for (const Case& c : cases) {
-        const std::string line =
-            DescribeKeyringProblem({c.Outcome, "", "Bad things"}, "ana@example.org", c.Storing);
-        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
-        for (const std::string& part : c.Says) {
-            EXPECT_THAT(line, HasSubstr(part));
-        }
-        if (c.Storing) {
-            EXPECT_THAT(line, ::testing::Not(HasSubstr("--xmpp-password-file")));
-        }
-    }
-}
-
 } // namespace
 } // namespace velantro::standins
