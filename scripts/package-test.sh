@@ -152,7 +152,9 @@ cat >"$root/tmp/activation.sh" <<ACTIVATION
 set -u
 systemd-socket-activate -l '$listen' $command 2>/tmp/activated.err &
 activator=\$!
-for _ in \$(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/${listen##*:}) 2>/dev/null && break; sleep 0.05; done
+# Waits for the socket without connecting: a connection is the first request.
+for _ in \$(seq 100); do grep -q '^Listening on' /tmp/activated.err && break; sleep 0.05; done
+sleep 0.5
 before=\$(grep -c '^translator:' /tmp/activated.err)
 echo "translator lines before the first request: \$before"
 translate() { # code mode text
