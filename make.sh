@@ -22,7 +22,10 @@ SANITIZE_DIR=${SANITIZE_DIR:-build-sanitize}
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zlib1g-dev
           libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsm-dev libice-dev libdbus-1-dev
           dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi python3-xlib xdotool
-          libstrophe-dev prosody python3-slixmpp openssl help2man man-db)
+          libstrophe-dev prosody python3-slixmpp openssl help2man man-db
+          # skype-peer's keyring (qtkeychain loads libsecret), a Secret Service
+          # and secret-tool for its test, and systemd's tools for the user units'
+          qtkeychain-qt6-dev libsecret-1-0 gnome-keyring libsecret-tools systemd)
 # Building the Debian package and checking it and its desktop metadata.
 PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian)
 # The translator stand-in's offline engine, for its tests and the demo.
@@ -204,8 +207,9 @@ package)
     (cd "$BUILD_DIR" && cpack --config CPackConfig.cmake)
     ;;
 package-test)
-    # A fresh Debian 12 made by debootstrap, kept in the build folder.
-    install_packages "${PACKAGING_PACKAGES[@]}" debootstrap
+    # A fresh Debian 12 made by debootstrap, kept in the build folder; the
+    # translator's socket is tried in a network namespace of its own (ip).
+    install_packages "${PACKAGING_PACKAGES[@]}" debootstrap iproute2
     configure_and_build
     (cd "$BUILD_DIR" && cpack --config CPackConfig.cmake)
     exec bash scripts/package-test.sh "$BUILD_DIR"

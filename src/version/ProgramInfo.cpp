@@ -23,6 +23,10 @@ std::string VersionText(std::string_view program) {
     // The caption is the program's fixed title, so it does not follow releases.
     text += "; the window's caption \"Velantro 1.0:01\" is the program's fixed title, the same "
             "in every release.\n";
+    text += "Copyright 2026 The Velantro developers. License GPL-3.0-or-later: GNU GPL version 3 "
+            "or later <https://gnu.org/licenses/gpl.html>.\n"
+            "This is free software: you are free to change and redistribute it. There is NO "
+            "WARRANTY, to the extent permitted by law.\n";
     return text;
 }
 

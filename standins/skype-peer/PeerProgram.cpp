@@ -28,16 +28,19 @@ std::vector<std::string> SplitList(std::string_view text) {
 /// The account gives what the played network's options set; the XMPP
 /// options mean nothing without an account.
 void CheckXmppOptions(const std::vector<std::string_view>& args, const XmppSettings& xmpp) {
+    // The account file names the account as well as --xmpp does.
+    const bool account = !xmpp.Jid.empty() || !xmpp.ConfigPath.empty();
     for (const std::string_view option : args) {
         const bool scriptOption = option == "--script" || option == "--user" ||
                                   option == "--friends" || option == "--echo";
-        if (!xmpp.Jid.empty() && scriptOption) {
+        if (account && scriptOption) {
             throw std::invalid_argument(std::string(option) +
                                         " is for the played network; with --xmpp the account "
                                         "gives the user, the friends and the messages");
         }
-        if (xmpp.Jid.empty() && option.starts_with("--xmpp-")) {
-            throw std::invalid_argument(std::string(option) + " needs --xmpp JID");
+        if (!account && (option.starts_with("--xmpp-") || option == "--remember-password")) {
+            throw std::invalid_argument(std::string(option) +
+                                        " needs --xmpp JID or --xmpp-config FILE");
         }
     }
 }
@@ -60,9 +63,14 @@ PeerSettings ReadPeerArguments(const std::vector<std::string_view>& args) {
             settings.Xmpp.Plain = true;
             continue;
         }
+        if (option == "--remember-password") {
+            settings.Xmpp.RememberPassword = true;
+            continue;
+        }
         if (option == "--xmpp-password") {
             throw std::invalid_argument(
-                "a password on the command line is seen by every user of the machine; use "
+                "a password on the command line is seen by every user of the machine; store it "
+                "in the desktop's keyring with --remember-password, or use "
                 "--xmpp-password-file FILE or the environment variable " +
                 std::string(PasswordVariable));
         }
@@ -84,6 +92,8 @@ PeerSettings ReadPeerArguments(const std::vector<std::string_view>& args) {
             settings.Title = value;
         } else if (option == "--xmpp") {
             settings.Xmpp.Jid = value;
+        } else if (option == "--xmpp-config") {
+            settings.Xmpp.ConfigPath = value;
         } else if (option == "--xmpp-password-file") {
             settings.Xmpp.PasswordFile = value;
         } else if (option == "--xmpp-server") {

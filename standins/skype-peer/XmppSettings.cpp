@@ -3,8 +3,13 @@
 #include "Jid.h"
 #include "common/IntegerText.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <vector>
 
 namespace velantro::standins {
 
@@ -52,6 +57,55 @@ void RedactElements(std::string& line) {
             }
             line.replace(start + 1, end - start - 1, "[redacted]");
         }
+    }
+}
+
+std::string_view Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+/// A path from the account file: "~/" under home, a relative one under folder.
+std::string FilePath(std::string_view value, std::string_view folder, std::string_view home) {
+    if (value.starts_with("~/")) {
+        return std::string(home) + std::string(value.substr(1));
+    }
+    if (value.starts_with('/') || folder.empty()) {
+        return std::string(value);
+    }
+    return std::string(folder) + "/" + std::string(value);
+}
+
+/// Sets one key of the account file unless the command line gave it.
+void ApplyConfigValue(std::string_view key, std::string_view value, std::string_view folder,
+                      std::string_view home, XmppSettings& settings) {
+    if (key == "jid") {
+        if (settings.Jid.empty()) {
+            settings.Jid = value;
+        }
+    } else if (key == "server") {
+        const auto server = ParseServerAddress(value);
+        if (!server) {
+            throw std::invalid_argument("server needs HOST or HOST:PORT");
+        }
+        if (settings.ServerHost.empty()) {
+            settings.ServerHost = server->Host;
+            settings.ServerPort = server->Port;
+        }
+    } else if (key == "ca") {
+        if (settings.CaFile.empty()) {
+            settings.CaFile = FilePath(value, folder, home);
+        }
+    } else if (key == "password-file") {
+        if (settings.PasswordFile.empty()) {
+            settings.PasswordFile = FilePath(value, folder, home);
+        }
+    } else {
+        throw std::invalid_argument("unknown key \"" + std::string(key) +
+                                    "\" (the keys are jid, server, ca and password-file)");
     }
 }
 
@@ -108,6 +162,61 @@ void CheckXmppSettings(const XmppSettings& settings) {
             "--xmpp-plain (no TLS) is refused for " + host +
             ": only a server on the loopback address (localhost, 127.0.0.1, ::1) may be reached "
             "without encryption");
+    }
+    if (settings.RememberPassword && !settings.PasswordFile.empty()) {
+        throw std::invalid_argument("--remember-password asks for the password on the terminal; "
+                                    "it takes no password file");
+    }
+}
+
+void ReadXmppConfig(std::string_view text, std::string_view fileName, std::string_view folder,
+                    std::string_view home, XmppSettings& settings) {
+    std::vector<std::string> seen;
+    for (int number = 1; !text.empty(); ++number) {
+        const auto end = text.find('\n');
+        const std::string_view line = Trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (line.empty() || line.starts_with('#')) {
+            continue;
+        }
+        const std::string where = std::string(fileName) + " line " + std::to_string(number) + ": ";
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            throw std::invalid_argument(where + "expected \"key = value\"");
+        }
+        const std::string key(Trimmed(line.substr(0, equals)));
+        const std::string_view value = Trimmed(line.substr(equals + 1));
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+            throw std::invalid_argument(where + key + " is given twice");
+        }
+        if (value.empty()) {
+            throw std::invalid_argument(where + key + " has no value");
+        }
+        seen.push_back(key);
+        try {
+            ApplyConfigValue(key, value, folder, home, settings);
+        } catch (const std::invalid_argument& error) {
+            throw std::invalid_argument(where + error.what());
+        }
+    }
+}
+
+void LoadXmppConfig(XmppSettings& settings) {
+    if (settings.ConfigPath.empty()) {
+        return;
+    }
+    std::ifstream file(settings.ConfigPath, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (!file && !file.eof()) {
+        throw std::runtime_error("cannot read the account file " + settings.ConfigPath);
+    }
+    const auto slash = settings.ConfigPath.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : settings.ConfigPath.substr(0, slash);
+    const char* home = std::getenv("HOME");
+    ReadXmppConfig(text, settings.ConfigPath, folder, home ? home : "", settings);
+    if (settings.Jid.empty()) {
+        throw std::invalid_argument(settings.ConfigPath + " names no account (jid = ...)");
     }
 }
 

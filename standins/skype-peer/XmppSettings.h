@@ -20,8 +20,15 @@ inline constexpr std::string_view PasswordVariable = "SKYPE_PEER_XMPP_PASSWORD";
 struct XmppSettings {
     /// The account; empty when the peer plays a script instead.
     std::string Jid;
-    /// A file whose first line is the password; empty: the environment variable.
+    /// A file of settings (ReadXmppConfig) that gives what the command line
+    /// does not; empty for none.
+    std::string ConfigPath;
+    /// A file whose first line is the password; empty: the environment
+    /// variable, else the desktop's keyring.
     std::string PasswordFile;
+    /// Ask for the password and store it in the desktop's keyring, instead
+    /// of signing in.
+    bool RememberPassword = false;
     /// The server to connect to; empty: found from the JID's domain (DNS SRV).
     std::string ServerHost;
     std::uint16_t ServerPort = 0; ///< 0: the default port
@@ -47,8 +54,20 @@ bool IsLoopbackHost(std::string_view host);
 
 /// Throws std::invalid_argument when the settings break a rule: a JID
 /// without a local part or domain, an unencrypted connection to anything but
-/// the loopback address.
+/// the loopback address, a password both asked for and read from a file.
 void CheckXmppSettings(const XmppSettings& settings);
+
+/// Fills what settings leave empty from the text of an account file: lines
+/// "key = value" with the keys jid, server (HOST[:PORT]), ca and
+/// password-file, blank lines and "#" comments. A relative path is taken
+/// from folder, "~/" from home. Throws std::invalid_argument naming
+/// fileName and the line for anything else, a key given twice included.
+void ReadXmppConfig(std::string_view text, std::string_view fileName, std::string_view folder,
+                    std::string_view home, XmppSettings& settings);
+
+/// The same from the file settings.ConfigPath names, if any. Throws
+/// std::runtime_error when it cannot be read.
+void LoadXmppConfig(XmppSettings& settings);
 
 /// A line of the XMPP log with the password and the contents of SASL
 /// elements (which carry it, encoded, for the PLAIN mechanism) replaced by

@@ -2,10 +2,12 @@
 // the end-to-end tests. See docs/skype-peer.md.
 
 #include "ChatClient.h"
+#include "Jid.h"
 #include "PeerProgram.h"
 #include "PeerScript.h"
 #include "SkypePeer.h"
 #include "XmppAccount.h"
+#include "XmppKeyring.h"
 #include "XmppPassword.h"
 #include "platform/bus/BusWindows.h"
 #include "version/ProgramInfo.h"
@@ -28,9 +30,12 @@
 namespace {
 
 using velantro::platform::WindowHandle;
+using velantro::standins::BareJid;
 using velantro::standins::ChatClient;
 using velantro::standins::FirstMessageId;
 using velantro::standins::IncomingMessage;
+using velantro::standins::KeyringAnswer;
+using velantro::standins::KeyringOutcome;
 using velantro::standins::MillisecondsNow;
 using velantro::standins::OpenPeerLog;
 using velantro::standins::PeerSettings;
@@ -46,10 +51,17 @@ constexpr std::string_view Usage =
     "       skype-peer --xmpp JID [--xmpp-password-file FILE] [--xmpp-server HOST[:PORT]]\n"
     "                  [--xmpp-ca FILE] [--xmpp-plain] [--xmpp-log FILE] [--log FILE]\n"
     "                  [--title TITLE] [--quiet]\n"
+    "       skype-peer --xmpp-config FILE [the --xmpp options above]\n"
+    "       skype-peer --xmpp JID --remember-password\n"
     "Plays the chat client on the D-Bus session bus. Type \"alice: hola\" to receive a\n"
     "message from alice, \"raw LINE\" to send a line as it is, \"quit\" to end.\n"
-    "With --xmpp the chat client is an XMPP account (password from the file or from\n"
-    "the environment variable SKYPE_PEER_XMPP_PASSWORD); see docs/xmpp.md.\n";
+    "With --xmpp the chat client is an XMPP account. Its password comes from the\n"
+    "file, else from the environment variable SKYPE_PEER_XMPP_PASSWORD, else from the\n"
+    "desktop's keyring (Secret Service), where --remember-password stores it: it asks\n"
+    "for it on the terminal, without echo, and ends. --xmpp-config FILE reads the\n"
+    "account from FILE (lines \"jid = ...\", \"server = ...\", \"ca = ...\",\n"
+    "\"password-file = ...\"), as the user unit velantro-xmpp.service does with\n"
+    "~/.config/velantro/xmpp.conf. See docs/xmpp.md.\n";
 
 void RunLater(std::function<void()> work) {
     QTimer::singleShot(0, QCoreApplication::instance(), std::move(work));
@@ -187,7 +199,7 @@ private:
 /// The XMPP account behind the chat client, reporting to the peer once it
 /// exists. Throws when its log cannot be written.
 std::unique_ptr<XmppAccount> OpenAccount(const PeerSettings& settings, std::string password,
-                                         std::optional<SkypePeer>& peer) {
+                                         bool fromKeyring, std::optional<SkypePeer>& peer) {
     XmppAccount::Events events;
     events.SignedIn = [&peer] {
         if (peer) {
@@ -199,8 +211,12 @@ std::unique_ptr<XmppAccount> OpenAccount(const PeerSettings& settings, std::stri
             peer->AnnounceAPIUnavailable();
         }
     };
-    events.AuthenticationFailed = [](const std::string& why) {
-        std::cerr << "skype-peer: XMPP sign-in failed: " << why << std::endl;
+    events.AuthenticationFailed = [fromKeyring](const std::string& why) {
+        std::cerr << "skype-peer: XMPP sign-in failed: " << why
+                  << (fromKeyring ? " (the password from the desktop's keyring; store the right "
+                                    "one with --remember-password)"
+                                  : "")
+                  << std::endl;
         QCoreApplication::exit(1);
     };
     events.Incoming = [&peer](const IncomingMessage& message) {
@@ -253,16 +269,55 @@ int main(int argc, char** argv) {
     }
 
     std::ofstream log;
-    std::string password;
+    std::optional<std::string> password;
+    std::string newPassword;
     try {
-        OpenPeerLog(settings, log);
+        velantro::standins::LoadXmppConfig(settings.Xmpp);
         if (!settings.Xmpp.Jid.empty()) {
             velantro::standins::CheckXmppSettings(settings.Xmpp);
-            password = velantro::standins::ReadXmppPassword(settings.Xmpp);
+        }
+        if (settings.Xmpp.RememberPassword) {
+            newPassword = velantro::standins::AskForPassword(BareJid(settings.Xmpp.Jid));
+        } else {
+            OpenPeerLog(settings, log);
+            if (!settings.Xmpp.Jid.empty()) {
+                password = velantro::standins::ReadXmppPassword(settings.Xmpp);
+            }
         }
     } catch (const std::exception& error) {
         std::cerr << "skype-peer: " << error.what() << "\n";
         return 2;
+    }
+
+    // The keyring answers through the event loop, before anything else runs in it.
+    const bool fromKeyring = !settings.Xmpp.Jid.empty() && !password;
+    if (fromKeyring) {
+        const std::string account = BareJid(settings.Xmpp.Jid);
+        const bool storing = settings.Xmpp.RememberPassword;
+        KeyringAnswer answer;
+        const auto answered = [&answer](KeyringAnswer given) {
+            answer = std::move(given);
+            QCoreApplication::exit(0);
+        };
+        if (storing) {
+            velantro::standins::StoreKeyringPassword(account, newPassword, answered);
+        } else {
+            velantro::standins::LookUpKeyringPassword(account, answered);
+        }
+        app.exec();
+        if (answer.Outcome != KeyringOutcome::Done) {
+            std::cerr << "skype-peer: "
+                      << velantro::standins::DescribeKeyringProblem(answer, account, storing)
+                      << std::endl;
+            return 2;
+        }
+        if (storing) {
+            std::cout << "skype-peer: the password of " << account
+                      << " is in the desktop's keyring; skype-peer --xmpp " << account
+                      << " signs in with it" << std::endl;
+            return 0;
+        }
+        password = std::move(answer.Password);
     }
 
     velantro::platform::BusWindows windows(settings.Title);
@@ -276,7 +331,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<XmppAccount> account;
     try {
         if (!settings.Xmpp.Jid.empty()) {
-            account = OpenAccount(settings, std::move(password), peer);
+            account = OpenAccount(settings, std::move(*password), fromKeyring, peer);
         }
     } catch (const std::exception& error) {
         std::cerr << "skype-peer: " << error.what() << "\n";

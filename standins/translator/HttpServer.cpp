@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <tuple>
+#include <utility>
 
 namespace velantro::standins {
 
@@ -45,19 +47,32 @@ std::string Format(const HttpReply& reply) {
     return bytes + reply.Body;
 }
 
+/// The host written as in a URL ("127.0.0.1:8357", "[::1]:8357") and the port.
+std::pair<std::string, int> DescribeAddress(const sockaddr_storage& address) {
+    char host[INET6_ADDRSTRLEN] = "?";
+    int port = 0;
+    if (address.ss_family == AF_INET6) {
+        const auto& ipv6 = reinterpret_cast<const sockaddr_in6&>(address);
+        ::inet_ntop(AF_INET6, &ipv6.sin6_addr, host, sizeof host);
+        port = ntohs(ipv6.sin6_port);
+        return {"[" + std::string(host) + "]:" + std::to_string(port), port};
+    }
+    if (address.ss_family != AF_INET) {
+        return {"a socket of address family " + std::to_string(address.ss_family), 0};
+    }
+    const auto& ipv4 = reinterpret_cast<const sockaddr_in&>(address);
+    ::inet_ntop(AF_INET, &ipv4.sin_addr, host, sizeof host);
+    port = ntohs(ipv4.sin_port);
+    return {std::string(host) + ":" + std::to_string(port), port};
+}
+
 } // namespace
 
 HttpServer::HttpServer(const std::string& address, int port, HttpHandler handler,
                        const std::optional<std::string>& logPath)
     : Handler(std::move(handler)) {
+    OpenLog(logPath);
     const std::string where = address + ":" + std::to_string(port);
-    if (logPath) {
-        Log.emplace(*logPath, std::ios::binary | std::ios::app);
-        if (!*Log) {
-            throw std::runtime_error("cannot open the log file " + *logPath + ": " +
-                                     std::strerror(errno));
-        }
-    }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -68,13 +83,41 @@ HttpServer::HttpServer(const std::string& address, int port, HttpHandler handler
     const int yes = 1;
     // Restarting at once must not fail on the last run's connections in TIME_WAIT.
     ::setsockopt(Listener.Get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    socklen_t size = sizeof local;
-    if (!Listener || ::bind(Listener.Get(), reinterpret_cast<sockaddr*>(&local), size) != 0 ||
-        ::listen(Listener.Get(), SOMAXCONN) != 0 ||
-        ::getsockname(Listener.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    if (!Listener ||
+        ::bind(Listener.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::listen(Listener.Get(), SOMAXCONN) != 0) {
         throw std::runtime_error("cannot listen on " + where + ": " + std::strerror(errno));
     }
-    BoundPort = ntohs(local.sin_port);
+    Start();
+}
+
+HttpServer::HttpServer(common::FileDescriptor listener, HttpHandler handler,
+                       const std::optional<std::string>& logPath)
+    : Handler(std::move(handler))
+    , Listener(std::move(listener)) {
+    OpenLog(logPath);
+    Start();
+}
+
+void HttpServer::OpenLog(const std::optional<std::string>& logPath) {
+    if (!logPath) {
+        return;
+    }
+    Log.emplace(*logPath, std::ios::binary | std::ios::app);
+    if (!*Log) {
+        throw std::runtime_error("cannot open the log file " + *logPath + ": " +
+                                 std::strerror(errno));
+    }
+}
+
+void HttpServer::Start() {
+    sockaddr_storage local{};
+    socklen_t size = sizeof local;
+    if (::getsockname(Listener.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        throw std::runtime_error(std::string("cannot read the listening address: ") +
+                                 std::strerror(errno));
+    }
+    std::tie(BoundAddress, BoundPort) = DescribeAddress(local);
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC) != 0) {
         throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));

@@ -59,11 +59,17 @@ public:
     /// std::runtime_error, saying why, when it cannot listen or open the log.
     HttpServer(const std::string& address, int port, HttpHandler handler,
                const std::optional<std::string>& logPath = std::nullopt);
+    /// Serves on a socket that already listens, such as one a service
+    /// manager hands over (TakeActivatedListener).
+    HttpServer(common::FileDescriptor listener, HttpHandler handler,
+               const std::optional<std::string>& logPath = std::nullopt);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
     int Port() const { return BoundPort; }
+    /// The address listened on, as "127.0.0.1:8357" or "[::1]:8357".
+    const std::string& Address() const { return BoundAddress; }
 
     /// Ends every connection and waits for their threads.
     void Stop();
@@ -77,6 +83,8 @@ private:
         int Socket = -1; // -1 once ended by the acceptor
     };
 
+    void OpenLog(const std::optional<std::string>& logPath);
+    void Start();
     void AcceptLoop();
     void Serve(int client);
     std::optional<HttpReply> ReadAndAnswer(int client, std::string& bytes,
@@ -96,6 +104,7 @@ private:
     common::FileDescriptor WakeRead;
     common::FileDescriptor WakeWrite;
     int BoundPort = 0;
+    std::string BoundAddress;
     std::mutex LogLock;
     std::optional<std::ofstream> Log;
     std::atomic<bool> Stopping{false};

@@ -3,8 +3,10 @@
 // a desktop window titled like that program's) or as the web endpoint
 // (target "/vl.asp"). Translations come from the engine chosen with
 // --engine: the built-in phrase book, Apertium, or a LibreTranslate or APy
-// server.
+// server. Started on demand by a service manager, it serves on the listening
+// socket handed over (socket activation) instead of opening one.
 
+#include "ActivatedSocket.h"
 #include "ApertiumEngine.h"
 #include "ApyEngine.h"
 #include "HttpServer.h"
@@ -52,6 +54,7 @@ void PrintUsage(std::ostream& out) {
         << "  --web         be the web endpoint: port " << WebPort
         << ", target \"/vl.asp\", no window\n"
         << "  --port N      listen on port N of " << LoopbackAddress << " instead\n"
+        << "                (a listening socket handed over by systemd is used instead of both)\n"
         << "  --title TEXT  the local program's window title\n"
         << "  --log FILE    append the raw bytes of every request to FILE\n"
         << "  --engine      what translates: the phrase book (default), Apertium's\n"
@@ -134,6 +137,17 @@ std::unique_ptr<Engine> MakeEngine(const Options& options, const EngineNotes& no
     return std::make_unique<PhraseBookEngine>();
 }
 
+/// The server on the socket a service manager handed over, else on port of
+/// the loopback address.
+std::unique_ptr<HttpServer> OpenServer(int port, HttpHandler answer,
+                                       const std::optional<std::string>& logPath) {
+    velantro::common::FileDescriptor handed = TakeActivatedListener();
+    if (handed) {
+        return std::make_unique<HttpServer>(std::move(handed), std::move(answer), logPath);
+    }
+    return std::make_unique<HttpServer>(LoopbackAddress, port, std::move(answer), logPath);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -176,14 +190,14 @@ int main(int argc, char** argv) {
     };
     std::unique_ptr<HttpServer> server;
     try {
-        server = std::make_unique<HttpServer>(LoopbackAddress, port, answer, options->LogPath);
+        server = OpenServer(port, answer, options->LogPath);
     } catch (const std::exception& error) {
         notes(error.what());
         return 1;
     }
     notes(std::string("serving ") +
           (options->Web ? "as the web endpoint" : "as the local program") + " on http://" +
-          LoopbackAddress + ":" + std::to_string(port) + target);
+          server->Address() + target);
 
     std::optional<std::string> title;
     if (!options->Web) {

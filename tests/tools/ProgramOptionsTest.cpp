@@ -5,6 +5,7 @@
 #include "support/RunProgram.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 
 using velantro::testing::RunProgram;
@@ -44,10 +45,17 @@ TEST(ProgramOptions, VersionNamesTheReleaseAndTheCaption) {
         const auto result = RunProgram("./" + program, {"--version"});
         EXPECT_EQ(result.ExitCode, 0) << result.Err;
         EXPECT_EQ(FirstLine(result.Out), program + " " + VELANTRO_VERSION);
-        // One more line, relating the release to the window's fixed caption.
-        const std::string rest = result.Out.substr(result.Out.find('\n') + 1);
-        EXPECT_NE(rest.find("\"Velantro 1.0:01\""), std::string::npos) << rest;
-        EXPECT_EQ(rest.find('\n'), rest.size() - 1) << rest;
+        // A line relating the release to the window's fixed caption, then
+        // the copyright and the licence.
+        std::istringstream lines(result.Out.substr(result.Out.find('\n') + 1));
+        std::string caption, copyright, warranty, extra;
+        std::getline(lines, caption);
+        std::getline(lines, copyright);
+        std::getline(lines, warranty);
+        EXPECT_NE(caption.find("\"Velantro 1.0:01\""), std::string::npos) << result.Out;
+        EXPECT_NE(copyright.find("License GPL-3.0-or-later"), std::string::npos) << result.Out;
+        EXPECT_NE(warranty.find("NO WARRANTY"), std::string::npos) << result.Out;
+        EXPECT_FALSE(std::getline(lines, extra)) << result.Out;
     }
 }
 
