@@ -1,14 +1,15 @@
 #include "window/TMainForm.h"
 
-#include "window/DesktopNotifications.h"
 #include "core/DisplayText.h"
+#include "core/PartnerMemory.h"
+#include "localise/TranslateInterface.h"
+#include "translate/LangCodes.h"
+#include "translate/Translate.h"
+#include "window/DesktopNotifications.h"
 #include "window/PageLog.h"
 #include "window/Settings.h"
 #include "window/TPageControl.h"
 #include "window/WindowPlacement.h"
-#include "localise/TranslateInterface.h"
-#include "translate/LangCodes.h"
-#include "translate/Translate.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -133,6 +134,7 @@ TMainForm::TMainForm(Services services)
     : HTTP(std::move(services.HTTP))
     , Titles(services.Titles)
     , Profile(services.Profile)
+    , Drafts(services.Drafts)
     , Endpoints(std::move(services.Endpoints))
     , InterfaceFile(std::move(services.InterfaceFile))
     , Errors([this, show = std::move(services.ShowError)](const std::string& message,
@@ -153,7 +155,8 @@ TMainForm::TMainForm(Services services)
     }();
     Q_UNUSED(accessibleFormKnown);
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QString::fromLatin1(DesignCaption));
+    BaseCaption = QString::fromLatin1(DesignCaption);
+    ShowCaption();
     SkypeControl = std::make_unique<skype::TSkypeControl>(&Messages);
     SkypeControl->IdentName = "Velantro";
     SkypeControl->AutoReAttach = true;
@@ -289,33 +292,16 @@ void TMainForm::BindEvents() {
     connect(SendMessage, &QPlainTextEdit::textChanged, this,
             [this] { Guarded(Errors, [this] { Conversations->MessageChanged(); }); });
     connect(btnSend, &QPushButton::clicked, this, [this] {
-        Guarded(Errors, [this] {
-            const std::string target = ContactText();
-            const int language = SendIn->currentIndex();
-            Conversations->SendTyped();
-            SendLanguages[target] = language;
-        });
+        Guarded(Errors, [this] { Conversations->SendTyped(); });
         // The next keys typed belong to the next message, not to "To".
         SendMessage->setFocus();
     });
-    // A partner the user chooses in "To" brings back the language last sent
-    // to them. Only the user's choice: a selection the program makes (a new
-    // friends list, an incoming message) leaves the language as it is. A
-    // partner not yet written to gets the language the user chose, not one a
-    // partner passed on the way (the arrow keys choose each one in turn).
-    connect(ToUsers, &QComboBox::activated, this, [this] {
-        const auto found = SendLanguages.find(ContactText());
-        if (found != SendLanguages.end()) {
-            if (!UserSendLanguage) {
-                UserSendLanguage = SendIn->currentIndex();
-            }
-            SelectIndex(SendIn, found->second);
-        } else if (UserSendLanguage) {
-            SelectIndex(SendIn, *UserSendLanguage);
-            UserSendLanguage.reset();
-        }
+    // Only the user's choices: a selection the program makes raises neither.
+    connect(ToUsers, &QComboBox::activated, this,
+            [this] { Guarded(Errors, [this] { Conversations->ContactChosen(ContactText()); }); });
+    connect(SendIn, &QComboBox::activated, this, [this](int index) {
+        Guarded(Errors, [this, index] { Conversations->LanguageChosen(index); });
     });
-    connect(SendIn, &QComboBox::activated, this, [this] { UserSendLanguage.reset(); });
     connect(PageControl1, &TPageControl::currentChanged, this, [this](int index) {
         if (isActiveWindow()) {
             PageShown(index);
@@ -359,7 +345,30 @@ void TMainForm::FormClose() {
     settings.WriteInteger(section, TopKey, y());
     settings.WriteInteger(section, WidthKey, width());
     settings.WriteInteger(section, HeightKey, height());
+    KeepPartners(settings);
     settings.Close();
+}
+
+void TMainForm::KeepPartners(TSettings& settings) {
+    const std::string languages(core::LanguagesSection);
+    const std::string drafts(core::DraftsSection);
+    for (const auto& [handle, partner] : Conversations->Partners()) {
+        if (!core::FitsProfileKey(handle)) {
+            continue;
+        }
+        if (partner.Language && partner.Language != RememberedLanguage(handle)) {
+            settings.WriteInteger(languages, handle, *partner.Language);
+        }
+        const std::string value =
+            core::DraftValue(partner.Draft, platform::ProfileFile::MaxValueLength);
+        // Only what changed: the file is rewritten whole for each value.
+        if (core::DraftFromValue(value) != RememberedDraft(handle) &&
+            !Drafts.WriteValue(drafts, handle, value)) {
+            const std::string reason = Drafts.FailureReason();
+            throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
+                                     (reason.empty() ? "" : ": " + reason));
+        }
+    }
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -401,7 +410,9 @@ core::TranslationWorker::Exchange TMainForm::PrepareTranslation(const std::u16st
     // The windows are looked at here, on their own thread; the worker only talks HTTP.
     const std::string url = translate::ChooseEndpoint(Endpoints, Titles);
     translate::HttpClient* http = HTTP.get();
-    return [http, url, text, code] { return translate::TranslateAt(text, code, *http, url); };
+    return [http, url, text, code] {
+        return translate::TranslateAt(text, code, *http, url);
+    };
 }
 
 // The window as the relabelling walk sees it: ownership as the interface file
@@ -437,7 +448,10 @@ localise::TComponent TMainForm::ApplicationComponents() {
     TComponent form{
         "MainForm",
         localise::ckForm,
-        caption([this](const QString& text) { setWindowTitle(text); }),
+        caption([this](const QString& text) {
+            BaseCaption = text;
+            ShowCaption();
+        }),
         {},
         {},
     };
@@ -482,9 +496,9 @@ localise::TComponent TMainForm::ApplicationComponents() {
 
 void TMainForm::OpenErrorBox(const std::string& message, std::function<void()> closed) {
     const std::string title = ErrorBoxTitle(QCoreApplication::applicationFilePath().toStdString());
-    auto* box = new QMessageBox(QMessageBox::Critical, QString::fromStdString(title),
-                                QString::fromStdString(ErrorBoxText(message)), QMessageBox::Ok,
-                                this);
+    auto* box =
+        new QMessageBox(QMessageBox::Critical, QString::fromStdString(title),
+                        QString::fromStdString(ErrorBoxText(message)), QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("ErrorBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Window-modal and without an event loop of its own: the window keeps
@@ -528,7 +542,9 @@ void TMainForm::SetPageCaption(int index, const std::string& caption) {
     // Shown with its control and direction characters as symbols; the
     // caption itself stays the page's identity.
     const QString text = FromUtf16(HandleText(caption));
-    PageControl1->setTabText(index, text);
+    const std::size_t unread = PageUnread.at(static_cast<std::size_t>(index));
+    PageControl1->setTabText(index,
+                             unread == 0 ? text : text + QStringLiteral(" (%1)").arg(unread));
     PageLogs.at(static_cast<std::size_t>(index))->Memo->setAccessibleName(text);
 }
 
@@ -545,8 +561,6 @@ void TMainForm::PageShown(int index) {
     if (index < 0 || index >= PageControl1->count()) {
         return;
     }
-    PageControl1->setTabMarked(index, false);
-    DescribeTab(index);
     Notifications->Withdraw(PageCaptions.at(static_cast<std::size_t>(index)));
 }
 
@@ -556,6 +570,10 @@ std::int32_t TMainForm::ReceiveLanguageIndex() const {
 
 std::int32_t TMainForm::SendLanguageIndex() const {
     return SendIn->currentIndex();
+}
+
+void TMainForm::SelectSendLanguage(std::int32_t index) {
+    SelectIndex(SendIn, index);
 }
 
 std::string TMainForm::ContactText() const {
@@ -576,9 +594,10 @@ void TMainForm::SelectContact(std::string_view handle) {
     ToUsers->setCurrentIndex(-1);
 }
 
-void TMainForm::SetContacts(const std::vector<std::string>& handles) {
+void TMainForm::SetContacts(const std::vector<std::string>& friends,
+                            const std::vector<std::string>& others) {
     ToUsers->clear();
-    for (const std::string& handle : handles) {
+    for (const std::string& handle : friends) {
         const QString text = FromEightBit(handle);
         // Sorted without regard to case; an equal item goes after its equals.
         int position = 0;
@@ -590,6 +609,13 @@ void TMainForm::SetContacts(const std::vector<std::string>& handles) {
         ToUsers->insertItem(position, FromUtf16(HandleText(handle)),
                             QByteArray::fromStdString(handle));
     }
+    // Partners who are no friends keep their page and come last, marked.
+    const QString notContact = InterfaceText("MainForm.sNotContact", "not a contact");
+    for (const std::string& handle : others) {
+        ToUsers->addItem(FromUtf16(HandleText(handle)) + QStringLiteral(" (") + notContact +
+                             QLatin1Char(')'),
+                         QByteArray::fromStdString(handle));
+    }
     ToUsers->setCurrentIndex(ToUsers->count() > 0 ? 0 : -1);
 }
 
@@ -597,6 +623,13 @@ std::u16string TMainForm::MessageText() const {
     QString text = SendMessage->toPlainText();
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     return text.toStdU16String();
+}
+
+void TMainForm::SetMessageText(std::u16string_view text) {
+    QString lines = FromUtf16(text);
+    lines.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    SendMessage->setPlainText(lines);
+    SendMessage->moveCursor(QTextCursor::End);
 }
 
 void TMainForm::ClearMessage() {
@@ -633,6 +666,7 @@ ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(memo);
     PageCaptions.emplace_back(handle);
+    PageUnread.push_back(0);
     PageLogs.push_back(std::make_unique<PageLog>(memo));
     PageControl1->addTab(page, QString());
     SetPageCaption(PageControl1->count() - 1, handle);
@@ -658,10 +692,55 @@ void TMainForm::ShowPages() {
     PageControl1->show();
 }
 
-void TMainForm::AppendToCaption(std::string_view text) {
-    // The text holds the user's own handle: shown, like every handle, with
-    // its control and direction characters as symbols.
-    setWindowTitle(windowTitle() + FromUtf16(HandleText(text)));
+void TMainForm::ShowPage(const std::string& handle) {
+    const int index = PageIndex(handle);
+    if (index >= 0) {
+        PageControl1->setCurrentIndex(index);
+    }
+}
+
+void TMainForm::SetUnread(const std::string& handle, std::size_t count) {
+    const int index = PageIndex(handle);
+    if (index < 0 || PageUnread.at(static_cast<std::size_t>(index)) == count) {
+        return; // each new description is an event to every screen reader
+    }
+    PageUnread[static_cast<std::size_t>(index)] = count;
+    PageControl1->setTabMarked(index, count > 0);
+    SetPageCaption(index, handle);
+    DescribeTab(index);
+}
+
+bool TMainForm::WindowActive() const {
+    return isActiveWindow();
+}
+
+std::optional<std::int32_t> TMainForm::RememberedLanguage(const std::string& partner) const {
+    if (!core::FitsProfileKey(partner)) {
+        return std::nullopt;
+    }
+    TSettings settings(Profile);
+    const std::int32_t index = settings.ReadInteger(core::LanguagesSection, partner, -1);
+    return index >= 0 && index < SendIn->count() ? std::optional(index) : std::nullopt;
+}
+
+std::u16string TMainForm::RememberedDraft(const std::string& partner) const {
+    if (!core::FitsProfileKey(partner)) {
+        return {};
+    }
+    return core::DraftFromValue(Drafts.ReadValue(core::DraftsSection, partner));
+}
+
+void TMainForm::ShowOwnHandle(std::string_view handle) {
+    OwnHandle = handle;
+    ShowCaption();
+}
+
+void TMainForm::ShowCaption() {
+    // The own handle is shown, like every handle, with its control and
+    // direction characters as symbols; once, however often it is reported.
+    setWindowTitle(OwnHandle.empty()
+                       ? BaseCaption
+                       : BaseCaption + QStringLiteral(" - ") + FromUtf16(HandleText(OwnHandle)));
 }
 
 bool TMainForm::ShowOriginalText() const {
@@ -669,14 +748,6 @@ bool TMainForm::ShowOriginalText() const {
 }
 
 void TMainForm::MessageShown(const std::string& handle, std::u16string_view translation) {
-    const int index = PageIndex(handle);
-    const bool onShow = isActiveWindow() && index == PageControl1->currentIndex();
-    // Described again only when the mark changes: each new description is an
-    // event to every screen reader listening.
-    if (index >= 0 && !onShow && !PageControl1->isTabMarked(index)) {
-        PageControl1->setTabMarked(index, true);
-        DescribeTab(index);
-    }
     if (!isActiveWindow()) {
         QApplication::alert(this);
         Notifications->Notify(handle, FromUtf16(HandleText(handle)), FromUtf16(translation));
@@ -687,6 +758,7 @@ void TMainForm::changeEvent(QEvent* event) {
     // Coming back to the window shows its current page again.
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         PageShown(PageControl1->currentIndex());
+        Guarded(Errors, [this] { Conversations->WindowActivated(); });
     }
     QWidget::changeEvent(event);
 }

@@ -5,9 +5,9 @@
 
 #include "window/TMainForm.h"
 
-#include "window/TPageControl.h"
 #include "doubles/FakeWindowMessages.h"
 #include "unit/localise/MaskedFile.h"
+#include "window/TPageControl.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -45,17 +45,23 @@ public:
     std::map<std::string, std::string> Values;
     int FailingWrites = 0;
 
-    std::string ReadValue(std::string_view, std::string_view key) override {
-        const auto found = Values.find(std::string(key));
+    std::string ReadValue(std::string_view section, std::string_view key) override {
+        const auto found = Values.find(Key(section, key));
         return found == Values.end() ? "" : found->second;
     }
-    bool WriteValue(std::string_view, std::string_view key, std::string_view value) override {
+    bool WriteValue(std::string_view section, std::string_view key,
+                    std::string_view value) override {
         if (FailingWrites > 0) {
             --FailingWrites;
             return false;
         }
-        Values[std::string(key)] = value;
+        Values[Key(section, key)] = value;
         return true;
+    }
+    /// The [General] keys by their own names, the others as "Section/key".
+    static std::string Key(std::string_view section, std::string_view key) {
+        return section == "General" ? std::string(key)
+                                    : std::string(section) + "/" + std::string(key);
     }
     bool Flush() override { return true; }
     std::string DisplayName() const override { return "velantro.ini"; }
@@ -112,13 +118,13 @@ class TMainFormTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TMainForm> Open(const std::string& interfaceFile = {},
-                                    bool realBoxes = false) {
+    std::unique_ptr<TMainForm> Open(const std::string& interfaceFile = {}, bool realBoxes = false) {
         Fake = std::make_unique<doubles::FakeWindowMessages>();
         TMainForm::Services services{
             *Fake,
             Titles,
             Profile,
+            DraftsFile,
             std::make_unique<TableHttp>(&Reply, &Service),
             translate::Endpoints{},
             interfaceFile.empty() ? DataFile : interfaceFile,
@@ -201,6 +207,7 @@ private:
     std::unique_ptr<doubles::FakeWindowMessages> Fake;
     NoWindows Titles;
     MemoryProfile Profile;
+    MemoryProfile DraftsFile;
     std::string Reply = "ok";
     std::vector<std::string> Shown;
     Gate Service;
@@ -209,6 +216,7 @@ private:
 private slots:
     void init() {
         Profile = MemoryProfile();
+        DraftsFile = MemoryProfile();
         Shown.clear();
         Service.Open();
         Reply = "ok";
@@ -321,6 +329,7 @@ private slots:
         };
         for (const auto& c : cases) {
             Profile = MemoryProfile();
+            DraftsFile = MemoryProfile();
             Shown.clear();
             auto form = Open();
             if (c.ClosedFirst) {
@@ -336,7 +345,7 @@ private slots:
             // An error after the end began reaches no box.
             Reply.clear();
             Fake->DeliverAttachStatus(ClientWindow, 0);
-        Settle();
+            Settle();
             ReceiveMessage(4, "alice", "hola");
             QCoreApplication::processEvents();
             QVERIFY2(Shown.empty(), c.Name);
@@ -375,16 +384,17 @@ private slots:
         };
         choose(1); // Spanish: the button and every page; the log and the wrong-case key never
         QCOMPARE(form->btnSend->text(), QString("Enviar"));
-        QCOMPARE(form->PageControl1->tabText(0), QString("Charla"));
-        QCOMPARE(form->PageControl1->tabText(1), QString("Charla"));
+        // Each tab keeps its unread count after the relabelled caption.
+        QVERIFY(form->PageControl1->tabText(0).startsWith(QString("Charla")));
+        QCOMPARE(form->PageControl1->tabText(1), QString("Charla (1)"));
         QCOMPARE(form->l_in->text(), QString("in"));
         QCOMPARE(Memo(*form, 0), QString("alice: ok"));
         QCOMPARE(form->l_Translate_To->text(), QString("Receive in:")); // no entry: kept
 
         choose(3); // Bulgarian: Cyrillic through the 8-bit code page
         QCOMPARE(form->l_Translate_To->text(), QString::fromUtf8("Получавай на:"));
-        choose(2); // French replaces the whole caption, the handle included
-        QCOMPARE(form->windowTitle(), QString("Velantro (fr)"));
+        choose(2); // French replaces the caption; the own handle follows it once
+        QCOMPARE(form->windowTitle(), QString("Velantro (fr) - maria"));
         QVERIFY(Shown.empty());
     }
 
@@ -496,22 +506,72 @@ private slots:
         QTRY_COMPARE(boxes().size(), 0);
     }
 
-    void choosingAPageChoosesItsPartnerButAPageAddedDoesNot() {
+    void theShownPageAndToAreOneChoiceEachWithItsDraft() {
         auto form = Open();
         Fake->DeliverAttachStatus(ClientWindow, 0);
         Settle();
-        Deliver("USERS alice, bob");
-        form->SendMessage->setPlainText("Dear bob");
+        Deliver("USERS alice, bob, carol");
         form->ToUsers->setCurrentIndex(1);
-        ReceiveMessage(1, "alice", "hola"); // the first page, made current by the control
-        ReceiveMessage(2, "bob", "salut");
+        form->SendMessage->setPlainText("Dear bob");
+        // No page yet: the reply being written keeps its partner, whose page
+        // is the one shown; alice's page comes unread behind it.
+        ReceiveMessage(1, "alice", "hola");
+        ReceiveMessage(2, "zoe", "salut");
+        window::TPageControl& pages = *form->PageControl1;
+        const auto shown = [&] {
+            return pages.tabText(pages.currentIndex());
+        };
+        QCOMPARE(shown(), QString("bob"));
         QCOMPARE(form->ToUsers->currentText(), QString("bob"));
-        form->ToUsers->setCurrentIndex(0);
-        form->PageControl1->setCurrentIndex(1);
-        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
-        form->PageControl1->setCurrentIndex(0);
+        QCOMPARE(form->SendMessage->toPlainText(), QString("Dear bob"));
+        // A stranger is listed after the friends, marked.
+        QCOMPARE(form->ToUsers->itemText(3), QString("zoe (not a contact)"));
+        // A click on a tab: its partner in "To", their own (empty) draft.
+        QCOMPARE(pages.tabText(0), QString("alice (1)")); // pages in the order they came
+        pages.setCurrentIndex(0);
         QCOMPARE(form->ToUsers->currentText(), QString("alice"));
+        QCOMPARE(form->SendMessage->toPlainText(), QString());
+        QTest::keyClicks(form->SendMessage, "Hi alice");
+        // A partner chosen in "To" (here carol, with no page) shows their page, made empty.
+        form->ToUsers->setCurrentIndex(2);
+        emit form->ToUsers->activated(2);
+        QCOMPARE(shown(), QString("carol"));
+        QCOMPARE(form->SendMessage->toPlainText(), QString());
+        QCOMPARE(pages.count(), 4);
+        form->ToUsers->setCurrentIndex(0);
+        emit form->ToUsers->activated(0);
+        QCOMPARE(form->SendMessage->toPlainText(), QString("Hi alice"));
+        form->btnSend->click();
+        Settle();
+        QCOMPARE(SentMessages(),
+                 std::vector<std::string>{"MESSAGE alice ok - Translated with Velantro"});
+        pages.setCurrentIndex(1);
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        QCOMPARE(form->SendMessage->toPlainText(), QString("Dear bob"));
         QVERIFY(Shown.empty());
+    }
+
+    void languagesAndDraftsAreKeptForTheNextRun() {
+        {
+            auto form = Attached({"alice", "bob"});
+            form->ToUsers->setCurrentIndex(1);
+            emit form->ToUsers->activated(1);
+            form->SendIn->setCurrentIndex(3);
+            emit form->SendIn->activated(3);
+            form->SendMessage->setPlainText(" two\nlines ");
+            form->close();
+        }
+        QCOMPARE(Profile.Values["Languages/bob"], std::string("3"));
+        QCOMPARE(DraftsFile.Values["Drafts/bob"], std::string("\" two\\nlines \""));
+        QCOMPARE(Profile.Values.count("Drafts/bob"), std::size_t(0));
+        auto form = Attached({"alice", "bob"});
+        form->SendIn->setCurrentIndex(0);
+        emit form->SendIn->activated(0);
+        QCOMPARE(form->SendMessage->toPlainText(), QString());
+        form->ToUsers->setCurrentIndex(1);
+        emit form->ToUsers->activated(1);
+        QCOMPARE(form->SendIn->currentIndex(), 3);
+        QCOMPARE(form->SendMessage->toPlainText(), QString(" two\nlines "));
     }
 
     void tabsWrapOntoRowsInPageOrderAndEveryOneCanBeShown() {
@@ -544,7 +604,7 @@ private slots:
             auto form = Open();
             form->resize(c.Size);
             Fake->DeliverAttachStatus(ClientWindow, 0);
-        Settle();
+            Settle();
             for (int n = 0; n < c.Partners; ++n) {
                 ReceiveMessage(n + 1, c.Handle(n), "hola");
             }
@@ -559,7 +619,8 @@ private slots:
             QVERIFY2(bar.height() < pages.height(), qPrintable(name + ": the page has room"));
             for (int i = 0; i < pages.count(); ++i) {
                 const QString tab = name + QString(", tab %1").arg(i);
-                QVERIFY2(pages.tabText(i) == QString::fromStdString(c.Handle(i)), qPrintable(tab));
+                QVERIFY2(pages.tabText(i).startsWith(QString::fromStdString(c.Handle(i))),
+                         qPrintable(tab));
                 const QRect place = pages.tabRect(i);
                 QVERIFY2(place.left() >= 0 && place.right() < pages.width(), qPrintable(tab));
                 if (i > 0) {
@@ -570,7 +631,9 @@ private slots:
                              qPrintable(tab + ": in page order"));
                 }
                 pages.setCurrentIndex(i);
-                QVERIFY2(bar.contains(pages.tabRect(i)), qPrintable(tab + ": shown when current"));
+                // Seen now, the tab loses its count: the rows as laid out again.
+                QVERIFY2(pages.visibleTabArea().contains(pages.tabRect(i)),
+                         qPrintable(tab + ": shown when current"));
                 QVERIFY2(form->rect().contains(pages.tabRect(i).translated(pages.pos())),
                          qPrintable(tab + ": inside the window"));
             }
@@ -758,9 +821,9 @@ private slots:
         auto form = Attached({handle, "bob"});
         QCOMPARE(form->ToUsers->itemText(1), shown);
         ReceiveMessage(1, handle, "hola\r\nadios");
-        QCOMPARE(form->PageControl1->tabText(0), shown);
+        QVERIFY(form->PageControl1->tabText(0).startsWith(shown));
         QCOMPARE(Memo(*form, 0), shown + ": ok");   // the translation keeps its own lines
-        QCOMPARE(form->ToUsers->currentIndex(), 1); // the incoming flow selected the sender
+        QCOMPARE(form->ToUsers->currentIndex(), 1); // the first page is shown, its partner chosen
         form->SendMessage->setPlainText("Hi");
         form->btnSend->click();
         Settle();
@@ -770,8 +833,7 @@ private slots:
 
         // The user's own handle, in the caption and at the start of own entries.
         Deliver("CURRENTUSERHANDLE me\x07\xE2\x81\xA6");
-        QCOMPARE(form->windowTitle(),
-                 QString::fromUtf16(u"Velantro 1.0:01 - maria - me\u2407\uFFFD"));
+        QCOMPARE(form->windowTitle(), QString::fromUtf16(u"Velantro 1.0:01 - me\u2407\uFFFD"));
         form->SendMessage->setPlainText("Bye");
         form->btnSend->click();
         Settle();
@@ -787,9 +849,12 @@ private slots:
         window::TPageControl& pages = *form->PageControl1;
         QVERIFY(!pages.isTabMarked(0)); // on show when it came
         QVERIFY(pages.isTabMarked(1));
-        QCOMPARE(pages.tabText(1), QString("bob"));
+        QCOMPARE(pages.tabText(1), QString("bob (1)"));
+        ReceiveMessage(3, "bob", "again");
+        QCOMPARE(pages.tabText(1), QString("bob (2)"));
         pages.setCurrentIndex(1);
         QVERIFY(!pages.isTabMarked(1));
+        QCOMPARE(pages.tabText(1), QString("bob"));
     }
 };
 

@@ -48,7 +48,8 @@ void WriteAll(int fd, std::string_view text) {
 /// but cannot be read, or is no regular file, fails: it is never replaced
 /// by one that would lose its contents.
 std::string ReadWhole(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking: a FIFO or a device in its place must not hold the window.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.Get() < 0) {
         if (errno == ENOENT) {
             return {};
