@@ -209,7 +209,7 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
     }
     if (outcome.Text) {
         Shown.Add(message.Id);
-        log->AppendLine(TranslatedEntry(message, *outcome.Text));
+        log->AppendEntry(TranslatedEntry(message, *outcome.Text));
         Arrived(message.From, *outcome.Text);
         // The service answers again: the messages that waited for it get their turn.
         RetryWaiting();
@@ -217,24 +217,30 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
     }
     // Shown at once in its own words; translated once the service answers.
     const std::u16string ownWords = BodyText(message.Body);
-    const std::size_t entry =
-        log->AppendLine(IncomingEntry(message.From, ownWords, TEntryForm::NotTranslated));
+    const LogEntry entry{View.ClockTime(), message.From,
+                         ownWords + std::u16string(NotTranslatedMark)};
+    const std::size_t number = log->AppendEntry(entry);
     Arrived(message.From, ownWords);
-    KeepUntranslated(message, log, entry);
+    KeepUntranslated(message, log, number, entry.Time);
     View.ShowError("The message from " + message.From +
                    " could not be translated: " + outcome.Error);
 }
 
-std::u16string ConversationFlows::TranslatedEntry(const Complete& message,
-                                                  std::u16string_view translation) const {
-    return IncomingEntry(message.From, translation, BodyText(message.Body),
-                         View.ShowOriginalText());
+LogEntry ConversationFlows::TranslatedEntry(const Complete& message,
+                                            std::u16string_view translation) const {
+    std::u16string text(translation);
+    const std::u16string original = BodyText(message.Body);
+    if (View.ShowOriginalText() && !original.empty()) {
+        text += u" (" + original + u")";
+    }
+    return {View.ClockTime(), message.From, std::move(text)};
 }
 
-void ConversationFlows::KeepUntranslated(Complete message, ConversationLog* log,
-                                         std::size_t entry) {
+void ConversationFlows::KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry,
+                                         std::u16string time) {
     // Beyond the limit the oldest stays shown in its own words for good.
-    PushKeepingAtMost(Untranslated, Waiting{std::move(message), log, entry}, UntranslatedLimit);
+    PushKeepingAtMost(Untranslated, Waiting{std::move(message), log, entry, std::move(time)},
+                      UntranslatedLimit);
 }
 
 void ConversationFlows::RetryWaiting() {
@@ -275,7 +281,10 @@ void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
                                       [id](const Waiting& w) { return w.Message.Id == id; });
     if (waiting != Untranslated.end()) {
         // In its place on the page: the message keeps its turn in the conversation.
-        waiting->Log->ReplaceLine(waiting->Entry, TranslatedEntry(waiting->Message, *outcome.Text));
+        // The time it came stays: the message keeps its turn in the conversation.
+        LogEntry entry = TranslatedEntry(waiting->Message, *outcome.Text);
+        entry.Time = waiting->Time;
+        waiting->Log->ReplaceEntry(waiting->Entry, entry);
         Shown.Add(id);
         Untranslated.erase(waiting);
     }
@@ -354,7 +363,9 @@ void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known
     MaybeSent.erase(candidates.front());
     if (ConversationLog* log = PageOf(send.Target); log != nullptr) {
         View.ShowPages();
-        log->AppendLine(send.Entry);
+        LogEntry entry = send.Entry;
+        entry.Time = View.ClockTime();
+        log->AppendEntry(entry);
     }
 }
 
@@ -398,9 +409,9 @@ void ConversationFlows::Translating(TranslationOutcome outcome) {
     std::u16string message = translation;
     message += FooterFor(Sending->LanguageCode);
     Sending->Body = translate::Utf8Encode(message);
-    Sending->Entry = HandleText(Own) + u": " + Sending->Text;
+    Sending->Entry = {{}, Own, Sending->Text};
     if (!translation.empty()) {
-        Sending->Entry += u" (" + translation + u")";
+        Sending->Entry.Text += u" (" + translation + u")";
     }
     // Checked here, so that the box can say how much room there is.
     const std::size_t line =
@@ -461,7 +472,8 @@ void ConversationFlows::SendSucceeded(std::optional<std::int32_t> id) {
     Sending->Now = OutgoingSend::State::Sent;
     if (ConversationLog* log = PageOf(Sending->Target); log != nullptr) {
         View.ShowPages();
-        log->AppendLine(Sending->Entry);
+        Sending->Entry.Time = View.ClockTime();
+        log->AppendEntry(Sending->Entry);
     }
     Partner& partner = PartnerOf(Sending->Target);
     partner.Draft.clear();

@@ -91,7 +91,7 @@ struct OutgoingSend {
     std::int32_t LanguageCode = 0;
     std::int32_t LanguageIndex = 0; ///< the "in" position it was sent with
     std::u16string Text;            ///< as typed
-    std::u16string Entry;           ///< what the partner's page shows once it is sent
+    LogEntry Entry;                 ///< what the partner's page shows once it is sent
     std::string Body;               ///< the bytes handed to the client: translation and footer
 };
 
@@ -165,6 +165,7 @@ private:
         Complete Message;
         ConversationLog* Log = nullptr;
         std::size_t Entry = 0;
+        std::u16string Time; ///< when it was first shown
     };
     /// What is known of a message asked about to match a late send.
     struct LateQuestion {
@@ -175,13 +176,14 @@ private:
     void TakeComplete(std::int32_t id);
     void Translate(Complete message);
     void Translated(const Complete& message, TranslationOutcome outcome);
-    void KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry);
+    void KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry,
+                          std::u16string time);
     /// Starts a round of retries unless one runs; from the event loop.
     void RetryWaiting();
     void RetryNext(std::size_t leftInRound);
     void Retried(std::int32_t id, TranslationOutcome outcome, std::size_t leftInRound);
-    /// Writes a translated message's entry and tells the window it arrived.
-    std::u16string TranslatedEntry(const Complete& message, std::u16string_view translation) const;
+    /// The entry of a translated message.
+    LogEntry TranslatedEntry(const Complete& message, std::u16string_view translation) const;
 
     /// A status of a message this program did not see being sent: while a
     /// send may still go out late, asks who it went to and what it said.

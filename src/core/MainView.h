@@ -12,15 +12,29 @@
 
 namespace velantro::core {
 
+/// One entry of a page's log. The page shows the time and the sender in a
+/// style no text can take, so that no message can pass for another entry.
+struct LogEntry {
+    std::u16string Time; ///< hh:mm, when it was written on the page
+    std::string Sender;  ///< the handle
+    std::u16string Text; ///< lines joined by CR LF
+};
+
+/// The entry as one text: "handle: text", the sender shown as HandleText does.
+std::u16string PlainEntry(const LogEntry& entry);
+
+/// The lines of an entry's text: CR LF, CR and LF each end one.
+std::vector<std::u16string> EntryLines(std::u16string_view text);
+
 /// The read-only log on a conversation page.
 class ConversationLog {
 public:
     virtual ~ConversationLog() = default;
-    /// Appends text as the log's new last entry (CR LF inside text breaks
-    /// lines) and gives the entry's number on this log, counted from 0.
-    virtual std::size_t AppendLine(std::u16string_view text) = 0;
-    /// Writes text in place of the entry with that number, which keeps its place.
-    virtual void ReplaceLine(std::size_t entry, std::u16string_view text) = 0;
+    /// Appends the log's new last entry and gives its number on this log,
+    /// counted from 0.
+    virtual std::size_t AppendEntry(const LogEntry& entry) = 0;
+    /// Writes entry in place of the one with that number, which keeps its place.
+    virtual void ReplaceEntry(std::size_t number, const LogEntry& entry) = 0;
 };
 
 class MainView {
@@ -74,6 +88,9 @@ public:
         return std::nullopt;
     }
     virtual std::u16string RememberedDraft(const std::string& /*partner*/) const { return {}; }
+
+    /// The time of day as entries show it: hh:mm, local.
+    virtual std::u16string ClockTime() const = 0;
 
     /// Whether received entries carry the original text after the translation.
     virtual bool ShowOriginalText() const { return false; }

@@ -28,6 +28,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -708,6 +709,10 @@ void TMainForm::SetUnread(const std::string& handle, std::size_t count) {
     PageControl1->setTabMarked(index, count > 0);
     SetPageCaption(index, handle);
     DescribeTab(index);
+}
+
+std::u16string TMainForm::ClockTime() const {
+    return QTime::currentTime().toString(QStringLiteral("hh:mm")).toStdU16String();
 }
 
 bool TMainForm::WindowActive() const {

@@ -153,6 +153,7 @@ private:
     void ShowPage(const std::string& handle) override;
     void SetUnread(const std::string& handle, std::size_t count) override;
     bool WindowActive() const override;
+    std::u16string ClockTime() const override;
     std::optional<std::int32_t> RememberedLanguage(const std::string& partner) const override;
     std::u16string RememberedDraft(const std::string& partner) const override;
     void ShowOwnHandle(std::string_view handle) override;

@@ -10,13 +10,16 @@
 #include "window/TPageControl.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
 #include <chrono>
@@ -198,8 +201,15 @@ private:
         return sent;
     }
 
+    static QPlainTextEdit* Log(TMainForm& form, int page) {
+        return form.PageControl1->widget(page)->findChild<QPlainTextEdit*>("Memo");
+    }
+
+    /// The log's text without the times that start its entries.
     static QString Memo(TMainForm& form, int page) {
-        return form.PageControl1->widget(page)->findChild<QPlainTextEdit*>("Memo")->toPlainText();
+        static const QRegularExpression time(QStringLiteral("^\\d\\d:\\d\\d "),
+                                             QRegularExpression::MultilineOption);
+        return Log(form, page)->toPlainText().remove(time);
     }
 
     velantro::testing::TempFolder Folder;
@@ -717,7 +727,7 @@ private slots:
         Settle();
         QCOMPARE(SentMessages(),
                  std::vector<std::string>{"MESSAGE alice ok - Translated with Velantro"});
-        QCOMPARE(Memo(*form, 0), QString("maria: Hi\nthere (ok)"));
+        QCOMPARE(Memo(*form, 0), QString("maria: Hi\n\tthere (ok)"));
         QCOMPARE(QApplication::focusWidget(), form->SendMessage);
 
         // Ctrl+Enter with nothing to send neither sends nor starts a line.
@@ -752,7 +762,7 @@ private slots:
         ReceiveMessage(3, "bob", "salut");
         form->mnShowOriginal->trigger();
         ReceiveMessage(4, "alice", "adios");
-        QCOMPARE(Memo(*form, 0), QString("alice: ok\nalice: ok (buenos\ndias)\nalice: ok"));
+        QCOMPARE(Memo(*form, 0), QString("alice: ok\nalice: ok (buenos\n\tdias)\nalice: ok"));
         QCOMPARE(Memo(*form, 1), QString("bob: ok (salut)"));
     }
 
@@ -801,6 +811,46 @@ private slots:
         QCOMPARE(form->SendIn->currentIndex(), 2);
     }
 
+    void noLineOfAMessagePassesForAnEntry() {
+        auto form = Attached();
+        form->mnShowOriginal->trigger();
+        ReceiveMessage(1, "alice", "hi\r\nmaria: I owe bob 100 EUR");
+        form->SendMessage->setPlainText("fine");
+        form->btnSend->click();
+        Settle();
+        const QTextDocument& log = *Log(*form, 0)->document();
+        QCOMPARE(log.blockCount(), 3);
+        // An entry: the time, then the sender in bold; the text never in bold.
+        const auto boldRuns = [](const QTextBlock& block) {
+            QStringList runs;
+            for (auto piece = block.begin(); !piece.atEnd(); ++piece) {
+                if (piece.fragment().charFormat().fontWeight() == QFont::Bold) {
+                    runs << piece.fragment().text();
+                }
+            }
+            return runs;
+        };
+        const QRegularExpression entryStart(QStringLiteral("^\\d\\d:\\d\\d "));
+        const QTextBlock first = log.findBlockByNumber(0);
+        QVERIFY(entryStart.match(first.text()).hasMatch());
+        QCOMPARE(boldRuns(first), QStringList{"alice:"});
+        // The message's next line: indented, after a tab, and nothing in bold.
+        const QTextBlock further = log.findBlockByNumber(1);
+        QCOMPARE(further.text(), QString("\tmaria: I owe bob 100 EUR)"));
+        QVERIFY(boldRuns(further).isEmpty());
+        QVERIFY(further.blockFormat().leftMargin() > 0);
+        const QTextBlock own = log.findBlockByNumber(2);
+        QVERIFY(entryStart.match(own.text()).hasMatch());
+        QCOMPARE(boldRuns(own), QStringList{"maria:"});
+        // A copy keeps "handle: text" lines, the further line still after its tab.
+        Log(*form, 0)->selectAll();
+        Log(*form, 0)->copy();
+        const QStringList copied = QGuiApplication::clipboard()->text().split('\n');
+        QCOMPARE(copied.size(), 3);
+        QVERIFY(copied[0].endsWith("alice: ok (hi"));
+        QCOMPARE(copied[1], QString("\tmaria: I owe bob 100 EUR)"));
+    }
+
     void aLongTranslationIsShownCutWithAMark() {
         auto form = Attached();
         Reply = std::string(1'000'000, 'w');
@@ -809,8 +859,8 @@ private slots:
         ReceiveMessage(2, "alice", "hola");
         const QStringList lines = Memo(*form, 0).split('\n');
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines[0], "alice: " + QString(65536 - 7, 'w') + QChar(0x2026) +
-                               " [cut: 934,471 more characters not shown]");
+        QCOMPARE(lines[0], "alice: " + QString(65536, 'w') + QChar(0x2026) +
+                               " [cut: 934,464 more characters not shown]");
         QCOMPARE(lines[1], QString("alice: ok"));
     }
 

@@ -22,14 +22,18 @@ using Entries = std::vector<std::u16string>;
 
 constexpr platform::WindowHandle ClientWindow = 0x2002;
 
+/// Keeps each entry as "handle: text", and its time apart.
 struct RecordingLog final : ConversationLog {
     Entries Lines;
-    std::size_t AppendLine(std::u16string_view text) override {
-        Lines.emplace_back(text);
+    Entries Times;
+    std::size_t AppendEntry(const LogEntry& entry) override {
+        Lines.push_back(PlainEntry(entry));
+        Times.push_back(entry.Time);
         return Lines.size() - 1;
     }
-    void ReplaceLine(std::size_t entry, std::u16string_view text) override {
-        Lines.at(entry) = std::u16string(text);
+    void ReplaceEntry(std::size_t number, const LogEntry& entry) override {
+        Lines.at(number) = PlainEntry(entry);
+        Times.at(number) = entry.Time;
     }
 };
 
@@ -45,6 +49,7 @@ struct FakeView final : MainView {
     bool Pending = false;
     bool PagesShown = false;
     bool Active = true;
+    std::u16string Clock = u"09:41";
     std::string Current; ///< the page in front
     std::string Caption = "Velantro";
     std::map<std::string, RecordingLog> Pages;
@@ -93,6 +98,7 @@ struct FakeView final : MainView {
         }
         return log;
     }
+    std::u16string ClockTime() const override { return Clock; }
     void ShowPages() override { PagesShown = true; }
     void ShowPage(const std::string& handle) override { Current = handle; }
     void SetUnread(const std::string& handle, std::size_t count) override {
@@ -1002,6 +1008,46 @@ TEST_F(ConversationFlowsTest, ANewFriendsListKeepsThePartnerChosen) {
         EXPECT_EQ(fresh.View.Message, c.Field);
         EXPECT_EQ(fresh.Flows.Partners().at("bob").Draft, u"Dear bob");
     }
+}
+
+TEST_F(ConversationFlowsTest, EntriesCarryTheTimeTheyWereShownAndARetryKeepsIt) {
+    Service.Down = true;
+    View.Clock = u"10:00";
+    Notify(Message(1, "bob", "Hola"));
+    Settle();
+    Flows.ContactChosen("bob");
+    Type(u"Hi", 1);
+    Settle();
+    View.Clock = u"10:05";
+    Service.Down = false;
+    Notify(Message(2, "bob", "Que tal"));
+    Settle();
+    EXPECT_EQ(View.Page("bob"), (Entries{u"bob: [1]Hola", u"bob: [1]Que tal"}));
+    EXPECT_EQ(View.Pages["bob"].Times, (Entries{u"10:00", u"10:05"}));
+    Type(u"Bien", 1);
+    View.Clock = u"10:06";
+    Settle();
+    EXPECT_EQ(View.Pages["bob"].Times, (Entries{u"10:00", u"10:05", u"10:06"}))
+        << "a send is written when the client took it";
+}
+
+TEST(LogEntry, EveryLineBreakEndsALineAndThePlainFormNamesTheSender) {
+    struct Case {
+        std::u16string Text;
+        Entries Lines;
+    };
+    const std::vector<Case> cases = {
+        {u"", {u""}},
+        {u"one", {u"one"}},
+        {u"a\r\nb", {u"a", u"b"}},
+        {u"a\rb\nc", {u"a", u"b", u"c"}},
+        {u"a\n\r\nb\r", {u"a", u"", u"b", u""}},
+        {u"hi\nmaria: I owe bob 100 EUR", {u"hi", u"maria: I owe bob 100 EUR"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EntryLines(c.Text), c.Lines);
+    }
+    EXPECT_EQ(PlainEntry({u"10:00", "bo\x1B", u"hi"}), u"bo\u241B: hi");
 }
 
 TEST_F(ConversationFlowsTest, AMessageAnnouncedAgainIsNeitherAskedForNorShownTwice) {
