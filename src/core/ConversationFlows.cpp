@@ -211,6 +211,7 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
         Shown.Add(message.Id);
         log->AppendEntry(TranslatedEntry(message, *outcome.Text));
         Arrived(message.From, *outcome.Text);
+        TranslatorAnswered(true);
         // The service answers again: the messages that waited for it get their turn.
         RetryWaiting();
         return;
@@ -222,8 +223,9 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
     const std::size_t number = log->AppendEntry(entry);
     Arrived(message.From, ownWords);
     KeepUntranslated(message, log, number, entry.Time);
-    View.ShowError("The message from " + message.From +
-                   " could not be translated: " + outcome.Error);
+    // Marked on its entry and counted on the status line: a box for each
+    // would stand between the user and the conversation.
+    TranslatorAnswered(false);
 }
 
 LogEntry ConversationFlows::TranslatedEntry(const Complete& message,
@@ -274,7 +276,8 @@ void ConversationFlows::RetryNext(std::size_t leftInRound) {
 void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
                                 std::size_t leftInRound) {
     if (!outcome.Text) {
-        Retrying = false; // the user was told when it first failed
+        Retrying = false;
+        TranslatorAnswered(false);
         return;
     }
     const auto waiting = std::find_if(Untranslated.begin(), Untranslated.end(),
@@ -288,6 +291,7 @@ void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
         Shown.Add(id);
         Untranslated.erase(waiting);
     }
+    TranslatorAnswered(true);
     RetryNext(leftInRound - 1);
 }
 
@@ -400,9 +404,12 @@ void ConversationFlows::Translating(TranslationOutcome outcome) {
         return;
     }
     if (!outcome.Text) {
-        SendFailed(outcome.Error);
+        TranslatorAnswered(false);
+        SendFailed("Not sent: the translation service at " + StatusNow.Route.HostPort +
+                   " is not answering (" + outcome.Error + "). Your text is kept.");
         return;
     }
+    TranslatorAnswered(true);
     const std::u16string& translation = *outcome.Text;
     // A lone surrogate half becomes U+FFFD here rather than the half's own
     // three bytes, which are not UTF-8 and which a chat client may reject.
@@ -458,6 +465,7 @@ void ConversationFlows::ClientAnswered(const TCommandOutcome& outcome) {
         return;
     case TCommandResult::Dropped:
     case TCommandResult::NotSupported:
+        ClientWaiting();
         SendFailed(NotSentText(target, "Velantro is not attached to the chat client"));
         return;
     }
@@ -501,7 +509,44 @@ void ConversationFlows::SendFailed(const std::string& why) {
 // --- contacts and own identity ------------------------------------------------
 
 void ConversationFlows::Attached() {
+    StatusNow.ChatClient = StatusLine::Client::Attached;
+    PublishStatus();
     Skype.Search(skype::stFriends, "");
+}
+
+void ConversationFlows::ClientUnavailable() {
+    StatusNow.ChatClient = StatusLine::Client::NotAvailable;
+    PublishStatus();
+}
+
+void ConversationFlows::ClientWaiting() {
+    StatusNow.ChatClient = StatusLine::Client::Waiting;
+    PublishStatus();
+}
+
+void ConversationFlows::RefreshStatus() {
+    PublishStatus();
+}
+
+void ConversationFlows::TranslatorAnswered(bool answered) {
+    if (!answered && StatusNow.Answering) {
+        StatusNow.Since = View.ClockTime();
+    }
+    StatusNow.Answering = answered;
+    if (answered) {
+        StatusNow.Since.clear();
+    }
+    PublishStatus();
+}
+
+void ConversationFlows::PublishStatus() {
+    StatusNow.Route = View.CurrentRoute();
+    StatusNow.Waiting = Untranslated.size();
+    if (!StatusShown || StatusNow != StatusPublished) {
+        StatusShown = true;
+        StatusPublished = StatusNow;
+        View.ShowStatus(StatusNow);
+    }
 }
 
 void ConversationFlows::FriendsReported(const skype::TStringList& handles) {
@@ -530,6 +575,8 @@ void ConversationFlows::FriendsReported(const skype::TStringList& handles) {
 
 void ConversationFlows::OwnHandleReported(const std::string& handle) {
     Own = handle;
+    StatusNow.Own = handle;
+    PublishStatus();
     View.ShowOwnHandle(handle);
 }
 

@@ -106,6 +106,12 @@ public:
     void ChatMessageReported(std::int32_t id, skype::TSkypeChatMsgProperty property,
                              const std::string& data);
     void Attached();
+    /// The chat client's API is not available.
+    void ClientUnavailable();
+    /// Not attached: the client is starting, asking its user, or refused.
+    void ClientWaiting();
+    /// Looks again where translations go, for the status line.
+    void RefreshStatus();
     void FriendsReported(const skype::TStringList& handles);
     void OwnHandleReported(const std::string& handle);
 
@@ -130,6 +136,7 @@ public:
     void SendTyped();
 
     const std::string& OwnHandle() const { return Own; }
+    const StatusLine& Status() const { return StatusPublished; }
     /// The partner whose page is shown; empty while there is no page.
     const std::string& ShownPartner() const { return OnShow; }
     /// Everyone met in this run, for what is kept until the next.
@@ -206,6 +213,11 @@ private:
     /// Lists friends and the partners with a page who are no friends; the
     /// list's first is selected unless keepChoice keeps the one selected.
     void ListContacts(bool keepChoice = true);
+    /// Shows the status line when it changed.
+    void PublishStatus();
+    /// The translator answered, or did not (since now, unless it already
+    /// had not).
+    void TranslatorAnswered(bool answered);
     /// A message from handle was written on its page.
     void Arrived(const std::string& handle, std::u16string_view text);
     void RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property);
@@ -240,6 +252,10 @@ private:
     bool LoadingDraft = false;
     std::string Own;
     std::string OnShow;
+    /// The status line as it is, and as last shown.
+    StatusLine StatusNow;
+    StatusLine StatusPublished;
+    bool StatusShown = false;
     std::vector<std::string> Friends;
     /// Partners with a page, in the pages' order.
     std::vector<std::string> PageOrder;

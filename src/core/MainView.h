@@ -3,6 +3,8 @@
 // What the conversation core needs of the main window, so that it runs and is
 // tested without widgets.
 
+#include "core/StatusLine.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -100,6 +102,11 @@ public:
     /// The user's own handle (8-bit) in the window's caption, in place of
     /// the one shown before.
     virtual void ShowOwnHandle(std::string_view handle) = 0;
+
+    /// Where a translation asked now would go.
+    virtual TranslationRoute CurrentRoute() const { return {}; }
+    /// Shows the status line; called only when it changed.
+    virtual void ShowStatus(const StatusLine& status) = 0;
 
     /// Tells the user of a failure, in the error box; never waits for it.
     virtual void ShowError(const std::string& message) = 0;

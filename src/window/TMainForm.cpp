@@ -219,6 +219,13 @@ void TMainForm::CreateControls() {
     PageControl1->hide();
     l_in = Label(this, "l_in", "in", Qt::AlignRight);
     SendIn = LanguageList(this, "SendIn");
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setWordWrap(true);
+    StatusLine->setTextFormat(Qt::PlainText);
+    StatusLine->setFrameShape(QFrame::StyledPanel);
+    // Read by a screen reader as it changes; never in the way of Tab.
+    StatusLine->setFocusPolicy(Qt::NoFocus);
     mnShowOriginal = new QAction(QStringLiteral("Show original text"), this);
     mnShowOriginal->setObjectName(QStringLiteral("mnShowOriginal"));
     mnShowOriginal->setCheckable(true);
@@ -268,6 +275,7 @@ void TMainForm::LayOutControls() {
     column->addWidget(PageControl1, 1);
     column->addWidget(SendMessage);
     column->addLayout(bottom);
+    column->addWidget(StatusLine);
     setMinimumSize(MinimumClientWidth, MinimumClientHeight);
 }
 
@@ -278,6 +286,15 @@ void TMainForm::BindEvents() {
     skype.OnAttachSuccess = [this, &flows](TSkypeControl&) {
         Guarded(Errors, [&] { flows.Attached(); });
     };
+    skype.OnAPINotAvailable = [this, &flows](TSkypeControl&) {
+        Guarded(Errors, [&] { flows.ClientUnavailable(); });
+    };
+    const auto waiting = [this, &flows](TSkypeControl&) {
+        Guarded(Errors, [&] { flows.ClientWaiting(); });
+    };
+    skype.OnAPIAvailable = waiting;
+    skype.OnAttachPending = waiting;
+    skype.OnAttachRefused = waiting;
     skype.OnCurrentUserHandle = [this, &flows](std::string handle) {
         Guarded(Errors, [&] { flows.OwnHandleReported(handle); });
     };
@@ -335,6 +352,7 @@ void TMainForm::FormCreate() {
         Conversations->ClearQueue();
         TranslateToChange();
     });
+    Guarded(Errors, [this] { Conversations->RefreshStatus(); });
 }
 
 void TMainForm::FormClose() {
@@ -519,6 +537,7 @@ void TMainForm::UpdateAccessibleNames() {
     ToUsers->setAccessibleName(l_Send_To->text());
     SendIn->setAccessibleName(l_in->text());
     SendMessage->setAccessibleName(InterfaceText("MainForm.SendMessage", "Message"));
+    ShowStatus(LastStatus);
     for (int index = 0; index < PageControl1->count(); ++index) {
         DescribeTab(index);
     }
@@ -713,6 +732,32 @@ void TMainForm::SetUnread(const std::string& handle, std::size_t count) {
 
 std::u16string TMainForm::ClockTime() const {
     return QTime::currentTime().toString(QStringLiteral("hh:mm")).toStdU16String();
+}
+
+core::TranslationRoute TMainForm::CurrentRoute() const {
+    const std::string& url = translate::ChooseEndpoint(Endpoints, Titles);
+    return {url == Endpoints.Local, core::HostPortOf(url)};
+}
+
+void TMainForm::ShowStatus(const core::StatusLine& status) {
+    LastStatus = status;
+    const auto text = [this](const char* key, std::u16string_view english) {
+        return InterfaceText(key, "").isEmpty() ? std::u16string(english)
+                                                : InterfaceText(key, "").toStdU16String();
+    };
+    const core::StatusTexts english;
+    core::StatusTexts texts;
+    texts.Attached = text("MainForm.sClientAttached", english.Attached);
+    texts.AttachedNoHandle = text("MainForm.sClientAttachedNoHandle", english.AttachedNoHandle);
+    texts.Waiting = text("MainForm.sClientWaiting", english.Waiting);
+    texts.NotAvailable = text("MainForm.sClientNoApi", english.NotAvailable);
+    texts.Local = text("MainForm.sTranslationLocal", english.Local);
+    texts.Web = text("MainForm.sTranslationWeb", english.Web);
+    texts.Down = text("MainForm.sTranslationDown", english.Down);
+    const QString line = FromUtf16(core::StatusText(status, texts));
+    if (StatusLine->text() != line) {
+        StatusLine->setText(line);
+    }
 }
 
 bool TMainForm::WindowActive() const {

@@ -77,6 +77,8 @@ public:
     QLabel* l_in = nullptr;
     QComboBox* SendIn = nullptr;
     std::unique_ptr<translate::HttpClient> HTTP;
+    /// The line at the bottom: the chat client's and translation's state.
+    QLabel* StatusLine = nullptr;
     /// "Show original text", in every log's context menu; off at every start.
     QAction* mnShowOriginal = nullptr;
 
@@ -154,6 +156,8 @@ private:
     void SetUnread(const std::string& handle, std::size_t count) override;
     bool WindowActive() const override;
     std::u16string ClockTime() const override;
+    core::TranslationRoute CurrentRoute() const override;
+    void ShowStatus(const core::StatusLine& status) override;
     std::optional<std::int32_t> RememberedLanguage(const std::string& partner) const override;
     std::u16string RememberedDraft(const std::string& partner) const override;
     void ShowOwnHandle(std::string_view handle) override;
@@ -178,6 +182,8 @@ private:
     DesktopNotifications* Notifications = nullptr;
     /// Each page's unread count, shown after its caption.
     std::vector<std::size_t> PageUnread;
+    /// The status line last shown, written again in a new language.
+    core::StatusLine LastStatus;
     /// The interface's caption, and the own handle shown after it.
     QString BaseCaption;
     std::string OwnHandle;

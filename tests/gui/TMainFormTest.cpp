@@ -240,7 +240,9 @@ private slots:
                           "mainform.l_in;5;wrong case\n"
                           "MainForm.PageControl1.;5;Charla\n"
                           "MainForm.PageControl1..Memo;5;never\n"
-                          "MainForm;6;\"Velantro (fr)\"\n")));
+                          "MainForm;6;\"Velantro (fr)\"\n"
+                          "MainForm.sClientAttached;2;\"\xD7\xE0\xF2 \xEA\xEB\xE8\xE5\xED\xF2: "
+                          "\xF1\xE2\xFA\xF0\xE7\xE0\xED \xEA\xE0\xF2\xEE %1\"\n")));
     }
 
     void settingsAreReadAtStartAndWrittenAtClose() {
@@ -408,17 +410,18 @@ private slots:
         QVERIFY(Shown.empty());
     }
 
-    void anErrorIsNeverShownInsideADelivery() {
+    void anIncomingFailureOpensNoBoxAndIsToldFromTheLoop() {
         auto form = Open();
         Fake->DeliverAttachStatus(ClientWindow, 0);
         Settle();
         Reply.clear();
+        const QString before = form->StatusLine->text();
         Fake->DeliverLine(ClientWindow, "CHATMESSAGE 3 FROM_HANDLE alice");
         Fake->DeliverLine(ClientWindow, "CHATMESSAGE 3 BODY hola");
-        QVERIFY(Shown.empty());
+        QCOMPARE(form->StatusLine->text(), before);
         Settle();
-        QCOMPARE(Shown, std::vector<std::string>{
-                            "The message from alice could not be translated: Connection refused"});
+        QVERIFY(Shown.empty());
+        QVERIFY(form->StatusLine->text().contains("messages waiting: 1"));
         QCOMPARE(form->Flows().UntranslatedCount(), std::size_t(1));
         QCOMPARE(Memo(*form, 0), QString("alice: hola [not translated]"));
     }
@@ -491,9 +494,15 @@ private slots:
         auto form = Open({}, true);
         Fake->DeliverAttachStatus(ClientWindow, 0);
         Settle();
+        Deliver("USERS alice");
         Reply.clear();
-        ReceiveMessage(1, "alice", "hola");
-        ReceiveMessage(2, "alice", "adios");
+        const auto send = [&](const char* text) {
+            form->SendMessage->setPlainText(text);
+            form->btnSend->click();
+            Settle();
+        };
+        send("hola");
+        send("adios");
         const auto boxes = [&] {
             QList<QMessageBox*> open;
             for (QMessageBox* box : form->findChildren<QMessageBox*>("ErrorBox")) {
@@ -504,8 +513,9 @@ private slots:
             return open;
         };
         QTRY_COMPARE(boxes().size(), 1);
-        QCOMPARE(boxes().front()->text(),
-                 QString("The message from alice could not be translated: Connection refused."));
+        QVERIFY(boxes().front()->text().startsWith("Not sent: the translation service at "));
+        QVERIFY(boxes().front()->text().endsWith(" Your text is kept."));
+        QCOMPARE(form->SendMessage->toPlainText(), QString("adios"));
         // The window goes on meanwhile: a message is taken and shown.
         Reply = "ok";
         ReceiveMessage(3, "alice", "otra");
@@ -849,6 +859,37 @@ private slots:
         QCOMPARE(copied.size(), 3);
         QVERIFY(copied[0].endsWith("alice: ok (hi"));
         QCOMPARE(copied[1], QString("\tmaria: I owe bob 100 EUR)"));
+    }
+
+    void theStatusLineTellsWhatABoxPerMessageUsedTo() {
+        auto form = Open();
+        QVERIFY(form->StatusLine->text().startsWith(
+            "Waiting for the chat client: start skype-peer, or your chat client, and Velantro "
+            "attaches by itself"));
+        Fake->DeliverAttachStatus(ClientWindow, 0);
+        Settle();
+        Deliver("CURRENTUSERHANDLE maria");
+        QVERIFY(form->StatusLine->text().startsWith("Chat client: attached as maria"));
+        Reply.clear(); // the translator stops answering
+        for (int id = 1; id <= 3; ++id) {
+            ReceiveMessage(id, "alice", "hola");
+        }
+        QVERIFY2(Shown.empty(), "no box for a message that came");
+        QVERIFY(form->StatusLine->text().contains(
+            QRegularExpression("Translation: not answering since \\d\\d:\\d\\d, messages "
+                               "waiting: 3$")));
+        QCOMPARE(Memo(*form, 0).count("[not translated]"), 3);
+        // In the language of "Receive in", like every text of the window.
+        form->TranslateTo->setCurrentIndex(3);
+        emit form->TranslateTo->activated(3);
+        QVERIFY(form->StatusLine->text().startsWith(QString::fromUtf8(
+            "\xD0\xA7\xD0\xB0\xD1\x82 \xD0\xBA\xD0\xBB"))); // "Чат кл", then the handle
+        QVERIFY(form->StatusLine->text().contains(QString::fromUtf8(" maria \xC2\xB7 ")));
+        Reply = "ok";
+        ReceiveMessage(4, "alice", "hola");
+        // The waiting ones are translated in their places, one at a time.
+        QTRY_COMPARE(Memo(*form, 0).count("[not translated]"), 0);
+        QVERIFY(!form->StatusLine->text().contains("not answering"));
     }
 
     void aLongTranslationIsShownCutWithAMark() {
