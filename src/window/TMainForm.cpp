@@ -28,6 +28,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -42,6 +43,10 @@ using core::HandleText;
 namespace {
 
 constexpr const char* DesignCaption = "Velantro 1.0:01";
+/// The object that speaks a message arriving on the page in front.
+constexpr const char* AnnouncementName = "Announcement";
+/// How long an announcement stays "showing" to a screen reader.
+constexpr int AnnouncementShownMs = 3000;
 /// "Bulgarian" in Bulgarian, in UTF-8.
 constexpr const char* Bulgarian = "\xD0\x91\xD1\x8A\xD0\xBB\xD0\xB3\xD0\xB0"
                                   "\xD1\x80\xD1\x81\xD0\xBA\xD0\xB8";
@@ -117,7 +122,19 @@ QAccessibleInterface* FormAccessible(const QString& classname, QObject* object) 
         object->isWidgetType()) {
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     }
+    // Qt 6.4 has no announcement event: a notification that shows itself is
+    // what screen readers speak (AT-SPI: a "notification" becoming "showing").
+    if (classname == QLatin1String("QLabel") &&
+        object->objectName() == QLatin1String(AnnouncementName)) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
+    }
     return nullptr;
+}
+
+/// A printable key a log or the tab row does not use: one that writes.
+bool WritesText(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers held = key.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    return held == Qt::NoModifier && !key.text().isEmpty() && key.text().front().isPrint();
 }
 
 PlacementRules PlacementOnScreens() {
@@ -179,6 +196,12 @@ TMainForm::TMainForm(Services services)
     Conversations = std::make_unique<ConversationFlows>(static_cast<core::MainView&>(*this),
                                                         *SkypeControl, *Translations);
     Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
+    connect(Notifications, &DesktopNotifications::Activated, this,
+            [this](const std::string& partner) {
+                Guarded(Errors, [&] { Conversations->ContactChosen(partner); });
+                activateWindow();
+                raise();
+            });
     BindEvents();
     FormCreate();
     // Typing at start goes into the message, never into a language list.
@@ -201,7 +224,7 @@ void TMainForm::CreateControls() {
     SendMessage->setObjectName(QStringLiteral("SendMessage"));
     SendMessage->setFont(QFont(QStringLiteral("Microsoft Sans Serif"), font().pointSize()));
     SendMessage->setFrameShape(QFrame::Box);
-    // Tab moves on to the next control; Enter starts a new line.
+    // Tab moves on to the next control; Enter sends (eventFilter).
     SendMessage->setTabChangesFocus(true);
     btnSend = new QPushButton(QStringLiteral("Send"), this);
     btnSend->setObjectName(QStringLiteral("btnSend"));
@@ -234,11 +257,31 @@ void TMainForm::CreateControls() {
     l_in->setBuddy(SendIn);
     UpdateAccessibleNames();
 
+    // "in" right after "To": the recipient, then the language they read.
     setTabOrder(TranslateTo, SendMessage);
     setTabOrder(SendMessage, btnSend);
     setTabOrder(btnSend, ToUsers);
-    setTabOrder(ToUsers, PageControl1);
-    setTabOrder(PageControl1, SendIn);
+    setTabOrder(ToUsers, SendIn);
+    setTabOrder(SendIn, PageControl1);
+
+    Announcement = new QLabel(this);
+    Announcement->setObjectName(QLatin1String(AnnouncementName));
+    Announcement->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Announcement->setGeometry(0, 0, 1, 1);
+    Announcement->hide();
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    quit->setContext(Qt::WindowShortcut);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+    auto* nextUnread = new QShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Down), this);
+    nextUnread->setContext(Qt::WindowShortcut);
+    connect(nextUnread, &QShortcut::activated, this, [this] {
+        Guarded(Errors, [this] {
+            const std::string partner = Conversations->NextUnread();
+            if (!partner.empty()) {
+                Conversations->ContactChosen(partner);
+            }
+        });
+    });
 }
 
 // The design's anchors as layouts: the page control takes the extra width and
@@ -689,6 +732,11 @@ ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
     PageUnread.push_back(0);
     PageLogs.push_back(std::make_unique<PageLog>(memo));
     PageControl1->addTab(page, QString());
+    // The log and the new tab pass on the keys that write (eventFilter).
+    for (QWidget* part : PageControl1->findChildren<QWidget*>()) {
+        part->removeEventFilter(this);
+        part->installEventFilter(this);
+    }
     SetPageCaption(PageControl1->count() - 1, handle);
     DescribeTab(PageControl1->count() - 1);
     return PageLogs.back().get();
@@ -798,6 +846,9 @@ bool TMainForm::ShowOriginalText() const {
 }
 
 void TMainForm::MessageShown(const std::string& handle, std::u16string_view translation) {
+    if (isActiveWindow() && handle == Conversations->ShownPartner()) {
+        Announce(FromUtf16(HandleText(handle)) + QStringLiteral(": ") + FromUtf16(translation));
+    }
     if (!isActiveWindow()) {
         QApplication::alert(this);
         Notifications->Notify(handle, FromUtf16(HandleText(handle)), FromUtf16(translation));
@@ -823,14 +874,42 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         btnSend->click(); // the focused Send button answers Enter as it does Space
         return true;
     }
-    if (enter && watched == SendMessage && (key->modifiers() & Qt::ControlModifier) != 0) {
-        // Ctrl+Enter sends; Enter alone starts a new line.
-        if (btnSend->isEnabled()) {
+    if (enter && watched == SendMessage) {
+        // As in the chat clients people know: Enter (and Ctrl+Enter) sends,
+        // Shift+Enter starts a new line.
+        if ((key->modifiers() & Qt::ShiftModifier) != 0) {
+            SendMessage->insertPlainText(QStringLiteral("\n"));
+        } else if (btnSend->isEnabled()) {
             btnSend->click();
         }
         return true;
     }
+    // A key that writes, typed in a log or on the tab row, writes in the
+    // message: nothing typed is lost. Space stays a tab's own key.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    const bool onTab = widget != nullptr && qobject_cast<QPlainTextEdit*>(widget) == nullptr;
+    if (widget != nullptr && PageControl1->isAncestorOf(widget) && WritesText(*key) &&
+        !(onTab && key->key() == Qt::Key_Space) && !SendMessage->isReadOnly()) {
+        SendMessage->setFocus();
+        SendMessage->moveCursor(QTextCursor::End);
+        SendMessage->insertPlainText(key->text());
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::Announce(const QString& text) {
+    Announcement->setText(text);
+    Announcement->setAccessibleName(text);
+    // Shown anew each time: the change to "showing" is what is spoken.
+    Announcement->hide();
+    Announcement->show();
+    Announcement->lower();
+    QTimer::singleShot(AnnouncementShownMs, Announcement, [label = Announcement, text] {
+        if (label->text() == text) {
+            label->hide();
+        }
+    });
 }
 
 } // namespace velantro::window

@@ -77,6 +77,8 @@ public:
     QLabel* l_in = nullptr;
     QComboBox* SendIn = nullptr;
     std::unique_ptr<translate::HttpClient> HTTP;
+    /// Speaks a message arriving on the page in front to screen readers.
+    QLabel* Announcement = nullptr;
     /// The line at the bottom: the chat client's and translation's state.
     QLabel* StatusLine = nullptr;
     /// "Show original text", in every log's context menu; off at every start.
@@ -129,6 +131,7 @@ private:
     void PageShown(int index);
     /// The window's caption: the interface's, then the own handle once.
     void ShowCaption();
+    void Announce(const QString& text);
     /// Writes each partner's language and draft for the next run.
     void KeepPartners(TSettings& settings);
     void DescribeTab(int index);

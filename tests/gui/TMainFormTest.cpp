@@ -9,6 +9,7 @@
 #include "unit/localise/MaskedFile.h"
 #include "window/TPageControl.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
@@ -702,10 +703,16 @@ private slots:
         QCOMPARE(form->focusWidget(), form->SendMessage);
         QCOMPARE(form->SendMessage->toPlainText(), QString());
 
-        // Tab from "To" reaches the tab rows, in the window's order; there the
-        // arrows page and stop at the ends.
-        form->ToUsers->setFocus();
-        QTest::keyClick(form->ToUsers, Qt::Key_Tab);
+        // The window's order: "in" right after "To", then the tab rows, where
+        // the arrows page and stop at the ends.
+        // (Send is passed over: with nothing to send it is disabled.)
+        const QWidget* const order[] = {form->SendMessage, form->ToUsers, form->SendIn};
+        form->TranslateTo->setFocus();
+        for (const QWidget* next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        QTest::keyClick(form->SendIn, Qt::Key_Tab);
         QWidget* rows = QApplication::focusWidget();
         QVERIFY(rows != nullptr && pages.isAncestorOf(rows));
         const struct {
@@ -717,8 +724,12 @@ private slots:
             QTest::keyClick(rows, arrow.Key);
             QCOMPARE(pages.currentIndex(), arrow.Current);
         }
-        QTest::keyClick(rows, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form->SendIn);
+        // A key that writes, typed on the tab row, writes in the message.
+        QTest::keyClicks(rows, "ok");
+        QCOMPARE(QApplication::focusWidget(), form->SendMessage);
+        QCOMPARE(form->SendMessage->toPlainText(), QString("ok"));
+        QCOMPARE(form->SendIn->accessibleName(), form->l_in->text());
+        QCOMPARE(form->TranslateTo->accessibleName(), form->l_Translate_To->text());
     }
 
     void theKeyboardWritesAndSendsTheMessage() {
@@ -726,34 +737,77 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QCOMPARE(QApplication::focusWidget(), form->SendMessage); // typing never picks a language
         QTest::keyClicks(QApplication::focusWidget(), "Hi");
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ShiftModifier);
         QTest::keyClicks(QApplication::focusWidget(), "there");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QCOMPARE(form->SendMessage->toPlainText(), QString("Hi\nthere"));
         QCOMPARE(form->TranslateTo->currentIndex(), 0);
         QVERIFY(form->isVisible());
 
-        QTest::keyClick(form->SendMessage, Qt::Key_Return, Qt::ControlModifier);
+        // Enter sends, as does Ctrl+Enter.
+        QTest::keyClick(form->SendMessage, Qt::Key_Return);
         Settle();
         QCOMPARE(SentMessages(),
                  std::vector<std::string>{"MESSAGE alice ok - Translated with Velantro"});
         QCOMPARE(Memo(*form, 0), QString("maria: Hi\n\tthere (ok)"));
         QCOMPARE(QApplication::focusWidget(), form->SendMessage);
-
-        // Ctrl+Enter with nothing to send neither sends nor starts a line.
-        QTest::keyClick(form->SendMessage, Qt::Key_Return, Qt::ControlModifier);
+        QTest::keyClicks(form->SendMessage, "Two");
+        QTest::keyClick(form->SendMessage, Qt::Key_Enter, Qt::ControlModifier);
         Settle();
-        QCOMPARE(SentMessages().size(), std::size_t(1));
+        QCOMPARE(SentMessages().size(), std::size_t(2));
+
+        // Enter with nothing to send neither sends nor starts a line.
+        QTest::keyClick(form->SendMessage, Qt::Key_Return);
+        Settle();
+        QCOMPARE(SentMessages().size(), std::size_t(2));
         QCOMPARE(form->SendMessage->toPlainText(), QString());
+
+        // Keys typed in a log, or on the tab row, write in the message.
+        Log(*form, 0)->setFocus();
+        QTest::keyClicks(Log(*form, 0), "Wh");
+        QCOMPARE(QApplication::focusWidget(), form->SendMessage);
+        QTest::keyClicks(QApplication::focusWidget(), "y?");
+        QCOMPARE(form->SendMessage->toPlainText(), QString("Why?"));
+        form->SendMessage->clear();
 
         // Enter on the focused Send button presses it; the focus comes back.
         QTest::keyClicks(form->SendMessage, "Again");
         form->btnSend->setFocus();
         QTest::keyClick(form->btnSend, Qt::Key_Return);
         Settle();
-        QCOMPARE(SentMessages().size(), std::size_t(2));
+        QCOMPARE(SentMessages().size(), std::size_t(3));
         QCOMPARE(QApplication::focusWidget(), form->SendMessage);
         QVERIFY(Shown.empty());
+
+        // Ctrl+Q closes the window as its close button does: the settings are written.
+        QTest::keyClick(form->SendMessage, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!form->isVisible());
+        QCOMPARE(Profile.Values["Width"], std::to_string(form->width()));
+    }
+
+    void aMessageOnThePageInFrontIsAnnouncedAndAKeyGoesToTheNextUnread() {
+        auto form = Attached();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        // Speaking needs a screen reader's bridge, which the offscreen platform
+        // lacks: what it would speak is a notification that shows itself.
+        QLabel* announcement = form->findChild<QLabel*>("Announcement");
+        QVERIFY(announcement != nullptr && !announcement->isVisible());
+        ReceiveMessage(1, "alice", "hola"); // the first page: in front
+        QVERIFY(announcement->isVisible());
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(announcement);
+        QCOMPARE(spoken->role(), QAccessible::Notification);
+        QCOMPARE(spoken->text(QAccessible::Name), QString("alice: ok"));
+        ReceiveMessage(2, "bob", "salut"); // behind: its tab counts it instead
+        ReceiveMessage(3, "carol", "ciao");
+        QCOMPARE(spoken->text(QAccessible::Name), QString("alice: ok"));
+        QTRY_VERIFY_WITH_TIMEOUT(!announcement->isVisible(), 5000);
+        // Alt+Shift+Down: the next page with unread messages, in page order.
+        window::TPageControl& pages = *form->PageControl1;
+        QTest::keyClick(form->SendMessage, Qt::Key_Down, Qt::AltModifier | Qt::ShiftModifier);
+        QCOMPARE(pages.tabText(pages.currentIndex()), QString("bob"));
+        QCOMPARE(form->ToUsers->currentText(), QString("bob"));
+        QTest::keyClick(form->SendMessage, Qt::Key_Down, Qt::AltModifier | Qt::ShiftModifier);
+        QCOMPARE(pages.tabText(pages.currentIndex()), QString("carol"));
     }
 
     void originalsShowOnRequestInEntriesWrittenAfterwards() {
