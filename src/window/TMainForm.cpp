@@ -45,6 +45,7 @@ namespace {
 constexpr const char* DesignCaption = "Velantro 1.0:01";
 /// The object that speaks a message arriving on the page in front.
 constexpr const char* AnnouncementName = "Announcement";
+constexpr const char* StatusLineName = "StatusLine";
 /// How long an announcement stays "showing" to a screen reader.
 constexpr int AnnouncementShownMs = 3000;
 /// "Bulgarian" in Bulgarian, in UTF-8.
@@ -127,6 +128,11 @@ QAccessibleInterface* FormAccessible(const QString& classname, QObject* object) 
     if (classname == QLatin1String("QLabel") &&
         object->objectName() == QLatin1String(AnnouncementName)) {
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
+    }
+    // The status line is what a screen reader's "read the status bar" reads.
+    if (classname == QLatin1String("QLabel") &&
+        object->objectName() == QLatin1String(StatusLineName)) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StatusBar);
     }
     return nullptr;
 }
@@ -242,8 +248,11 @@ void TMainForm::CreateControls() {
     PageControl1->hide();
     l_in = Label(this, "l_in", "in", Qt::AlignRight);
     SendIn = LanguageList(this, "SendIn");
-    StatusLine = new QLabel(this);
-    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    // Named before it joins the window: its accessible role is decided by
+    // its name (FormAccessible) the moment the window's tree first sees it.
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QLatin1String(StatusLineName));
+    StatusLine->setParent(this);
     StatusLine->setWordWrap(true);
     StatusLine->setTextFormat(Qt::PlainText);
     StatusLine->setFrameShape(QFrame::StyledPanel);
@@ -264,8 +273,9 @@ void TMainForm::CreateControls() {
     setTabOrder(ToUsers, SendIn);
     setTabOrder(SendIn, PageControl1);
 
-    Announcement = new QLabel(this);
+    Announcement = new QLabel;
     Announcement->setObjectName(QLatin1String(AnnouncementName));
+    Announcement->setParent(this);
     Announcement->setAttribute(Qt::WA_TransparentForMouseEvents);
     Announcement->setGeometry(0, 0, 1, 1);
     Announcement->hide();
@@ -805,6 +815,7 @@ void TMainForm::ShowStatus(const core::StatusLine& status) {
     const QString line = FromUtf16(core::StatusText(status, texts));
     if (StatusLine->text() != line) {
         StatusLine->setText(line);
+        StatusLine->setAccessibleName(line);
     }
 }
 
