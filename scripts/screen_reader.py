@@ -8,6 +8,7 @@ the same session bus.
 """
 
 import os
+import re
 import subprocess
 import time
 import warnings
@@ -22,6 +23,9 @@ CAPTION_PREFIX = "Velantro"
 # How long a look-up keeps looking for a control before it gives up: the
 # window answers slowly on a loaded machine, and a box may still be opening.
 LOOKUP_TIMEOUT = 10.0
+
+
+ENTRY_TIME = re.compile(r"^\d\d:\d\d ")
 
 
 def wait_until(condition, timeout=10.0, what="a condition"):
@@ -186,18 +190,28 @@ class VelantroWindow:
         name = _act_on(lambda: self._combo_now(label), _name, f"list {label!r}")
         return name if name in self.list_items(label) else ""
 
-    def pages(self):
-        """Every conversation page: (caption, the lines of its log), in tab order."""
+    def pages(self, times=False):
+        """Every conversation page: (caption, the lines of its log), in tab
+        order. An entry's line starts with its time (hh:mm), left out unless
+        times; a message's further lines start with a tab."""
         pages = []
         for node, role in _walk(self._frame()):
             if role == "text" and _has_state(node, pyatspi.STATE_READ_ONLY):
                 name, text = _name(node), _text_of(node)
                 if name is not None and text is not None:
-                    pages.append((name, text.split("\n") if text else []))
+                    lines = text.split("\n") if text else []
+                    if not times:
+                        lines = [ENTRY_TIME.sub("", line, count=1) for line in lines]
+                    pages.append((name, lines))
         return pages
 
-    def page_lines(self, caption):
-        for name, lines in self.pages():
+    def status_line(self):
+        """The text of the window's status line."""
+        return _look_up(lambda: next((_name(node) for node, role in _walk(self._frame())
+                                      if role == "status bar"), None), "the status line")
+
+    def page_lines(self, caption, times=False):
+        for name, lines in self.pages(times):
             if name == caption:
                 return lines
         return None

@@ -35,13 +35,13 @@ std::u16string Entry(std::size_t length) {
 void BM_AppendToAPageHolding(benchmark::State& state) {
     auto memo = Memo();
     PageLog log(memo.get());
-    const std::u16string entry = u"alice: " + Entry(100);
+    const velantro::core::LogEntry entry{u"10:00", "alice", Entry(100)};
     for (std::int64_t i = 0; i < state.range(0); ++i) {
-        log.AppendLine(entry);
+        log.AppendEntry(entry);
     }
     QCoreApplication::processEvents();
     for (auto _ : state) {
-        log.AppendLine(entry);
+        log.AppendEntry(entry);
         QCoreApplication::processEvents();
     }
     state.counters["entries_before"] = static_cast<double>(state.range(0));
@@ -56,9 +56,10 @@ BENCHMARK(BM_AppendToAPageHolding)
 void BM_AppendAnEntryOfLength(benchmark::State& state) {
     auto memo = Memo();
     PageLog log(memo.get());
-    const std::u16string entry = Entry(static_cast<std::size_t>(state.range(0)));
+    const velantro::core::LogEntry entry{u"10:00", "alice",
+                                         Entry(static_cast<std::size_t>(state.range(0)))};
     for (auto _ : state) {
-        log.AppendLine(entry);
+        log.AppendEntry(entry);
         QCoreApplication::processEvents();
         state.PauseTiming();
         memo->clear();

@@ -1,15 +1,16 @@
 // Velantro: the program's entry.
 
 #include "app/CommandLine.h"
-#include "window/Settings.h"
 #include "app/StopSignals.h"
-#include "window/TMainForm.h"
+#include "core/PartnerMemory.h"
 #include "localise/TranslateInterface.h"
 #include "platform/DesktopServices.h"
 #include "translate/CurlHttpClient.h"
 #include "translate/Endpoints.h"
 #include "translate/LangCodes.h"
 #include "version/ProgramInfo.h"
+#include "window/Settings.h"
+#include "window/TMainForm.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -144,6 +145,8 @@ int main(int argc, char** argv) {
     }
     const std::unique_ptr<platform::ProfileFile> profile =
         platform::OpenProfileFile(std::string(window::SettingsFileName));
+    const std::unique_ptr<platform::ProfileFile> drafts =
+        platform::OpenProfileFile(std::string(core::DraftsFileName));
     // Installed under another prefix than the configured one, the data folder
     // is found beside the program's own folder.
     const std::filesystem::path programDir = QCoreApplication::applicationDirPath().toStdString();
@@ -156,14 +159,17 @@ int main(int argc, char** argv) {
     app::StopSignals stop;
     auto http = std::make_unique<translate::CurlHttpClient>();
     window::TMainForm form({*windows,
-                         *windows,
-                         *profile,
-                         std::move(http),
-                         translate::Endpoints{std::string(translate::LocalEndpointUrl), *web},
-                         interfaceFile,
-                         {},
-                         // A translation under way gives up as soon as the run is to end.
-                         [&stop] { return stop.Requested(); }});
+                            *windows,
+                            *profile,
+                            *drafts,
+                            std::move(http),
+                            translate::Endpoints{std::string(translate::LocalEndpointUrl), *web},
+                            interfaceFile,
+                            {},
+                            // A translation under way gives up as soon as the run is to end.
+                            [&stop] {
+                                return stop.Requested();
+                            }});
     // Once more now that every window exists.
     form.TranslateToChange();
     // A stop signal or the session's end ends the run within moments, after

@@ -67,6 +67,12 @@ bool NamesUser(std::string_view users, std::string_view handle) {
 
 } // namespace
 
+bool HandleLess::operator()(std::string_view a, std::string_view b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return common::ToLowerAscii(x) < common::ToLowerAscii(y);
+    });
+}
+
 std::u16string IncomingEntry(std::string_view handle, std::u16string_view translation,
                              std::u16string_view original, bool showOriginal) {
     std::u16string entry = IncomingEntry(handle, translation, TEntryForm::Translated);
@@ -125,8 +131,7 @@ ConversationFlows::ConversationFlows(MainView& view, skype::TSkypeControl& skype
 
 // --- incoming messages ------------------------------------------------------
 
-void ConversationFlows::ChatMessageReported(std::int32_t id,
-                                            skype::TSkypeChatMsgProperty property,
+void ConversationFlows::ChatMessageReported(std::int32_t id, skype::TSkypeChatMsgProperty property,
                                             const std::string& data) {
     if (property == skype::cmStatus) {
         if (data == "RECEIVED") {
@@ -147,9 +152,8 @@ void ConversationFlows::ChatMessageReported(std::int32_t id,
         Underway.contains(id)) {
         return;
     }
-    if (const auto waiting =
-            std::find_if(Untranslated.begin(), Untranslated.end(),
-                         [id](const Waiting& w) { return w.Message.Id == id; });
+    if (const auto waiting = std::find_if(Untranslated.begin(), Untranslated.end(),
+                                          [id](const Waiting& w) { return w.Message.Id == id; });
         waiting != Untranslated.end()) {
         // Its body again: a chance to translate it now.
         if (property == skype::cmBody) {
@@ -158,8 +162,7 @@ void ConversationFlows::ChatMessageReported(std::int32_t id,
         }
         return;
     }
-    Queue.QueueChatMsgPart(id, data,
-                           property == skype::cmBody ? TMsgPart::Body : TMsgPart::Sender);
+    Queue.QueueChatMsgPart(id, data, property == skype::cmBody ? TMsgPart::Body : TMsgPart::Sender);
     TakeComplete(id);
 }
 
@@ -178,15 +181,19 @@ void ConversationFlows::TakeComplete(std::int32_t id) {
 }
 
 void ConversationFlows::Translate(Complete message) {
-    // A reply being written keeps its recipient.
-    if (!HasSendableText(View.MessageText())) {
-        View.SelectContact(message.From);
-    }
     // The page comes now, so that pages open in the order messages came.
     if (PageOf(message.From) == nullptr) {
         return;
     }
     View.ShowPages();
+    if (OnShow.empty()) {
+        // The first page is shown; a reply already being written to someone
+        // else keeps its recipient, whose page is then the one shown.
+        const std::string chosen = View.ContactText();
+        Choose(!chosen.empty() && HasSendableText(View.MessageText()) ? chosen : message.From);
+    } else if (!IsFriend(message.From)) {
+        ListContacts();
+    }
     Underway.insert(message.Id);
     const std::u16string text = BodyText(message.Body);
     Service.Translate(text, ReceiveCode(), [this, message](TranslationOutcome outcome) {
@@ -202,32 +209,40 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
     }
     if (outcome.Text) {
         Shown.Add(message.Id);
-        log->AppendLine(TranslatedEntry(message, *outcome.Text));
-        View.MessageShown(message.From, *outcome.Text);
+        log->AppendEntry(TranslatedEntry(message, *outcome.Text));
+        Arrived(message.From, *outcome.Text);
+        TranslatorAnswered(true);
         // The service answers again: the messages that waited for it get their turn.
         RetryWaiting();
         return;
     }
     // Shown at once in its own words; translated once the service answers.
     const std::u16string ownWords = BodyText(message.Body);
-    const std::size_t entry =
-        log->AppendLine(IncomingEntry(message.From, ownWords, TEntryForm::NotTranslated));
-    View.MessageShown(message.From, ownWords);
-    KeepUntranslated(message, log, entry);
-    View.ShowError("The message from " + message.From +
-                   " could not be translated: " + outcome.Error);
+    const LogEntry entry{View.ClockTime(), message.From,
+                         ownWords + std::u16string(NotTranslatedMark)};
+    const std::size_t number = log->AppendEntry(entry);
+    Arrived(message.From, ownWords);
+    KeepUntranslated(message, log, number, entry.Time);
+    // Marked on its entry and counted on the status line: a box for each
+    // would stand between the user and the conversation.
+    TranslatorAnswered(false);
 }
 
-std::u16string ConversationFlows::TranslatedEntry(const Complete& message,
-                                                  std::u16string_view translation) const {
-    return IncomingEntry(message.From, translation, BodyText(message.Body),
-                         View.ShowOriginalText());
+LogEntry ConversationFlows::TranslatedEntry(const Complete& message,
+                                            std::u16string_view translation) const {
+    std::u16string text(translation);
+    const std::u16string original = BodyText(message.Body);
+    if (View.ShowOriginalText() && !original.empty()) {
+        text += u" (" + original + u")";
+    }
+    return {View.ClockTime(), message.From, std::move(text)};
 }
 
-void ConversationFlows::KeepUntranslated(Complete message, ConversationLog* log,
-                                         std::size_t entry) {
+void ConversationFlows::KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry,
+                                         std::u16string time) {
     // Beyond the limit the oldest stays shown in its own words for good.
-    PushKeepingAtMost(Untranslated, Waiting{std::move(message), log, entry}, UntranslatedLimit);
+    PushKeepingAtMost(Untranslated, Waiting{std::move(message), log, entry, std::move(time)},
+                      UntranslatedLimit);
 }
 
 void ConversationFlows::RetryWaiting() {
@@ -261,17 +276,22 @@ void ConversationFlows::RetryNext(std::size_t leftInRound) {
 void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
                                 std::size_t leftInRound) {
     if (!outcome.Text) {
-        Retrying = false; // the user was told when it first failed
+        Retrying = false;
+        TranslatorAnswered(false);
         return;
     }
     const auto waiting = std::find_if(Untranslated.begin(), Untranslated.end(),
                                       [id](const Waiting& w) { return w.Message.Id == id; });
     if (waiting != Untranslated.end()) {
         // In its place on the page: the message keeps its turn in the conversation.
-        waiting->Log->ReplaceLine(waiting->Entry, TranslatedEntry(waiting->Message, *outcome.Text));
+        // The time it came stays: the message keeps its turn in the conversation.
+        LogEntry entry = TranslatedEntry(waiting->Message, *outcome.Text);
+        entry.Time = waiting->Time;
+        waiting->Log->ReplaceEntry(waiting->Entry, entry);
         Shown.Add(id);
         Untranslated.erase(waiting);
     }
+    TranslatorAnswered(true);
     RetryNext(leftInRound - 1);
 }
 
@@ -347,14 +367,20 @@ void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known
     MaybeSent.erase(candidates.front());
     if (ConversationLog* log = PageOf(send.Target); log != nullptr) {
         View.ShowPages();
-        log->AppendLine(send.Entry);
+        LogEntry entry = send.Entry;
+        entry.Time = View.ClockTime();
+        log->AppendEntry(entry);
     }
 }
 
 // --- the user's messages ----------------------------------------------------
 
 void ConversationFlows::MessageChanged() {
-    View.EnableSend(!Sending && HasSendableText(View.MessageText()));
+    const std::u16string text = View.MessageText();
+    if (!LoadingDraft) {
+        PartnerOf(View.ContactText()).Draft = text;
+    }
+    View.EnableSend(!Sending && HasSendableText(text));
 }
 
 void ConversationFlows::SendTyped() {
@@ -364,7 +390,8 @@ void ConversationFlows::SendTyped() {
     }
     OutgoingSend send;
     send.Target = View.ContactText();
-    send.LanguageCode = LangCodeFromComboIndex(View.SendLanguageIndex());
+    send.LanguageIndex = View.SendLanguageIndex();
+    send.LanguageCode = LangCodeFromComboIndex(send.LanguageIndex);
     send.Text = text;
     Sending = std::move(send);
     View.SetSendPending(true);
@@ -377,22 +404,25 @@ void ConversationFlows::Translating(TranslationOutcome outcome) {
         return;
     }
     if (!outcome.Text) {
-        SendFailed(outcome.Error);
+        TranslatorAnswered(false);
+        SendFailed("Not sent: the translation service at " + StatusNow.Route.HostPort +
+                   " is not answering (" + outcome.Error + "). Your text is kept.");
         return;
     }
+    TranslatorAnswered(true);
     const std::u16string& translation = *outcome.Text;
     // A lone surrogate half becomes U+FFFD here rather than the half's own
     // three bytes, which are not UTF-8 and which a chat client may reject.
     std::u16string message = translation;
     message += FooterFor(Sending->LanguageCode);
     Sending->Body = translate::Utf8Encode(message);
-    Sending->Entry = HandleText(Own) + u": " + Sending->Text;
+    Sending->Entry = {{}, Own, Sending->Text};
     if (!translation.empty()) {
-        Sending->Entry += u" (" + translation + u")";
+        Sending->Entry.Text += u" (" + translation + u")";
     }
     // Checked here, so that the box can say how much room there is.
-    const std::size_t line = std::string_view("MESSAGE ").size() + Sending->Target.size() + 1 +
-                             Sending->Body.size();
+    const std::size_t line =
+        std::string_view("MESSAGE ").size() + Sending->Target.size() + 1 + Sending->Body.size();
     if (line > skype::TSkypeControl::MaxCommandLength) {
         SendFailed(TooLongText(Sending->Body.size(), Sending->Target));
         return;
@@ -435,6 +465,7 @@ void ConversationFlows::ClientAnswered(const TCommandOutcome& outcome) {
         return;
     case TCommandResult::Dropped:
     case TCommandResult::NotSupported:
+        ClientWaiting();
         SendFailed(NotSentText(target, "Velantro is not attached to the chat client"));
         return;
     }
@@ -449,10 +480,22 @@ void ConversationFlows::SendSucceeded(std::optional<std::int32_t> id) {
     Sending->Now = OutgoingSend::State::Sent;
     if (ConversationLog* log = PageOf(Sending->Target); log != nullptr) {
         View.ShowPages();
-        log->AppendLine(Sending->Entry);
+        Sending->Entry.Time = View.ClockTime();
+        log->AppendEntry(Sending->Entry);
     }
-    View.ClearMessage();
+    Partner& partner = PartnerOf(Sending->Target);
+    partner.Draft.clear();
+    partner.Language = Sending->LanguageIndex;
+    // The field holds the draft of whoever is chosen now, maybe not the send's.
+    if (common::EqualsNoCaseAscii(Sending->Target, View.ContactText())) {
+        View.ClearMessage();
+    }
+    const std::string target = std::move(Sending->Target);
     Sending.reset();
+    // A send with no page shown yet makes its partner's page the shown one.
+    if (OnShow.empty() && !target.empty()) {
+        Choose(target);
+    }
     View.SetSendPending(false);
 }
 
@@ -466,29 +509,178 @@ void ConversationFlows::SendFailed(const std::string& why) {
 // --- contacts and own identity ------------------------------------------------
 
 void ConversationFlows::Attached() {
+    StatusNow.ChatClient = StatusLine::Client::Attached;
+    PublishStatus();
     Skype.Search(skype::stFriends, "");
+}
+
+void ConversationFlows::ClientUnavailable() {
+    StatusNow.ChatClient = StatusLine::Client::NotAvailable;
+    PublishStatus();
+}
+
+void ConversationFlows::ClientWaiting() {
+    StatusNow.ChatClient = StatusLine::Client::Waiting;
+    PublishStatus();
+}
+
+void ConversationFlows::RefreshStatus() {
+    PublishStatus();
+}
+
+void ConversationFlows::TranslatorAnswered(bool answered) {
+    if (!answered && StatusNow.Answering) {
+        StatusNow.Since = View.ClockTime();
+    }
+    StatusNow.Answering = answered;
+    if (answered) {
+        StatusNow.Since.clear();
+    }
+    PublishStatus();
+}
+
+void ConversationFlows::PublishStatus() {
+    StatusNow.Route = View.CurrentRoute();
+    StatusNow.Waiting = Untranslated.size();
+    if (!StatusShown || StatusNow != StatusPublished) {
+        StatusShown = true;
+        StatusPublished = StatusNow;
+        View.ShowStatus(StatusNow);
+    }
 }
 
 void ConversationFlows::FriendsReported(const skype::TStringList& handles) {
     // A new friends list (after a re-attach, or the client's friends changed)
-    // selects the first friend, except under a reply being written: that
-    // keeps its recipient, or has none when the friend is no longer listed.
-    const std::string chosen = View.ContactText();
-    const bool writing = HasSendableText(View.MessageText());
-    View.SetContacts(handles);
-    if (writing && !chosen.empty()) {
+    // keeps the partner chosen: the shown page's, or with no page the one
+    // "To" names while still a friend.
+    const std::string chosen = OnShow.empty() ? View.ContactText() : OnShow;
+    const std::u16string typed = View.MessageText();
+    Friends = handles;
+    ListContacts(false);
+    if (!OnShow.empty() || (!chosen.empty() && IsFriend(chosen))) {
         View.SelectContact(chosen);
+        return;
     }
+    // Another partner now: the field shows their draft; text typed with no
+    // partner at all becomes the first one's.
+    Partner& first = PartnerOf(View.ContactText());
+    if (chosen.empty() && first.Draft.empty()) {
+        first.Draft = typed;
+    }
+    LoadingDraft = true;
+    View.SetMessageText(first.Draft);
+    LoadingDraft = false;
+    MessageChanged();
 }
 
 void ConversationFlows::OwnHandleReported(const std::string& handle) {
     Own = handle;
-    View.AppendToCaption(" - " + handle);
+    StatusNow.Own = handle;
+    PublishStatus();
+    View.ShowOwnHandle(handle);
 }
 
 void ConversationFlows::PageChosen(const std::string& partner) {
-    if (!CreatingPage) {
-        View.SelectContact(partner);
+    // A page the flow makes may become the current one; that is no choice
+    // of the user's.
+    if (!CreatingPage && partner != OnShow) {
+        Choose(partner);
+    }
+}
+
+void ConversationFlows::ContactChosen(const std::string& partner) {
+    if (!partner.empty() && partner != OnShow) {
+        Choose(partner);
+    }
+}
+
+void ConversationFlows::LanguageChosen(std::int32_t index) {
+    UserLanguage = index;
+    const std::string partner = View.ContactText();
+    if (!partner.empty()) {
+        PartnerOf(partner).Language = index;
+    }
+}
+
+void ConversationFlows::WindowActivated() {
+    if (!OnShow.empty()) {
+        PartnerOf(OnShow).Unread = 0;
+        View.SetUnread(OnShow, 0);
+    }
+}
+
+std::string ConversationFlows::NextUnread() const {
+    const auto shown = std::find(PageOrder.begin(), PageOrder.end(), OnShow);
+    const std::size_t start = shown == PageOrder.end() ? 0 : shown - PageOrder.begin() + 1;
+    for (std::size_t step = 0; step < PageOrder.size(); ++step) {
+        const std::string& partner = PageOrder[(start + step) % PageOrder.size()];
+        if (const auto found = Known.find(partner);
+            found != Known.end() && found->second.Unread > 0) {
+            return partner;
+        }
+    }
+    return {};
+}
+
+void ConversationFlows::Choose(const std::string& partner) {
+    if (!UserLanguage) {
+        UserLanguage = View.SendLanguageIndex();
+    }
+    if (PageOf(partner) == nullptr) {
+        return;
+    }
+    OnShow = partner;
+    View.ShowPages();
+    View.ShowPage(partner);
+    if (!IsFriend(partner)) {
+        ListContacts();
+    }
+    View.SelectContact(partner);
+    Partner& chosen = PartnerOf(partner);
+    chosen.Unread = 0;
+    View.SetUnread(partner, 0);
+    LoadingDraft = true;
+    View.SetMessageText(chosen.Draft);
+    LoadingDraft = false;
+    View.SelectSendLanguage(chosen.Language.value_or(*UserLanguage));
+    MessageChanged();
+}
+
+void ConversationFlows::Arrived(const std::string& handle, std::u16string_view text) {
+    if (handle != OnShow || !View.WindowActive()) {
+        Partner& partner = PartnerOf(handle);
+        ++partner.Unread;
+        View.SetUnread(handle, partner.Unread);
+    }
+    View.MessageShown(handle, text);
+}
+
+Partner& ConversationFlows::PartnerOf(const std::string& handle) {
+    const auto [found, added] = Known.try_emplace(handle);
+    if (added && !handle.empty()) {
+        found->second.Draft = View.RememberedDraft(handle);
+        found->second.Language = View.RememberedLanguage(handle);
+    }
+    return found->second;
+}
+
+bool ConversationFlows::IsFriend(std::string_view handle) const {
+    return std::any_of(Friends.begin(), Friends.end(), [handle](const std::string& f) {
+        return common::EqualsNoCaseAscii(f, handle);
+    });
+}
+
+void ConversationFlows::ListContacts(bool keepChoice) {
+    std::vector<std::string> others;
+    for (const std::string& partner : PageOrder) {
+        if (!IsFriend(partner)) {
+            others.push_back(partner);
+        }
+    }
+    const std::string chosen = View.ContactText();
+    View.SetContacts(Friends, others);
+    if (keepChoice && !chosen.empty()) {
+        View.SelectContact(chosen);
     }
 }
 
@@ -498,7 +690,13 @@ ConversationLog* ConversationFlows::PageOf(const std::string& handle) {
         bool Outer;
         ~Restore() { Flag = Outer; }
     } restore{CreatingPage, std::exchange(CreatingPage, true)};
-    return View.FindOrCreatePage(handle);
+    ConversationLog* log = View.FindOrCreatePage(handle);
+    Partner& partner = PartnerOf(handle);
+    if (log != nullptr && !partner.HasPage) {
+        partner.HasPage = true;
+        PageOrder.push_back(handle);
+    }
+    return log;
 }
 
 std::int32_t ConversationFlows::ReceiveCode() const {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,22 @@ std::optional<std::int32_t> ChatMessageIdOf(std::string_view answerLine);
 /// "CHATMESSAGE <id> <property> ".
 std::string_view PropertyValueOf(std::string_view answerLine);
 
+/// Orders handles without regard to ASCII case, as the chat client compares them.
+struct HandleLess {
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
+/// What is kept of one conversation partner.
+struct Partner {
+    /// The message being written to them, lines joined by CR LF.
+    std::u16string Draft;
+    /// The "in" language last used with them.
+    std::optional<std::int32_t> Language;
+    /// Messages on their page the user has not seen.
+    std::size_t Unread = 0;
+    bool HasPage = false;
+};
+
 /// A message the user sends, from the press of Send until the chat client
 /// has settled it.
 struct OutgoingSend {
@@ -72,9 +89,10 @@ struct OutgoingSend {
     State Now = State::Translating;
     std::string Target;
     std::int32_t LanguageCode = 0;
-    std::u16string Text;  ///< as typed
-    std::u16string Entry; ///< what the partner's page shows once it is sent
-    std::string Body;     ///< the bytes handed to the client: translation and footer
+    std::int32_t LanguageIndex = 0; ///< the "in" position it was sent with
+    std::u16string Text;            ///< as typed
+    LogEntry Entry;                 ///< what the partner's page shows once it is sent
+    std::string Body;               ///< the bytes handed to the client: translation and footer
 };
 
 class ConversationFlows {
@@ -88,20 +106,41 @@ public:
     void ChatMessageReported(std::int32_t id, skype::TSkypeChatMsgProperty property,
                              const std::string& data);
     void Attached();
+    /// The chat client's API is not available.
+    void ClientUnavailable();
+    /// Not attached: the client is starting, asking its user, or refused.
+    void ClientWaiting();
+    /// Looks again where translations go, for the status line.
+    void RefreshStatus();
     void FriendsReported(const skype::TStringList& handles);
     void OwnHandleReported(const std::string& handle);
 
-    /// The user chose the page of partner: "To" selects the partner.
+    // The shown page and "To" are one choice, and only the user makes it.
+    /// The user brought the page of partner to the front.
     void PageChosen(const std::string& partner);
+    /// The user chose partner in "To": their page is shown, made when missing.
+    void ContactChosen(const std::string& partner);
+    /// The user chose the "in" language at index: it is the shown partner's now.
+    void LanguageChosen(std::int32_t index);
+    /// The window became the one the user works in: the shown page is seen.
+    void WindowActivated();
+    /// The partner of the first page after the shown one (round the end) with
+    /// unread messages; empty when there is none.
+    std::string NextUnread() const;
 
-    /// The message's text changed: Send is enabled exactly when it has
-    /// sendable text and no send is under way.
+    /// The message's text changed: it is the chosen partner's draft, and Send
+    /// is enabled exactly when it has sendable text and no send is under way.
     void MessageChanged();
     /// The user pressed Send (or its keys): the typed message is translated
     /// and handed to the chat client; the field is read-only meanwhile.
     void SendTyped();
 
     const std::string& OwnHandle() const { return Own; }
+    const StatusLine& Status() const { return StatusPublished; }
+    /// The partner whose page is shown; empty while there is no page.
+    const std::string& ShownPartner() const { return OnShow; }
+    /// Everyone met in this run, for what is kept until the next.
+    const std::map<std::string, Partner, HandleLess>& Partners() const { return Known; }
     const TMessageQueue& PendingMessages() const { return Queue; }
     /// The messages shown in their own words, oldest first, until translated.
     std::size_t UntranslatedCount() const { return Untranslated.size(); }
@@ -133,6 +172,7 @@ private:
         Complete Message;
         ConversationLog* Log = nullptr;
         std::size_t Entry = 0;
+        std::u16string Time; ///< when it was first shown
     };
     /// What is known of a message asked about to match a late send.
     struct LateQuestion {
@@ -143,13 +183,14 @@ private:
     void TakeComplete(std::int32_t id);
     void Translate(Complete message);
     void Translated(const Complete& message, TranslationOutcome outcome);
-    void KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry);
+    void KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry,
+                          std::u16string time);
     /// Starts a round of retries unless one runs; from the event loop.
     void RetryWaiting();
     void RetryNext(std::size_t leftInRound);
     void Retried(std::int32_t id, TranslationOutcome outcome, std::size_t leftInRound);
-    /// Writes a translated message's entry and tells the window it arrived.
-    std::u16string TranslatedEntry(const Complete& message, std::u16string_view translation) const;
+    /// The entry of a translated message.
+    LogEntry TranslatedEntry(const Complete& message, std::u16string_view translation) const;
 
     /// A status of a message this program did not see being sent: while a
     /// send may still go out late, asks who it went to and what it said.
@@ -164,6 +205,21 @@ private:
     void SendFailed(const std::string& why);
 
     ConversationLog* PageOf(const std::string& handle);
+    /// Shows partner's page (made when missing), selects them in "To" and
+    /// puts their draft and language in the field and "in".
+    void Choose(const std::string& partner);
+    Partner& PartnerOf(const std::string& handle);
+    bool IsFriend(std::string_view handle) const;
+    /// Lists friends and the partners with a page who are no friends; the
+    /// list's first is selected unless keepChoice keeps the one selected.
+    void ListContacts(bool keepChoice = true);
+    /// Shows the status line when it changed.
+    void PublishStatus();
+    /// The translator answered, or did not (since now, unless it already
+    /// had not).
+    void TranslatorAnswered(bool answered);
+    /// A message from handle was written on its page.
+    void Arrived(const std::string& handle, std::u16string_view text);
     void RequestPiece(std::int32_t id, skype::TSkypeChatMsgProperty property);
     std::int32_t ReceiveCode() const;
 
@@ -192,7 +248,20 @@ private:
     /// A page the flow creates may become the current one; that is no choice
     /// of the user's.
     bool CreatingPage = false;
+    /// Set while the field is given a draft: that is no change of the user's.
+    bool LoadingDraft = false;
     std::string Own;
+    std::string OnShow;
+    /// The status line as it is, and as last shown.
+    StatusLine StatusNow;
+    StatusLine StatusPublished;
+    bool StatusShown = false;
+    std::vector<std::string> Friends;
+    /// Partners with a page, in the pages' order.
+    std::vector<std::string> PageOrder;
+    std::map<std::string, Partner, HandleLess> Known;
+    /// The "in" language the user chose last, for partners not yet written to.
+    std::optional<std::int32_t> UserLanguage;
 };
 
 } // namespace velantro::core

@@ -1,5 +1,6 @@
 #include "core/DisplayText.h"
 
+#include "core/MainView.h"
 #include "translate/WebEncoding.h"
 
 namespace velantro::core {
@@ -67,6 +68,23 @@ std::u16string ShownEntry(std::u16string_view entry) {
     std::u16string shown(entry.substr(0, cut));
     shown += u"\u2026 [cut: " + WithThousands(entry.size() - cut) + u" more characters not shown]";
     return shown;
+}
+
+std::u16string PlainEntry(const LogEntry& entry) {
+    return HandleText(entry.Sender) + u": " + entry.Text;
+}
+
+std::vector<std::u16string> EntryLines(std::u16string_view text) {
+    std::vector<std::u16string> lines(1);
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == u'\r' || text[at] == u'\n') {
+            at += text[at] == u'\r' && at + 1 < text.size() && text[at + 1] == u'\n' ? 1 : 0;
+            lines.emplace_back();
+        } else {
+            lines.back() += text[at];
+        }
+    }
+    return lines;
 }
 
 } // namespace velantro::core

@@ -3,23 +3,40 @@
 // What the conversation core needs of the main window, so that it runs and is
 // tested without widgets.
 
+#include "core/StatusLine.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace velantro::core {
 
+/// One entry of a page's log. The page shows the time and the sender in a
+/// style no text can take, so that no message can pass for another entry.
+struct LogEntry {
+    std::u16string Time; ///< hh:mm, when it was written on the page
+    std::string Sender;  ///< the handle
+    std::u16string Text; ///< lines joined by CR LF
+};
+
+/// The entry as one text: "handle: text", the sender shown as HandleText does.
+std::u16string PlainEntry(const LogEntry& entry);
+
+/// The lines of an entry's text: CR LF, CR and LF each end one.
+std::vector<std::u16string> EntryLines(std::u16string_view text);
+
 /// The read-only log on a conversation page.
 class ConversationLog {
 public:
     virtual ~ConversationLog() = default;
-    /// Appends text as the log's new last entry (CR LF inside text breaks
-    /// lines) and gives the entry's number on this log, counted from 0.
-    virtual std::size_t AppendLine(std::u16string_view text) = 0;
-    /// Writes text in place of the entry with that number, which keeps its place.
-    virtual void ReplaceLine(std::size_t entry, std::u16string_view text) = 0;
+    /// Appends the log's new last entry and gives its number on this log,
+    /// counted from 0.
+    virtual std::size_t AppendEntry(const LogEntry& entry) = 0;
+    /// Writes entry in place of the one with that number, which keeps its place.
+    virtual void ReplaceEntry(std::size_t number, const LogEntry& entry) = 0;
 };
 
 class MainView {
@@ -30,17 +47,25 @@ public:
     virtual std::int32_t ReceiveLanguageIndex() const = 0;
     virtual std::int32_t SendLanguageIndex() const = 0;
 
+    /// Selects the position in the "in" list; the user's choice is not raised.
+    virtual void SelectSendLanguage(std::int32_t index) = 0;
+
     /// The text of the contact list: the selected handle, empty with none.
     virtual std::string ContactText() const = 0;
     /// Selects the contact equal to handle without regard to case; with no
     /// such contact the list is left without a selection.
     virtual void SelectContact(std::string_view handle) = 0;
-    /// Empties the contact list, adds handles (the list keeps itself sorted
-    /// without regard to case, duplicates stay) and selects the first.
-    virtual void SetContacts(const std::vector<std::string>& handles) = 0;
+    /// Empties the contact list, adds the friends (the list keeps them sorted
+    /// without regard to case, duplicates stay), then the others (partners
+    /// with a page who are no friends, marked as no contact) and selects the
+    /// first.
+    virtual void SetContacts(const std::vector<std::string>& friends,
+                             const std::vector<std::string>& others) = 0;
 
     /// The message being written, lines joined by CR LF.
     virtual std::u16string MessageText() const = 0;
+    /// Puts text (lines joined by CR LF) in the message field.
+    virtual void SetMessageText(std::u16string_view text) = 0;
     virtual void ClearMessage() = 0;
     virtual void EnableSend(bool enabled) = 0;
     /// While a send is under way the message can't be changed and Send is
@@ -52,14 +77,36 @@ public:
     virtual ConversationLog* FindOrCreatePage(const std::string& handle) = 0;
     /// Makes the page control visible.
     virtual void ShowPages() = 0;
+    /// Brings the existing page whose caption is handle to the front.
+    virtual void ShowPage(const std::string& handle) = 0;
+    /// Shows how many messages on the partner's page the user has not seen.
+    virtual void SetUnread(const std::string& handle, std::size_t count) = 0;
+    /// Whether the window is the one the user works in.
+    virtual bool WindowActive() const { return true; }
+
+    /// What the previous runs left of a partner: the "in" language last used
+    /// and the draft; nothing when none is kept.
+    virtual std::optional<std::int32_t> RememberedLanguage(const std::string& /*partner*/) const {
+        return std::nullopt;
+    }
+    virtual std::u16string RememberedDraft(const std::string& /*partner*/) const { return {}; }
+
+    /// The time of day as entries show it: hh:mm, local.
+    virtual std::u16string ClockTime() const = 0;
 
     /// Whether received entries carry the original text after the translation.
     virtual bool ShowOriginalText() const { return false; }
     /// A received message from handle was written to its page.
     virtual void MessageShown(const std::string& /*handle*/, std::u16string_view /*translation*/) {}
 
-    /// Appends text (8-bit) to the window's caption.
-    virtual void AppendToCaption(std::string_view text) = 0;
+    /// The user's own handle (8-bit) in the window's caption, in place of
+    /// the one shown before.
+    virtual void ShowOwnHandle(std::string_view handle) = 0;
+
+    /// Where a translation asked now would go.
+    virtual TranslationRoute CurrentRoute() const { return {}; }
+    /// Shows the status line; called only when it changed.
+    virtual void ShowStatus(const StatusLine& status) = 0;
 
     /// Tells the user of a failure, in the error box; never waits for it.
     virtual void ShowError(const std::string& message) = 0;

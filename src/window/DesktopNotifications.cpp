@@ -49,6 +49,20 @@ DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
         ++Appearances;
         Absent = false;
     });
+    Bus.connect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
+                QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
+}
+
+void DesktopNotifications::ActionInvoked(uint id, const QString& action) {
+    if (action != QLatin1String("default") || id == 0) {
+        return;
+    }
+    for (const auto& [partner, bubble] : Bubbles) {
+        if (bubble.Id == id && !bubble.Withdrawn) {
+            emit Activated(partner);
+            return;
+        }
+    }
 }
 
 void DesktopNotifications::NoteAbsence(const QDBusError& error, quint64 appearances) {
@@ -87,7 +101,9 @@ void DesktopNotifications::Send(const std::string& partner, Bubble& bubble, cons
     hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("velantro"));
     call << QStringLiteral("Velantro") << bubble.Id << QStringLiteral("velantro") << summary
-         << NotificationBody(body) << QStringList() << hints << qint32(-1);
+         << NotificationBody(body)
+         << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints
+         << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(Bus.asyncCall(call), this);
     const quint64 request = bubble.Request;
     const quint64 appearances = Appearances;

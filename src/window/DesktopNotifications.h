@@ -39,6 +39,13 @@ public:
     /// Takes partner's bubble away, also one whose Notify is still unanswered.
     void Withdraw(const std::string& partner);
 
+signals:
+    /// The user clicked partner's bubble (its default action).
+    void Activated(const std::string& partner);
+
+private slots:
+    void ActionInvoked(uint id, const QString& action);
+
 private:
     struct Bubble {
         quint32 Id = 0;      // the service's number for it; 0 until it answers

@@ -50,4 +50,3 @@ void ErrorReporter::OpenNext() {
 }
 
 } // namespace velantro::window
-

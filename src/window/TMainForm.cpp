@@ -1,14 +1,15 @@
 #include "window/TMainForm.h"
 
-#include "window/DesktopNotifications.h"
 #include "core/DisplayText.h"
+#include "core/PartnerMemory.h"
+#include "localise/TranslateInterface.h"
+#include "translate/LangCodes.h"
+#include "translate/Translate.h"
+#include "window/DesktopNotifications.h"
 #include "window/PageLog.h"
 #include "window/Settings.h"
 #include "window/TPageControl.h"
 #include "window/WindowPlacement.h"
-#include "localise/TranslateInterface.h"
-#include "translate/LangCodes.h"
-#include "translate/Translate.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -29,6 +30,8 @@
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QShortcut>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -42,6 +45,11 @@ using core::HandleText;
 namespace {
 
 constexpr const char* DesignCaption = "Velantro 1.0:01";
+/// The object that speaks a message arriving on the page in front.
+constexpr const char* AnnouncementName = "Announcement";
+constexpr const char* StatusLineName = "StatusLine";
+/// How long an announcement stays "showing" to a screen reader.
+constexpr int AnnouncementShownMs = 3000;
 /// "Bulgarian" in Bulgarian, in UTF-8.
 constexpr const char* Bulgarian = "\xD0\x91\xD1\x8A\xD0\xBB\xD0\xB3\xD0\xB0"
                                   "\xD1\x80\xD1\x81\xD0\xBA\xD0\xB8";
@@ -127,7 +135,24 @@ QAccessibleInterface* FormAccessible(const QString& classname, QObject* object) 
         object->isWidgetType()) {
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     }
+    // Qt 6.4 has no announcement event: a notification that shows itself is
+    // what screen readers speak (AT-SPI: a "notification" becoming "showing").
+    if (classname == QLatin1String("QLabel") &&
+        object->objectName() == QLatin1String(AnnouncementName)) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
+    }
+    // The status line is what a screen reader's "read the status bar" reads.
+    if (classname == QLatin1String("QLabel") &&
+        object->objectName() == QLatin1String(StatusLineName)) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StatusBar);
+    }
     return nullptr;
+}
+
+/// A printable key a log or the tab row does not use: one that writes.
+bool WritesText(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers held = key.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    return held == Qt::NoModifier && !key.text().isEmpty() && key.text().front().isPrint();
 }
 
 PlacementRules PlacementOnScreens() {
@@ -145,6 +170,7 @@ TMainForm::TMainForm(Services services)
     : HTTP(std::move(services.HTTP))
     , Titles(services.Titles)
     , Profile(services.Profile)
+    , Drafts(services.Drafts)
     , Endpoints(std::move(services.Endpoints))
     , InterfaceFile(std::move(services.InterfaceFile))
     , Errors([this, show = std::move(services.ShowError)](const std::string& message,
@@ -165,7 +191,8 @@ TMainForm::TMainForm(Services services)
     }();
     Q_UNUSED(accessibleFormKnown);
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QString::fromLatin1(DesignCaption));
+    BaseCaption = QString::fromLatin1(DesignCaption);
+    ShowCaption();
     SkypeControl = std::make_unique<skype::TSkypeControl>(&Messages);
     SkypeControl->IdentName = "Velantro";
     SkypeControl->AutoReAttach = true;
@@ -187,6 +214,12 @@ TMainForm::TMainForm(Services services)
     Conversations = std::make_unique<ConversationFlows>(static_cast<core::MainView&>(*this),
                                                         *SkypeControl, *Translations);
     Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
+    connect(Notifications, &DesktopNotifications::Activated, this,
+            [this](const std::string& partner) {
+                Guarded(Errors, [&] { Conversations->ContactChosen(partner); });
+                activateWindow();
+                raise();
+            });
     BindEvents();
     FormCreate();
     // Typing at start goes into the message, never into a language list.
@@ -209,7 +242,7 @@ void TMainForm::CreateControls() {
     SendMessage->setObjectName(QStringLiteral("SendMessage"));
     SendMessage->setFont(QFont(QStringLiteral("Microsoft Sans Serif"), font().pointSize()));
     SendMessage->setFrameShape(QFrame::Box);
-    // Tab moves on to the next control; Enter starts a new line.
+    // Tab moves on to the next control; Enter sends (eventFilter).
     SendMessage->setTabChangesFocus(true);
     btnSend = new QPushButton(QStringLiteral("Send"), this);
     btnSend->setObjectName(QStringLiteral("btnSend"));
@@ -227,6 +260,16 @@ void TMainForm::CreateControls() {
     PageControl1->hide();
     l_in = Label(this, "l_in", "in", Qt::AlignRight);
     SendIn = LanguageList(this, "SendIn");
+    // Named before it joins the window: its accessible role is decided by
+    // its name (FormAccessible) the moment the window's tree first sees it.
+    StatusLine = new QLabel;
+    StatusLine->setObjectName(QLatin1String(StatusLineName));
+    StatusLine->setParent(this);
+    StatusLine->setWordWrap(true);
+    StatusLine->setTextFormat(Qt::PlainText);
+    StatusLine->setFrameShape(QFrame::StyledPanel);
+    // Read by a screen reader as it changes; never in the way of Tab.
+    StatusLine->setFocusPolicy(Qt::NoFocus);
     mnShowOriginal = new QAction(QStringLiteral("Show original text"), this);
     mnShowOriginal->setObjectName(QStringLiteral("mnShowOriginal"));
     mnShowOriginal->setCheckable(true);
@@ -235,11 +278,32 @@ void TMainForm::CreateControls() {
     l_in->setBuddy(SendIn);
     UpdateAccessibleNames();
 
+    // "in" right after "To": the recipient, then the language they read.
     setTabOrder(TranslateTo, SendMessage);
     setTabOrder(SendMessage, btnSend);
     setTabOrder(btnSend, ToUsers);
-    setTabOrder(ToUsers, PageControl1);
-    setTabOrder(PageControl1, SendIn);
+    setTabOrder(ToUsers, SendIn);
+    setTabOrder(SendIn, PageControl1);
+
+    Announcement = new QLabel;
+    Announcement->setObjectName(QLatin1String(AnnouncementName));
+    Announcement->setParent(this);
+    Announcement->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Announcement->setGeometry(0, 0, 1, 1);
+    Announcement->hide();
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    quit->setContext(Qt::WindowShortcut);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+    auto* nextUnread = new QShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Down), this);
+    nextUnread->setContext(Qt::WindowShortcut);
+    connect(nextUnread, &QShortcut::activated, this, [this] {
+        Guarded(Errors, [this] {
+            const std::string partner = Conversations->NextUnread();
+            if (!partner.empty()) {
+                Conversations->ContactChosen(partner);
+            }
+        });
+    });
 }
 
 // The design's anchors as layouts: the page control takes the extra width and
@@ -276,6 +340,7 @@ void TMainForm::LayOutControls() {
     column->addWidget(PageControl1, 1);
     column->addWidget(SendMessage);
     column->addLayout(bottom);
+    column->addWidget(StatusLine);
     setMinimumSize(MinimumClientWidth, MinimumClientHeight);
 }
 
@@ -286,6 +351,15 @@ void TMainForm::BindEvents() {
     skype.OnAttachSuccess = [this, &flows](TSkypeControl&) {
         Guarded(Errors, [&] { flows.Attached(); });
     };
+    skype.OnAPINotAvailable = [this, &flows](TSkypeControl&) {
+        Guarded(Errors, [&] { flows.ClientUnavailable(); });
+    };
+    const auto waiting = [this, &flows](TSkypeControl&) {
+        Guarded(Errors, [&] { flows.ClientWaiting(); });
+    };
+    skype.OnAPIAvailable = waiting;
+    skype.OnAttachPending = waiting;
+    skype.OnAttachRefused = waiting;
     skype.OnCurrentUserHandle = [this, &flows](std::string handle) {
         Guarded(Errors, [&] { flows.OwnHandleReported(handle); });
     };
@@ -301,33 +375,16 @@ void TMainForm::BindEvents() {
     connect(SendMessage, &QPlainTextEdit::textChanged, this,
             [this] { Guarded(Errors, [this] { Conversations->MessageChanged(); }); });
     connect(btnSend, &QPushButton::clicked, this, [this] {
-        Guarded(Errors, [this] {
-            const std::string target = ContactText();
-            const int language = SendIn->currentIndex();
-            Conversations->SendTyped();
-            SendLanguages[target] = language;
-        });
+        Guarded(Errors, [this] { Conversations->SendTyped(); });
         // The next keys typed belong to the next message, not to "To".
         SendMessage->setFocus();
     });
-    // A partner the user chooses in "To" brings back the language last sent
-    // to them. Only the user's choice: a selection the program makes (a new
-    // friends list, an incoming message) leaves the language as it is. A
-    // partner not yet written to gets the language the user chose, not one a
-    // partner passed on the way (the arrow keys choose each one in turn).
-    connect(ToUsers, &QComboBox::activated, this, [this] {
-        const auto found = SendLanguages.find(ContactText());
-        if (found != SendLanguages.end()) {
-            if (!UserSendLanguage) {
-                UserSendLanguage = SendIn->currentIndex();
-            }
-            SelectIndex(SendIn, found->second);
-        } else if (UserSendLanguage) {
-            SelectIndex(SendIn, *UserSendLanguage);
-            UserSendLanguage.reset();
-        }
+    // Only the user's choices: a selection the program makes raises neither.
+    connect(ToUsers, &QComboBox::activated, this,
+            [this] { Guarded(Errors, [this] { Conversations->ContactChosen(ContactText()); }); });
+    connect(SendIn, &QComboBox::activated, this, [this](int index) {
+        Guarded(Errors, [this, index] { Conversations->LanguageChosen(index); });
     });
-    connect(SendIn, &QComboBox::activated, this, [this] { UserSendLanguage.reset(); });
     connect(PageControl1, &TPageControl::currentChanged, this, [this](int index) {
         if (isActiveWindow()) {
             PageShown(index);
@@ -360,6 +417,7 @@ void TMainForm::FormCreate() {
         Conversations->ClearQueue();
         TranslateToChange();
     });
+    Guarded(Errors, [this] { Conversations->RefreshStatus(); });
 }
 
 void TMainForm::FormClose() {
@@ -371,7 +429,30 @@ void TMainForm::FormClose() {
     settings.WriteInteger(section, TopKey, y());
     settings.WriteInteger(section, WidthKey, width());
     settings.WriteInteger(section, HeightKey, height());
+    KeepPartners(settings);
     settings.Close();
+}
+
+void TMainForm::KeepPartners(TSettings& settings) {
+    const std::string languages(core::LanguagesSection);
+    const std::string drafts(core::DraftsSection);
+    for (const auto& [handle, partner] : Conversations->Partners()) {
+        if (!core::FitsProfileKey(handle)) {
+            continue;
+        }
+        if (partner.Language && partner.Language != RememberedLanguage(handle)) {
+            settings.WriteInteger(languages, handle, *partner.Language);
+        }
+        const std::string value =
+            core::DraftValue(partner.Draft, platform::ProfileFile::MaxValueLength);
+        // Only what changed: the file is rewritten whole for each value.
+        if (core::DraftFromValue(value) != RememberedDraft(handle) &&
+            !Drafts.WriteValue(drafts, handle, value)) {
+            const std::string reason = Drafts.FailureReason();
+            throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
+                                     (reason.empty() ? "" : ": " + reason));
+        }
+    }
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -413,7 +494,9 @@ core::TranslationWorker::Exchange TMainForm::PrepareTranslation(const std::u16st
     // The windows are looked at here, on their own thread; the worker only talks HTTP.
     const std::string url = translate::ChooseEndpoint(Endpoints, Titles);
     translate::HttpClient* http = HTTP.get();
-    return [http, url, text, code] { return translate::TranslateAt(text, code, *http, url); };
+    return [http, url, text, code] {
+        return translate::TranslateAt(text, code, *http, url);
+    };
 }
 
 // The window as the relabelling walk sees it: ownership as the interface file
@@ -450,7 +533,10 @@ localise::TComponent TMainForm::ApplicationComponents() {
     TComponent form{
         "MainForm",
         localise::ckForm,
-        caption([this](const QString& text) { setWindowTitle(AsLabelShows(text)); }),
+        caption([this](const QString& text) {
+            BaseCaption = AsLabelShows(text);
+            ShowCaption();
+        }),
         {},
         {},
     };
@@ -495,9 +581,9 @@ localise::TComponent TMainForm::ApplicationComponents() {
 
 void TMainForm::OpenErrorBox(const std::string& message, std::function<void()> closed) {
     const std::string title = ErrorBoxTitle(QCoreApplication::applicationFilePath().toStdString());
-    auto* box = new QMessageBox(QMessageBox::Critical, QString::fromStdString(title),
-                                QString::fromStdString(ErrorBoxText(message)), QMessageBox::Ok,
-                                this);
+    auto* box =
+        new QMessageBox(QMessageBox::Critical, QString::fromStdString(title),
+                        QString::fromStdString(ErrorBoxText(message)), QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("ErrorBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Window-modal and without an event loop of its own: the window keeps
@@ -517,6 +603,7 @@ void TMainForm::UpdateAccessibleNames() {
     ToUsers->setAccessibleName(AsLabelShows(l_Send_To->text()));
     SendIn->setAccessibleName(AsLabelShows(l_in->text()));
     SendMessage->setAccessibleName(InterfaceText("MainForm.SendMessage", "Message"));
+    ShowStatus(LastStatus);
     for (int index = 0; index < PageControl1->count(); ++index) {
         DescribeTab(index);
     }
@@ -541,7 +628,9 @@ void TMainForm::SetPageCaption(int index, const std::string& caption) {
     // Shown with its control and direction characters as symbols; the
     // caption itself stays the page's identity.
     const QString text = FromUtf16(HandleText(caption));
-    PageControl1->setTabText(index, text);
+    const std::size_t unread = PageUnread.at(static_cast<std::size_t>(index));
+    PageControl1->setTabText(index,
+                             unread == 0 ? text : text + QStringLiteral(" (%1)").arg(unread));
     PageLogs.at(static_cast<std::size_t>(index))->Memo->setAccessibleName(text);
 }
 
@@ -558,8 +647,6 @@ void TMainForm::PageShown(int index) {
     if (index < 0 || index >= PageControl1->count()) {
         return;
     }
-    PageControl1->setTabMarked(index, false);
-    DescribeTab(index);
     Notifications->Withdraw(PageCaptions.at(static_cast<std::size_t>(index)));
 }
 
@@ -569,6 +656,10 @@ std::int32_t TMainForm::ReceiveLanguageIndex() const {
 
 std::int32_t TMainForm::SendLanguageIndex() const {
     return SendIn->currentIndex();
+}
+
+void TMainForm::SelectSendLanguage(std::int32_t index) {
+    SelectIndex(SendIn, index);
 }
 
 std::string TMainForm::ContactText() const {
@@ -589,9 +680,10 @@ void TMainForm::SelectContact(std::string_view handle) {
     ToUsers->setCurrentIndex(-1);
 }
 
-void TMainForm::SetContacts(const std::vector<std::string>& handles) {
+void TMainForm::SetContacts(const std::vector<std::string>& friends,
+                            const std::vector<std::string>& others) {
     ToUsers->clear();
-    for (const std::string& handle : handles) {
+    for (const std::string& handle : friends) {
         const QString text = FromEightBit(handle);
         // Sorted without regard to case; an equal item goes after its equals.
         int position = 0;
@@ -602,6 +694,13 @@ void TMainForm::SetContacts(const std::vector<std::string>& handles) {
         }
         ToUsers->insertItem(position, FromUtf16(HandleText(handle)),
                             QByteArray::fromStdString(handle));
+    }
+    // Partners who are no friends keep their page and come last, marked.
+    const QString notContact = InterfaceText("MainForm.sNotContact", "not a contact");
+    for (const std::string& handle : others) {
+        ToUsers->addItem(FromUtf16(HandleText(handle)) + QStringLiteral(" (") + notContact +
+                             QLatin1Char(')'),
+                         QByteArray::fromStdString(handle));
     }
     ToUsers->setCurrentIndex(ToUsers->count() > 0 ? 0 : -1);
 }
@@ -618,6 +717,13 @@ std::u16string TMainForm::MessageText() const {
         text += block.text().toStdU16String();
     }
     return text;
+}
+
+void TMainForm::SetMessageText(std::u16string_view text) {
+    QString lines = FromUtf16(text);
+    lines.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    SendMessage->setPlainText(lines);
+    SendMessage->moveCursor(QTextCursor::End);
 }
 
 void TMainForm::ClearMessage() {
@@ -654,8 +760,14 @@ ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(memo);
     PageCaptions.emplace_back(handle);
+    PageUnread.push_back(0);
     PageLogs.push_back(std::make_unique<PageLog>(memo));
     PageControl1->addTab(page, QString());
+    // The log and the new tab pass on the keys that write (eventFilter).
+    for (QWidget* part : PageControl1->findChildren<QWidget*>()) {
+        part->removeEventFilter(this);
+        part->installEventFilter(this);
+    }
     SetPageCaption(PageControl1->count() - 1, handle);
     DescribeTab(PageControl1->count() - 1);
     return PageLogs.back().get();
@@ -679,10 +791,86 @@ void TMainForm::ShowPages() {
     PageControl1->show();
 }
 
-void TMainForm::AppendToCaption(std::string_view text) {
-    // The text holds the user's own handle: shown, like every handle, with
-    // its control and direction characters as symbols.
-    setWindowTitle(windowTitle() + FromUtf16(HandleText(text)));
+void TMainForm::ShowPage(const std::string& handle) {
+    const int index = PageIndex(handle);
+    if (index >= 0) {
+        PageControl1->setCurrentIndex(index);
+    }
+}
+
+void TMainForm::SetUnread(const std::string& handle, std::size_t count) {
+    const int index = PageIndex(handle);
+    if (index < 0 || PageUnread.at(static_cast<std::size_t>(index)) == count) {
+        return; // each new description is an event to every screen reader
+    }
+    PageUnread[static_cast<std::size_t>(index)] = count;
+    PageControl1->setTabMarked(index, count > 0);
+    SetPageCaption(index, handle);
+    DescribeTab(index);
+}
+
+std::u16string TMainForm::ClockTime() const {
+    return QTime::currentTime().toString(QStringLiteral("hh:mm")).toStdU16String();
+}
+
+core::TranslationRoute TMainForm::CurrentRoute() const {
+    const std::string& url = translate::ChooseEndpoint(Endpoints, Titles);
+    return {url == Endpoints.Local, core::HostPortOf(url)};
+}
+
+void TMainForm::ShowStatus(const core::StatusLine& status) {
+    LastStatus = status;
+    const auto text = [this](const char* key, std::u16string_view english) {
+        return InterfaceText(key, "").isEmpty() ? std::u16string(english)
+                                                : InterfaceText(key, "").toStdU16String();
+    };
+    const core::StatusTexts english;
+    core::StatusTexts texts;
+    texts.Attached = text("MainForm.sClientAttached", english.Attached);
+    texts.AttachedNoHandle = text("MainForm.sClientAttachedNoHandle", english.AttachedNoHandle);
+    texts.Waiting = text("MainForm.sClientWaiting", english.Waiting);
+    texts.NotAvailable = text("MainForm.sClientNoApi", english.NotAvailable);
+    texts.Local = text("MainForm.sTranslationLocal", english.Local);
+    texts.Web = text("MainForm.sTranslationWeb", english.Web);
+    texts.Down = text("MainForm.sTranslationDown", english.Down);
+    const QString line = FromUtf16(core::StatusText(status, texts));
+    if (StatusLine->text() != line) {
+        StatusLine->setText(line);
+        StatusLine->setAccessibleName(line);
+    }
+}
+
+bool TMainForm::WindowActive() const {
+    return isActiveWindow();
+}
+
+std::optional<std::int32_t> TMainForm::RememberedLanguage(const std::string& partner) const {
+    if (!core::FitsProfileKey(partner)) {
+        return std::nullopt;
+    }
+    TSettings settings(Profile);
+    const std::int32_t index = settings.ReadInteger(core::LanguagesSection, partner, -1);
+    return index >= 0 && index < SendIn->count() ? std::optional(index) : std::nullopt;
+}
+
+std::u16string TMainForm::RememberedDraft(const std::string& partner) const {
+    if (!core::FitsProfileKey(partner)) {
+        return {};
+    }
+    return core::DraftFromValue(Drafts.ReadValue(core::DraftsSection, partner));
+}
+
+void TMainForm::ShowOwnHandle(std::string_view handle) {
+    OwnHandle = handle;
+    ShowCaption();
+}
+
+void TMainForm::ShowCaption() {
+    // The own handle is shown, like every handle, with its control and
+    // direction characters as symbols; once, however often it is reported.
+    setWindowTitle(OwnHandle.empty()
+                       ? BaseCaption
+                       : BaseCaption + QStringLiteral(" - ") + FromUtf16(HandleText(OwnHandle)));
 }
 
 bool TMainForm::ShowOriginalText() const {
@@ -690,13 +878,8 @@ bool TMainForm::ShowOriginalText() const {
 }
 
 void TMainForm::MessageShown(const std::string& handle, std::u16string_view translation) {
-    const int index = PageIndex(handle);
-    const bool onShow = isActiveWindow() && index == PageControl1->currentIndex();
-    // Described again only when the mark changes: each new description is an
-    // event to every screen reader listening.
-    if (index >= 0 && !onShow && !PageControl1->isTabMarked(index)) {
-        PageControl1->setTabMarked(index, true);
-        DescribeTab(index);
+    if (isActiveWindow() && handle == Conversations->ShownPartner()) {
+        Announce(FromUtf16(HandleText(handle)) + QStringLiteral(": ") + FromUtf16(translation));
     }
     if (!isActiveWindow()) {
         QApplication::alert(this);
@@ -708,6 +891,7 @@ void TMainForm::changeEvent(QEvent* event) {
     // Coming back to the window shows its current page again.
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         PageShown(PageControl1->currentIndex());
+        Guarded(Errors, [this] { Conversations->WindowActivated(); });
     }
     QWidget::changeEvent(event);
 }
@@ -722,14 +906,42 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         btnSend->click(); // the focused Send button answers Enter as it does Space
         return true;
     }
-    if (enter && watched == SendMessage && (key->modifiers() & Qt::ControlModifier) != 0) {
-        // Ctrl+Enter sends; Enter alone starts a new line.
-        if (btnSend->isEnabled()) {
+    if (enter && watched == SendMessage) {
+        // As in the chat clients people know: Enter (and Ctrl+Enter) sends,
+        // Shift+Enter starts a new line.
+        if ((key->modifiers() & Qt::ShiftModifier) != 0) {
+            SendMessage->insertPlainText(QStringLiteral("\n"));
+        } else if (btnSend->isEnabled()) {
             btnSend->click();
         }
         return true;
     }
+    // A key that writes, typed in a log or on the tab row, writes in the
+    // message: nothing typed is lost. Space stays a tab's own key.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    const bool onTab = widget != nullptr && qobject_cast<QPlainTextEdit*>(widget) == nullptr;
+    if (widget != nullptr && PageControl1->isAncestorOf(widget) && WritesText(*key) &&
+        !(onTab && key->key() == Qt::Key_Space) && !SendMessage->isReadOnly()) {
+        SendMessage->setFocus();
+        SendMessage->moveCursor(QTextCursor::End);
+        SendMessage->insertPlainText(key->text());
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::Announce(const QString& text) {
+    Announcement->setText(text);
+    Announcement->setAccessibleName(text);
+    // Shown anew each time: the change to "showing" is what is spoken.
+    Announcement->hide();
+    Announcement->show();
+    Announcement->lower();
+    QTimer::singleShot(AnnouncementShownMs, Announcement, [label = Announcement, text] {
+        if (label->text() == text) {
+            label->hide();
+        }
+    });
 }
 
 } // namespace velantro::window

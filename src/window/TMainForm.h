@@ -8,7 +8,6 @@
 #include "core/ConversationFlows.h"
 #include "core/MainView.h"
 #include "core/TranslationWorker.h"
-#include "window/ErrorReporter.h"
 #include "localise/Component.h"
 #include "platform/ProfileFile.h"
 #include "platform/WindowMessages.h"
@@ -16,6 +15,7 @@
 #include "skype/SkypeControl.h"
 #include "translate/Endpoints.h"
 #include "translate/HttpClient.h"
+#include "window/ErrorReporter.h"
 
 #include <QWidget>
 #include <atomic>
@@ -37,6 +37,7 @@ namespace velantro::window {
 
 class DesktopNotifications;
 class PageLog;
+class TSettings;
 class TPageControl;
 
 class TMainForm final : public QWidget, private core::MainView {
@@ -48,6 +49,8 @@ public:
         platform::WindowMessages& Messages;
         platform::WindowTitles& Titles;
         platform::ProfileFile& Profile;
+        /// The drafts file, beside the settings.
+        platform::ProfileFile& Drafts;
         std::unique_ptr<translate::HttpClient> HTTP;
         translate::Endpoints Endpoints;
         /// The interface file to load, as found by LocateInterfaceFile.
@@ -74,6 +77,10 @@ public:
     QLabel* l_in = nullptr;
     QComboBox* SendIn = nullptr;
     std::unique_ptr<translate::HttpClient> HTTP;
+    /// Speaks a message arriving on the page in front to screen readers.
+    QLabel* Announcement = nullptr;
+    /// The line at the bottom: the chat client's and translation's state.
+    QLabel* StatusLine = nullptr;
     /// "Show original text", in every log's context menu; off at every start.
     QAction* mnShowOriginal = nullptr;
 
@@ -120,8 +127,13 @@ private:
     void UpdateAccessibleNames();
     void SetPageCaption(int index, const std::string& caption);
     int PageIndex(const std::string& handle) const;
-    /// The page at index is in front of the user: its mark and bubble go.
+    /// The page at index is in front of the user: its bubble goes.
     void PageShown(int index);
+    /// The window's caption: the interface's, then the own handle once.
+    void ShowCaption();
+    void Announce(const QString& text);
+    /// Writes each partner's language and draft for the next run.
+    void KeepPartners(TSettings& settings);
     void DescribeTab(int index);
     /// A text of the interface file for the "Receive in" language, or text.
     QString InterfaceText(const char* key, const char* text) const;
@@ -131,22 +143,34 @@ private:
     // MainView
     std::int32_t ReceiveLanguageIndex() const override;
     std::int32_t SendLanguageIndex() const override;
+    void SelectSendLanguage(std::int32_t index) override;
     std::string ContactText() const override;
     void SelectContact(std::string_view handle) override;
-    void SetContacts(const std::vector<std::string>& handles) override;
+    void SetContacts(const std::vector<std::string>& friends,
+                     const std::vector<std::string>& others) override;
     std::u16string MessageText() const override;
+    void SetMessageText(std::u16string_view text) override;
     void ClearMessage() override;
     void EnableSend(bool enabled) override;
     void SetSendPending(bool pending) override;
     core::ConversationLog* FindOrCreatePage(const std::string& handle) override;
     void ShowPages() override;
-    void AppendToCaption(std::string_view text) override;
+    void ShowPage(const std::string& handle) override;
+    void SetUnread(const std::string& handle, std::size_t count) override;
+    bool WindowActive() const override;
+    std::u16string ClockTime() const override;
+    core::TranslationRoute CurrentRoute() const override;
+    void ShowStatus(const core::StatusLine& status) override;
+    std::optional<std::int32_t> RememberedLanguage(const std::string& partner) const override;
+    std::u16string RememberedDraft(const std::string& partner) const override;
+    void ShowOwnHandle(std::string_view handle) override;
     bool ShowOriginalText() const override;
     void MessageShown(const std::string& handle, std::u16string_view translation) override;
     void ShowError(const std::string& message) override;
 
     platform::WindowTitles& Titles;
     platform::ProfileFile& Profile;
+    platform::ProfileFile& Drafts;
     translate::Endpoints Endpoints;
     std::string InterfaceFile;
     ErrorReporter Errors;
@@ -159,10 +183,13 @@ private:
     std::vector<std::string> PageCaptions;
     std::vector<std::unique_ptr<PageLog>> PageLogs;
     DesktopNotifications* Notifications = nullptr;
-    /// The "in" language of the last send to each partner, for this run.
-    std::map<std::string, int> SendLanguages;
-    /// The "in" language the user chose, while a partner's replaces it.
-    std::optional<int> UserSendLanguage;
+    /// Each page's unread count, shown after its caption.
+    std::vector<std::size_t> PageUnread;
+    /// The status line last shown, written again in a new language.
+    core::StatusLine LastStatus;
+    /// The interface's caption, and the own handle shown after it.
+    QString BaseCaption;
+    std::string OwnHandle;
     bool Ending = false;
     bool SettingsWritten = false;
     /// The end's one try at the settings, once made: its error, if any.

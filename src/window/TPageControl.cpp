@@ -269,7 +269,6 @@ TPageControl::TPageControl(QWidget* parent)
     Scroll = new QScrollArea(this);
     Scroll->setFrameShape(QFrame::NoFrame);
     Scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Scroll->setWidgetResizable(false);
     Scroll->setFocusPolicy(Qt::NoFocus);
     Rows = new TabRows(Scroll);
@@ -334,6 +333,8 @@ void TPageControl::setTabText(int index, const QString& text) {
     tab->FullText = text;
     tab->setAccessibleName(text);
     LayOut();
+    // A count added or dropped moves the tabs after it: the current one stays in view.
+    EnsureCurrentVisible();
 }
 
 bool TPageControl::isTabMarked(int index) const {
@@ -404,9 +405,17 @@ void TPageControl::LayOut() {
     const int room = std::max(Rows->RowHeight(), height() - pageKept);
     int rowsWidth = width;
     int rowsHeight = Rows->HeightFor(rowsWidth);
-    if (rowsHeight > room) {
+    const bool scrolls = rowsHeight > room;
+    if (scrolls) {
         rowsWidth = std::max(width - Scroll->verticalScrollBar()->sizeHint().width(), 1);
         rowsHeight = Rows->HeightFor(rowsWidth);
+    }
+    // Decided here with the rows' width, never later by the scroll area:
+    // tabs that change their text would otherwise leave it on over rows
+    // laid out for the whole width.
+    const Qt::ScrollBarPolicy policy = scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    if (Scroll->verticalScrollBarPolicy() != policy) {
+        Scroll->setVerticalScrollBarPolicy(policy);
     }
     const int barHeight = std::min(rowsHeight, room);
     Scroll->setGeometry(0, 0, width, barHeight);

@@ -38,12 +38,12 @@ using testing::WaitUntil;
 /// The pages' entries, one log for all: the flood has one sender.
 struct EntryLog final : core::ConversationLog {
     std::vector<std::u16string> Entries;
-    std::size_t AppendLine(std::u16string_view text) override {
-        Entries.emplace_back(text);
+    std::size_t AppendEntry(const core::LogEntry& entry) override {
+        Entries.push_back(core::PlainEntry(entry));
         return Entries.size() - 1;
     }
-    void ReplaceLine(std::size_t entry, std::u16string_view text) override {
-        Entries.at(entry) = text;
+    void ReplaceEntry(std::size_t number, const core::LogEntry& entry) override {
+        Entries.at(number) = core::PlainEntry(entry);
     }
 };
 
@@ -52,16 +52,22 @@ struct PlainView final : core::MainView {
     std::vector<std::string> Errors;
     std::int32_t ReceiveLanguageIndex() const override { return 0; }
     std::int32_t SendLanguageIndex() const override { return 0; }
+    void SelectSendLanguage(std::int32_t) override {}
     std::string ContactText() const override { return {}; }
     void SelectContact(std::string_view) override {}
-    void SetContacts(const std::vector<std::string>&) override {}
+    void SetContacts(const std::vector<std::string>&, const std::vector<std::string>&) override {}
     std::u16string MessageText() const override { return {}; }
+    void SetMessageText(std::u16string_view) override {}
     void ClearMessage() override {}
     void EnableSend(bool) override {}
     void SetSendPending(bool) override {}
     core::ConversationLog* FindOrCreatePage(const std::string&) override { return &Log; }
     void ShowPages() override {}
-    void AppendToCaption(std::string_view) override {}
+    void ShowPage(const std::string&) override {}
+    void SetUnread(const std::string&, std::size_t) override {}
+    std::u16string ClockTime() const override { return u"12:00"; }
+    void ShowOwnHandle(std::string_view) override {}
+    void ShowStatus(const core::StatusLine&) override {}
     void ShowError(const std::string& message) override { Errors.push_back(message); }
 };
 

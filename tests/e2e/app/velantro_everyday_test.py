@@ -84,7 +84,8 @@ class EverydayTest(unittest.TestCase):
         return _look_up(self.window._message_edit_now, "the message field")
 
     def tab(self, name):
-        return next(node for node in self.tabs() if node.name == name)
+        # A tab's name is its partner's handle, then its unread count: "bob (2)".
+        return next(node for node in self.tabs() if node.name.split(" (")[0] == name)
 
     def focused(self):
         for node, _ in _walk(self.frame()):
@@ -130,18 +131,18 @@ class EverydayTest(unittest.TestCase):
 
     # --- keyboard and focus ----------------------------------------------------
 
-    def test_focus_stays_with_the_message_and_ctrl_enter_sends(self):
+    def test_focus_stays_with_the_message_and_enter_sends(self):
         self.start_all()
         focused = wait_until(quietly(self.focused), 10, "a focused object")
         self.assertEqual((focused.getRoleName(), focused.name), ("text", "Message"))
 
-        self.window._keys("H", "i", "Return", "y", "o", "u", "Escape")
+        self.window._keys("H", "i", "shift+Return", "y", "o", "u", "Escape")
         wait_until(quietly(lambda: self.window.message_text() == "Hi\nyou"), 5, "the typed text")
         self.assertEqual(self.window.list_text("Receive in:"), "English")
 
-        self.window._keys("ctrl+Return")
+        self.window._keys("Return")
         wait_until(self.sent_messages, 10, "the message at the chat client")
-        self.assertEqual(self.window.page_lines("alice"), ["maria: Hi", "you (Hi", "you)"])
+        self.assertEqual(self.window.page_lines("alice"), ["maria: Hi", "\tyou (Hi", "\tyou)"])
         wait_until(quietly(lambda: self.window.message_text() == ""), 5, "the field cleared")
         self.assertEqual(self.focused().name, "Message")
 
@@ -177,7 +178,7 @@ class EverydayTest(unittest.TestCase):
         self.session.peer_says("bob: Hola")
         wait_until(quietly(lambda: self.tab("bob").description == "Unread messages"), 10,
                    "bob's tab marked unread")
-        self.assertEqual(self.tab("bob").name, "bob")
+        self.assertEqual(self.tab("bob").name, "bob (1)")
         self.assertEqual(self.tab("alice").description, "No unread messages")
         time.sleep(1)
         self.assertEqual(calls(), [], "no notification while the window is active")

@@ -273,7 +273,7 @@ TEST(CyrillicToWide, OneCodeUnitPerByte) {
 // The file the build packs from data/ lies beside the test programs.
 TEST(ShippedInterfaceFile, HasEveryLabelInEveryLanguage) {
     ASSERT_NO_THROW(LoadTranslations(std::string(InterfaceFileName)));
-    EXPECT_EQ(Translations().size(), 32u);
+    EXPECT_EQ(Translations().size(), 64u);
     struct Case {
         const char* Key;
         const char16_t* English;
@@ -288,6 +288,22 @@ TEST(ShippedInterfaceFile, HasEveryLabelInEveryLanguage) {
         {"MainForm.mnShowOriginal", u"Show original text", u"Показвай оригиналния текст"},
         {"MainForm.sUnread", u"Unread messages", u"Непрочетени съобщения"},
         {"MainForm.sNoUnread", u"No unread messages", u"Няма непрочетени съобщения"},
+        {"MainForm.sNotContact", u"not a contact", u"не е контакт"},
+        {"MainForm.sClientAttached", u"Chat client: attached as %1",
+         u"Чат клиент: свързан като %1"},
+        {"MainForm.sClientAttachedNoHandle", u"Chat client: attached", u"Чат клиент: свързан"},
+        {"MainForm.sClientWaiting",
+         u"Waiting for the chat client: start skype-peer, or your chat client, and Velantro "
+         u"attaches by itself",
+         u"Очаква се чат клиентът: стартирайте skype-peer или своя чат клиент и Velantro ще се "
+         u"свърже сам"},
+        {"MainForm.sClientNoApi", u"Chat client: its API is not available",
+         u"Чат клиент: приложният му интерфейс не е достъпен"},
+        {"MainForm.sTranslationLocal", u"Translation: the local program",
+         u"Превод: локалната програма"},
+        {"MainForm.sTranslationWeb", u"Translation: %1", u"Превод: %1"},
+        {"MainForm.sTranslationDown", u"Translation: not answering since %1, messages waiting: %2",
+         u"Превод: не отговаря от %1, чакащи съобщения: %2"},
     };
     for (const Case& c : cases) {
         for (const std::int32_t lang : {1, 5, 6, 2}) {

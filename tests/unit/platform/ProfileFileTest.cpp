@@ -157,6 +157,14 @@ TEST_F(IniProfileFileTest, AFailedWriteSaysWhyAndLeavesTheFile) {
              return folder / "velantro.ini";
          },
          "Is a directory"},
+        // Opened without blocking: with nobody writing, a blocking open would
+        // never return.
+        {"a FIFO where the file should be",
+         [](const fs::path& folder) {
+             ::mkfifo((folder / "fifo.ini").c_str(), 0600);
+             return folder / "fifo.ini";
+         },
+         "Invalid argument"},
         {"a link that loops",
          [](const fs::path& folder) {
              fs::create_symlink("loop.ini", folder / "loop.ini");
@@ -169,6 +177,7 @@ TEST_F(IniProfileFileTest, AFailedWriteSaysWhyAndLeavesTheFile) {
         IniProfileFile file(path);
         EXPECT_FALSE(file.WriteValue("General", "Left", "1")) << c.What;
         EXPECT_EQ(file.FailureReason(), c.Reason) << c.What;
+        EXPECT_EQ(file.ReadValue("General", "Left"), "") << c.What;
     }
     if (::geteuid() != 0) { // root writes anywhere
         const fs::path path = Folder / "velantro.ini";

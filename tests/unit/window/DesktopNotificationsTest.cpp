@@ -13,10 +13,10 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using velantro::window::DesktopNotifications;
 using velantro::testing::RunEventsFor;
 using velantro::testing::TestApplication;
 using velantro::testing::WaitUntil;
+using velantro::window::DesktopNotifications;
 
 namespace {
 
@@ -28,6 +28,7 @@ class FakeService final : public QDBusVirtualObject {
 public:
     std::vector<QString> Bodies;
     std::vector<quint32> Replaced; // the bubble each Notify replaces, 0 for none
+    QStringList Actions;           // of the latest Notify
     bool Failing = false;
 
     QString introspect(const QString&) const override { return {}; }
@@ -38,6 +39,7 @@ public:
             return true;
         }
         Bodies.push_back(message.arguments().value(4).toString());
+        Actions = message.arguments().value(5).toStringList();
         Replaced.push_back(message.arguments().value(1).toUInt());
         connection.send(
             Failing
@@ -156,3 +158,32 @@ TEST_F(DesktopNotificationsTest, ABurstUpdatesOneBubbleWithItsLatestMessage) {
 }
 
 } // namespace
+
+TEST_F(DesktopNotificationsTest, ABubblesDefaultActionNamesItsPartner) {
+    DesktopNotifications notifications(Client);
+    Appear();
+    ASSERT_TRUE(ShownOnceItIsThere(notifications, "alice", "one"));
+    notifications.Notify("bob", "bob", "two");
+    ASSERT_TRUE(Received("two"));
+    const auto bobs = static_cast<quint32>(Service.Bodies.size()); // the service's number
+    EXPECT_EQ(Service.Actions, (QStringList{"default", "Show"}));
+    RunEventsFor(50ms); // the answer naming bob's bubble
+    std::vector<std::string> activated;
+    QObject::connect(&notifications, &DesktopNotifications::Activated,
+                     [&](const std::string& partner) { activated.push_back(partner); });
+    struct Click {
+        quint32 Bubble;
+        const char* Action;
+    };
+    for (const Click click :
+         {Click{bobs, "default"}, Click{bobs, "other"}, Click{bobs + 7, "default"}}) {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                       ServiceName, QStringLiteral("ActionInvoked"));
+        signal << click.Bubble << QString::fromLatin1(click.Action);
+        ASSERT_TRUE(Server.send(signal));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !activated.empty(); }));
+    RunEventsFor(100ms);
+    EXPECT_EQ(activated, std::vector<std::string>{"bob"}) << "only bob's default action";
+}
