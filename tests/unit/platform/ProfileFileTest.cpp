@@ -164,7 +164,7 @@ TEST_F(IniProfileFileTest, AFailedWriteSaysWhyAndLeavesTheFile) {
              ::mkfifo((folder / "fifo.ini").c_str(), 0600);
              return folder / "fifo.ini";
          },
-         "Invalid argument"},
+         "it is not a regular file"},
         {"a link that loops",
          [](const fs::path& folder) {
              fs::create_symlink("loop.ini", folder / "loop.ini");
