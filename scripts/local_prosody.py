@@ -21,6 +21,10 @@ def free_port():
         return probe.getsockname()[1]
 
 
+def _lua_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
 class LocalProsody:
     DOMAIN = "localhost"
 
@@ -83,6 +87,19 @@ VirtualHost "{self.DOMAIN}"
                         password], check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         return f"{user}@{self.DOMAIN}"
+
+    def write_roster(self, user, items):
+        """Replaces user's roster with items (JID -> subscription) in the
+        server's storage; the server must be stopped."""
+        folder = os.path.join(self.folder, "data", self.DOMAIN, "roster")
+        os.makedirs(folder, exist_ok=True)
+        lines = ['return {', '\t[false] = { ["pending"] = {}; ["version"] = 1; };']
+        for jid, subscription in items.items():
+            lines.append(f'\t[{_lua_string(jid)}] = {{ ["subscription"] = '
+                         f'{_lua_string(subscription)}; ["groups"] = {{}}; }};')
+        lines.append('};')
+        with open(os.path.join(folder, f"{user}.dat"), "w") as file:
+            file.write("\n".join(lines) + "\n")
 
     def start(self):
         self.process = subprocess.Popen(["prosody", "--config", self.config, "-F"],

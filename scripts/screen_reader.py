@@ -68,6 +68,16 @@ def _walk(node):
         yield from _walk(child)
 
 
+def _walk_lists(node):
+    """(node, role) for the lists under node, looking no deeper than a list."""
+    role = _read(node.getRoleName)
+    if role == "list":
+        yield node, role
+        return
+    for child in _children(node):
+        yield from _walk_lists(child)
+
+
 def _name(node):
     return _read(lambda: node.name)
 
@@ -183,6 +193,13 @@ class VelantroWindow:
     def list_items(self, label):
         return [_name(node) for node, role in _walk(self._combo(label)) if role == "list item"
                 and _name(node) is not None]
+
+    def list_count(self, label):
+        """How many items the list the label names holds, without reading
+        each one (a list of thousands takes long to read item by item)."""
+        for node, role in _walk_lists(self._combo(label)):
+            return _read(lambda: node.childCount)
+        return None
 
     def list_text(self, label):
         """The chosen item of the list the label names; empty with none (a

@@ -34,6 +34,7 @@ class Contact(slixmpp.ClientXMPP):
     def __init__(self, jid, password, befriend):
         super().__init__(jid, password)
         self.befriend = befriend
+        self.pending = b""
         self.roster.auto_authorize = True
         self.roster.auto_subscribe = True
         self.add_event_handler("session_start", self.started)
@@ -61,11 +62,20 @@ class Contact(slixmpp.ClientXMPP):
             say(event="message", **{"from": message["from"].bare, "body": message["body"]})
 
     def command(self):
-        line = sys.stdin.readline()
-        if not line:
+        # Read from the descriptor itself: a buffered readline would keep the
+        # lines after the first of a burst in its buffer, where no readiness
+        # of the descriptor announces them.
+        chunk = os.read(sys.stdin.fileno(), 65536)
+        if not chunk:
             self.disconnect()
             return
-        request = json.loads(line)
+        self.pending += chunk
+        *lines, self.pending = self.pending.split(b"\n")
+        for line in lines:
+            if line.strip():
+                self.obey(json.loads(line))
+
+    def obey(self, request):
         if "send" in request:
             to, body = request["send"]
             self.send_message(mto=to, mbody=body, mtype="chat")

@@ -21,6 +21,19 @@ std::optional<int> NumberAfter(std::string_view text, std::string_view prefix) {
     return code == std::errc() ? std::optional<int>(number) : std::nullopt;
 }
 
+/// Whether a line of libstrophe's log says it has waited long enough for an
+/// answer of the server during the sign-in.
+bool LibraryGaveUpWaiting(std::string_view text) {
+    constexpr std::string_view lines[] = {
+        "didn't get stream features",
+        "Did not receive stream features after SASL authentication.",
+        "Server did not reply to bind request.",
+        "Server did not reply to session request.",
+        "Server did not reply to legacy authentication request.",
+    };
+    return std::find(std::begin(lines), std::end(lines), text) != std::end(lines);
+}
+
 // OpenSSL's SSL_get_error values that libstrophe reports as its TLS error.
 constexpr int SslErrorSsl = 1;
 constexpr int SslErrorSyscall = 5;
@@ -48,10 +61,6 @@ void ConnectionProblem::Take(Level level, std::string_view area, std::string_vie
 }
 
 void ConnectionProblem::TakeTls(Level level, std::string_view text) {
-    constexpr std::string_view verification = "Certificate verification ";
-    if (text.starts_with(verification)) {
-        Reached(Stage::SigningIn); // the handshake is over, whatever its verdict
-    }
     constexpr std::string_view failed = "Certificate verification FAILED, result=";
     if (text.starts_with(failed)) {
         const std::string_view reason = text.substr(failed.size());
@@ -83,11 +92,17 @@ void ConnectionProblem::TakeXmpp(std::string_view text) {
     if (text == "connection successful") {
         Reached(Stage::AwaitingStream);
     } else if (text.starts_with("RECV: <stream:stream")) {
-        Reached(Stage::Negotiating);
+        // Opened again over TLS once the handshake is through.
+        Reached(Where >= Stage::TlsHandshake ? Stage::SigningIn : Stage::Negotiating);
     } else if (text == "proceeding with TLS") {
         Reached(Stage::TlsHandshake);
     } else if (text.starts_with("parse error")) {
         Describe("the server sent XML that cannot be read", true);
+    } else if (LibraryGaveUpWaiting(text)) {
+        // libstrophe's own limit ended the wait; it then closes the
+        // connection itself, which is no close by the server.
+        Describe(StallText() + " (no answer within " + std::to_string(LibraryWait.count()) + " s)",
+                 true);
     }
     constexpr std::string_view failed = "connection failed, error ";
     if (text.starts_with(failed)) {
@@ -102,29 +117,22 @@ void ConnectionProblem::Reached(Stage stage) {
     Where = std::max(Where, stage);
 }
 
-std::string ConnectionProblem::StallText(std::chrono::seconds limit) const {
-    std::string what;
+std::string ConnectionProblem::StallText() const {
     switch (Where) {
     case Stage::Connecting:
-        what = "the connection was not made";
-        break;
+        return "the connection was not made";
     case Stage::AwaitingStream:
-        what = "the server accepted the connection but never opened its XMPP stream";
-        break;
+        return "the server accepted the connection but never opened its XMPP stream";
     case Stage::Negotiating:
-        what = "the server opened its XMPP stream, then stalled";
-        break;
+        return "the server opened its XMPP stream, then stalled";
     case Stage::TlsHandshake:
-        what = "the server stalled the TLS handshake";
-        break;
+        return "the server stalled the TLS handshake";
     case Stage::SigningIn:
-        what = "the server stalled the sign-in after TLS";
-        break;
+        return "the server stalled the sign-in after TLS";
     case Stage::AwaitingRoster:
-        what = "the server did not send the roster";
-        break;
+        return "the server did not send the roster";
     }
-    return what + " (no sign-in within " + std::to_string(limit.count()) + " s)";
+    return "the sign-in stalled";
 }
 
 void ConnectionProblem::Describe(std::string text, bool specific) {

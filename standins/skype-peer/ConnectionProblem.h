@@ -36,9 +36,13 @@ public:
     /// What went wrong, the most telling report first; empty when nothing did.
     const std::string& Text() const { return Description; }
 
-    /// What to say when the sign-in did not come through within limit: where
-    /// it stalled.
-    std::string StallText(std::chrono::seconds limit) const;
+    /// Where the sign-in stalled, for a report that it did not come
+    /// through in time.
+    std::string StallText() const;
+
+    /// How long libstrophe itself waits for each answer of the sign-in
+    /// (stream features, bind, session) before it gives up on the connection.
+    static constexpr std::chrono::seconds LibraryWait{15};
 
     /// Forgets everything, for the next attempt.
     void Reset() { *this = ConnectionProblem(); }

@@ -32,11 +32,11 @@ public:
     /// how many bytes their lines may hold; one beyond is dropped and
     /// reported rather than kept.
     static constexpr std::size_t MaxQueuedPerProgram = 10000;
-    static constexpr std::size_t MaxQueuedBytesPerProgram = 64 * 1024 * 1024;
+    static constexpr std::size_t MaxQueuedBytesPerProgram = std::size_t{64} * 1024 * 1024;
     /// How many messages taken from programs may wait to be handled, and how
     /// many bytes their lines may hold; a line beyond is refused (result 0).
     static constexpr std::size_t MaxWaitingCommands = 10000;
-    static constexpr std::size_t MaxWaitingCommandBytes = 16 * 1024 * 1024;
+    static constexpr std::size_t MaxWaitingCommandBytes = std::size_t{16} * 1024 * 1024;
     /// How many of them are handled in one turn of the event loop, so that
     /// the network and the results of sends get their turns between.
     static constexpr int CommandsPerTurn = 32;

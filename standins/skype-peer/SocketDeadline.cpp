@@ -24,7 +24,7 @@ void SocketDeadline::Watch(int socket) {
     CloseDuplicate();
     Duplicate = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
     if (Passed && Duplicate >= 0) {
-        ::shutdown(Duplicate, SHUT_RDWR);
+        ::shutdown(Duplicate, SHUT_RD);
     }
 }
 
@@ -40,9 +40,10 @@ void SocketDeadline::Wait(std::chrono::steady_clock::time_point until) {
     }
     Passed = true;
     // Shutting down reaches the socket itself, through any descriptor of it:
-    // the owner's waits see its end at once.
+    // the owner's waits for input see its end at once. Only the input: a
+    // write after it (TLS's closing alert) still goes out rather than fail.
     if (Duplicate >= 0) {
-        ::shutdown(Duplicate, SHUT_RDWR);
+        ::shutdown(Duplicate, SHUT_RD);
     }
 }
 

@@ -4,7 +4,8 @@
 // uses the socket is stuck in a library's own wait: libstrophe's TLS
 // handshake loops until the server answers or the socket ends, and never
 // returns to the event loop meanwhile. At the limit a thread of the
-// deadline's own shuts the socket down, which ends every such wait at once.
+// deadline's own shuts the socket's input down, which ends every such wait
+// at once.
 
 #include <chrono>
 #include <condition_variable>
@@ -27,7 +28,8 @@ public:
     /// descriptor, so it never reaches another file that reuses the number.
     void Watch(int socket);
 
-    /// Whether the limit has passed (the watched socket, if any, is shut down).
+    /// Whether the limit has passed (the watched socket's input, if any, is
+    /// shut down).
     bool Expired() const;
 
 private:

@@ -346,7 +346,8 @@ void XmppAccount::Disconnected(int error, const xmpp_stream_error_t* streamError
     if (stalled) {
         // The deadline ended the socket: whatever libstrophe makes of that
         // end, the server is what stalled.
-        why = Problem.StallText(SignInLimit);
+        why = Problem.StallText() + " (no sign-in within " + std::to_string(SignInLimit.count()) +
+              " s)";
     } else if (authFailed) {
         why = "the server did not accept the password of " + Mapping.OwnHandle();
     } else if (streamError != nullptr) {

@@ -246,6 +246,9 @@ int main(int argc, char** argv) {
     // Reading the terminal from the background gives an error instead of
     // stopping the peer while programs wait for its answers.
     std::signal(SIGTTIN, SIG_IGN);
+    // A write to a connection the XMPP server has closed (TLS writes through
+    // the socket itself) fails with an error instead of ending the peer.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (!args.empty() && velantro::IsHelpRequest(args.front())) {

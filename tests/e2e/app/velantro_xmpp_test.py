@@ -142,6 +142,79 @@ class VelantroXmppTest(unittest.TestCase):
             self.assertNotIn("alice-secret-1", self.read(self.session.path(name)), name)
         self.assertIn("[redacted]", self.read(self.session.path("xmpp.log")))
 
+    def signed_in_count(self):
+        return self.read(self.peer_out).count("xmpp: signed in as ")
+
+    def test_a_burst_of_200_long_messages_is_shown_whole_once_and_in_order(self):
+        bob = self.befriend("bob-secret-2", self.bob)
+        self.session.start_translator()
+        peer = self.start_peer(self.password_file)
+        self.window = self.session.start_velantro()
+        wait_until(lambda: self.contacts() == [self.bob], 30, "bob as contact")
+
+        # 2 KB each, sent at once: many arrive in one read, and several in
+        # one TLS record, while the lines about the first are still going out.
+        count = 200
+        filler = "x" * (2048 - len("Hola amigo 000 "))
+        for i in range(count):
+            bob.send(self.alice, f"Hola amigo {i:03d} {filler}")
+        expected = [f"{self.bob}: Hello friend {i:03d} {filler}" for i in range(count)]
+        started = time.monotonic()
+        try:
+            wait_until(lambda: len(self.page(self.bob) or []) >= count, 240, f"{count} lines")
+        except TimeoutError:
+            shown = self.page(self.bob) or []
+            missing = [i for i, line in enumerate(expected) if line not in shown]
+            xmpp = self.read(self.session.path("xmpp.log"))
+            self.fail(f"{len(shown)} of {count} shown, not {missing}; {xmpp.count('RECV: <message')}"
+                      f" messages received; peer: {self.read(self.peer_err)}")
+        print(f"{count} messages of 2 KB shown {time.monotonic() - started:.1f} s after they "
+              f"were sent", file=sys.stderr)
+        self.assertEqual(self.page(self.bob), expected)
+        self.assertEqual(self.signed_in_count(), 1)
+        self.assertNotIn("connection lost", self.read(self.peer_err))
+        self.assertIsNone(peer.poll())
+
+    def test_a_roster_of_20000_contacts_signs_in_once(self):
+        # Contacts with a subscription both ways that the server has no
+        # account for: each answers the sign-in with a presence of its own, a
+        # flood right after the roster.
+        roster = {f"contact{i:05d}@{LocalProsody.DOMAIN}": "both" for i in range(20000)}
+        roster[self.bob] = "both"
+        # A JID a friends list cannot carry: never a contact, and never two.
+        roster["ann,carol@localhost"] = "both"
+        self.server.stop()
+        self.server.write_roster("alice", roster)
+        self.server.start()
+        self.session.start_translator()
+        started = time.monotonic()
+        peer = self.start_peer(self.password_file)
+        self.window = self.session.start_velantro()
+
+        def listed():
+            try:
+                return self.window.list_count("To")
+            except Exception:  # the window not yet on the accessibility bus
+                return None
+        # Velantro fills its list slowly with the accessibility bridge on, and
+        # does not answer meanwhile.
+        wait_until(lambda: listed() == 20001, 240, "the roster among the contacts")
+        print(f"20,001 contacts listed {time.monotonic() - started:.1f} s after the peer started",
+              file=sys.stderr)
+        bob = self.contact(self.bob, "bob-secret-2")
+        bob.wait_for("ready")
+        bob.send(self.alice, "Hola amigo")
+        self.wait_for_page(self.bob, [f"{self.bob}: Hello friend"])
+        # The sign-in holds: no second one after a while.
+        time.sleep(5)
+        self.assertEqual(self.signed_in_count(), 1, self.read(self.peer_err))
+        self.assertNotIn("connection lost", self.read(self.peer_err))
+        self.assertEqual(
+            self.read(self.peer_err).splitlines(),
+            ['skype-peer: XMPP: the roster item "ann,carol@localhost" is not offered as a friend: '
+             'a friends list cannot carry a handle with a comma or a blank'])
+        self.assertIsNone(peer.poll())
+
     def test_a_wrong_password_is_one_line_and_status_1(self):
         wrong = self.session.path("wrong.password")
         with open(wrong, "w") as file:
