@@ -33,6 +33,10 @@ public:
     /// reported rather than kept.
     static constexpr std::size_t MaxQueuedPerProgram = 10000;
     static constexpr std::size_t MaxQueuedBytesPerProgram = std::size_t{64} * 1024 * 1024;
+    /// Whether some program's queue is half full: a source of lines that can
+    /// wait (the console) holds back until it is not.
+    bool Crowded() const;
+
     /// How many messages taken from programs may wait to be handled, and how
     /// many bytes their lines may hold; a line beyond is refused (result 0).
     static constexpr std::size_t MaxWaitingCommands = 10000;

@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <chrono>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
@@ -125,7 +126,13 @@ public:
 private:
     void Read() {
         if (InBackground()) {
-            Pause();
+            Pause(std::chrono::milliseconds(300));
+            return;
+        }
+        // Lines typed or piped faster than the programs take them wait in
+        // the input, not in the programs' queues, which would drop them.
+        if (Peer.Crowded()) {
+            Pause(std::chrono::milliseconds(20));
             return;
         }
         char chunk[4096];
@@ -134,7 +141,7 @@ private:
             return;
         }
         if (count < 0 && errno == EIO) {
-            Pause(); // moved to the background between the check and the read
+            Pause(std::chrono::milliseconds(300)); // moved to the background meanwhile
             return;
         }
         if (count <= 0) {
@@ -161,9 +168,9 @@ private:
         return ::isatty(STDIN_FILENO) != 0 && ::tcgetpgrp(STDIN_FILENO) != ::getpgrp();
     }
 
-    void Pause() {
+    void Pause(std::chrono::milliseconds pause) {
         Notifier.setEnabled(false);
-        QTimer::singleShot(300, &Notifier, [this] { Notifier.setEnabled(true); });
+        QTimer::singleShot(pause, &Notifier, [this] { Notifier.setEnabled(true); });
     }
 
     void Play(const std::string& line) {
