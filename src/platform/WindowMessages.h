@@ -71,7 +71,9 @@ public:
     virtual void RunAfter(std::chrono::milliseconds delay, std::function<void()> work) = 0;
 
     /// RunAfter with no delay.
-    void RunLater(std::function<void()> work) { RunAfter(std::chrono::milliseconds(0), std::move(work)); }
+    void RunLater(std::function<void()> work) {
+        RunAfter(std::chrono::milliseconds(0), std::move(work));
+    }
 
     /// The hidden application window that peers address their messages to.
     virtual WindowHandle ApplicationWindow() = 0;

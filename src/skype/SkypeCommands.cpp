@@ -3,7 +3,6 @@
 // come back later as ordinary lines, through the events.
 
 #include "skype/SkypeControl.h"
-
 #include "skype/SkypeTokens.h"
 
 namespace velantro::skype {
@@ -23,8 +22,8 @@ std::string NotSupportedText(std::string_view prefix, std::string_view word,
 /// a friends search with USERS).
 bool IsSearchReply(std::string_view word, std::string_view /*rest*/) {
     static constexpr std::string_view ReplyWords[] = {
-        "USERS", "FRIENDS", "CALLS", "MISSEDCALLS", "MESSAGES", "MISSEDMESSAGES", "CHATS",
-        "CHATMESSAGES"};
+        "USERS",    "FRIENDS",        "CALLS", "MISSEDCALLS",
+        "MESSAGES", "MISSEDMESSAGES", "CHATS", "CHATMESSAGES"};
     for (const std::string_view reply : ReplyWords) {
         if (word == reply) {
             return true;

@@ -77,8 +77,7 @@ void TSkypeControl::Later(std::function<void()> work, std::chrono::milliseconds 
     if (Messages == nullptr) {
         return;
     }
-    Messages->RunAfter(delay, [self = std::weak_ptr<TSkypeControl*>(Self),
-                               work = std::move(work)] {
+    Messages->RunAfter(delay, [self = std::weak_ptr<TSkypeControl*>(Self), work = std::move(work)] {
         if (!self.expired()) {
             work();
         }
@@ -91,8 +90,7 @@ void TSkypeControl::Tell(TCommandDone done, TCommandOutcome outcome) {
     }
 }
 
-void TSkypeControl::SendCommand(std::string_view command, TAnswerTest isAnswer,
-                                TCommandDone done) {
+void TSkypeControl::SendCommand(std::string_view command, TAnswerTest isAnswer, TCommandDone done) {
     if (command.empty()) {
         Tell(std::move(done), {TCommandResult::Dropped, {}, 0, {}});
         return;
@@ -194,9 +192,8 @@ std::optional<std::uint64_t> TSkypeControl::MatchAnswer(std::string_view line) {
     if (firstWord == "ERROR") {
         std::string_view text = rest;
         const std::optional<std::int32_t> code = ReadInteger(NextToken(text, Blank));
-        Current->Answer =
-            TCommandOutcome{TCommandResult::Refused, std::string(line), code.value_or(0),
-                            std::string(text)};
+        Current->Answer = TCommandOutcome{TCommandResult::Refused, std::string(line),
+                                          code.value_or(0), std::string(text)};
     } else if (Current->IsAnswer && Current->IsAnswer(firstWord, rest)) {
         Current->Answer = TCommandOutcome{TCommandResult::Answered, std::string(line), 0, {}};
     } else {
@@ -310,13 +307,19 @@ bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
         };
         break;
     case AttachPending:
-        work = [this] { Fire(OnAttachPending, *this); };
+        work = [this] {
+            Fire(OnAttachPending, *this);
+        };
         break;
     case AttachRefused:
-        work = [this] { Fire(OnAttachRefused, *this); };
+        work = [this] {
+            Fire(OnAttachRefused, *this);
+        };
         break;
     case AttachNotAvailable:
-        work = [this] { Fire(OnAPINotAvailable, *this); };
+        work = [this] {
+            Fire(OnAPINotAvailable, *this);
+        };
         break;
     case AttachAPIAvailable:
         work = [this] {
@@ -345,8 +348,9 @@ bool TSkypeControl::HandleAttachStatus(platform::WindowMessage& message) {
 void TSkypeControl::Handshake() {
     // Both lines are queued before the owner hears of the success, so its
     // own commands go out after them.
-    SendCommand("NAME " + IdentName,
-                [](std::string_view word, std::string_view) { return word == "OK" || word == "NAME"; });
+    SendCommand("NAME " + IdentName, [](std::string_view word, std::string_view) {
+        return word == "OK" || word == "NAME";
+    });
     SendCommand("PROTOCOL " + std::to_string(Protocol),
                 [](std::string_view word, std::string_view) { return word == "PROTOCOL"; });
 }

@@ -147,8 +147,7 @@ public:
     /// Sends "MESSAGE <handle> <text>"; text is inserted unchanged (UTF-8 bytes
     /// in this program, line breaks and all). Its answer is the new chat
     /// message's status, SENDING or SENT: AnswerLine then names its id.
-    void SendMessageTo(std::string_view userHandle, std::string_view text,
-                       TCommandDone done = {});
+    void SendMessageTo(std::string_view userHandle, std::string_view text, TCommandDone done = {});
 
     bool IsHooked() const { return Hooked; }
     std::uint32_t AttachMessageId() const { return AttachMessage; }
@@ -223,8 +222,8 @@ private:
         std::string Line;
         TAnswerTest IsAnswer;
         TCommandDone Done;
-        std::uint64_t Number = 0;      ///< counts every command sent
-        bool Taken = false;            ///< the window took it
+        std::uint64_t Number = 0; ///< counts every command sent
+        bool Taken = false;       ///< the window took it
         /// Its answer has come and waits for its turn to end it.
         std::optional<TCommandOutcome> Answer;
     };

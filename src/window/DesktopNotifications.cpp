@@ -101,9 +101,8 @@ void DesktopNotifications::Send(const std::string& partner, Bubble& bubble, cons
     hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("velantro"));
     call << QStringLiteral("Velantro") << bubble.Id << QStringLiteral("velantro") << summary
-         << NotificationBody(body)
-         << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints
-         << qint32(-1);
+         << NotificationBody(body) << QStringList{QStringLiteral("default"), QStringLiteral("Show")}
+         << hints << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(Bus.asyncCall(call), this);
     const quint64 request = bubble.Request;
     const quint64 appearances = Appearances;

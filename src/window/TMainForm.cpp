@@ -28,9 +28,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QShortcut>
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -548,12 +548,11 @@ localise::TComponent TMainForm::ApplicationComponents() {
                                {}});
     form.Components.push_back({"SkypeControl", 0, {}, {}, {}});
     form.Components.push_back({"SendMessage", 0, {}, {}, {}});
-    form.Components.push_back(
-        {"btnSend",
-         localise::ckButton,
-         caption([this](const QString& t) { btnSend->setText(t); }),
-         {},
-         {}});
+    form.Components.push_back({"btnSend",
+                               localise::ckButton,
+                               caption([this](const QString& t) { btnSend->setText(t); }),
+                               {},
+                               {}});
     form.Components.push_back({"l_Send_To",
                                localise::ckLabel,
                                caption([this](const QString& t) { l_Send_To->setText(t); }),
@@ -567,12 +566,11 @@ localise::TComponent TMainForm::ApplicationComponents() {
                                {},
                                {}});
     form.Components.push_back({"SendIn", 0, {}, {}, {}});
-    form.Components.push_back(
-        {"mnShowOriginal",
-         localise::ckMenuItem,
-         caption([this](const QString& t) { mnShowOriginal->setText(t); }),
-         {},
-         {}});
+    form.Components.push_back({"mnShowOriginal",
+                               localise::ckMenuItem,
+                               caption([this](const QString& t) { mnShowOriginal->setText(t); }),
+                               {},
+                               {}});
     form.Components.push_back({"HTTP", 0, {}, {}, {}});
     TComponent application{"", 0, {}, {}, {}};
     application.Components.push_back(std::move(form));

@@ -16,8 +16,8 @@ namespace velantro::standins {
 /// The password given outside the keyring: the first line of the file
 /// named in settings, else the environment variable (which is then removed,
 /// so no child inherits it, and overwritten in the environment block the
-/// process started with, so that /proc/PID/environ no longer shows it). Nothing when neither gives one: the keyring is
-/// asked next. Throws std::runtime_error when the file cannot be read or its
+/// process started with, so that /proc/PID/environ no longer shows it). Nothing when neither gives
+/// one: the keyring is asked next. Throws std::runtime_error when the file cannot be read or its
 /// first line is empty.
 std::optional<std::string> ReadXmppPassword(const XmppSettings& settings);
 

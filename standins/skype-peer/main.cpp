@@ -14,9 +14,9 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
-#include <chrono>
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <iostream>

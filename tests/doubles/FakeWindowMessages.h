@@ -9,10 +9,10 @@
 
 #include "platform/WindowMessages.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <algorithm>
 #include <map>
 #include <ostream>
 #include <set>

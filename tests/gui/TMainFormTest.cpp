@@ -464,7 +464,8 @@ private slots:
                                           "%26%2313%3B%26%2310%3B%26%23101%3B%26%23110%3B"
                                           "%26%23100%3B&TargetLang=1&"));
         const QString raw = Log(*form, 0)->document()->toRawText();
-        QVERIFY2(raw.contains(QString::fromUtf16(u"maria: 1\u00A0000\u2028km\u2029")), qPrintable(raw));
+        QVERIFY2(raw.contains(QString::fromUtf16(u"maria: 1\u00A0000\u2028km\u2029")),
+                 qPrintable(raw));
         QVERIFY2(raw.endsWith(QString::fromUtf16(u"end (ok)")), qPrintable(raw));
     }
 

@@ -117,11 +117,11 @@ protected:
 
     /// Sends command and records how it ended in Outcomes, under its line.
     void Send(const std::string& command, TAnswerTest isAnswer = {}) {
-        Control->SendCommand(command, std::move(isAnswer), [this, command](const TCommandOutcome& o) {
-            Outcomes.push_back({command, o.Result, o.AnswerLine});
-        });
+        Control->SendCommand(command, std::move(isAnswer),
+                             [this, command](const TCommandOutcome& o) {
+                                 Outcomes.push_back({command, o.Result, o.AnswerLine});
+                             });
     }
-
 
     FakeWindowMessages Fake;
     std::unique_ptr<TSkypeControl> Control;
@@ -152,7 +152,6 @@ TEST(SkypeControlCreation, RegistersAttachThenDiscoverAndHooksUntilDestroyed) {
     EXPECT_FALSE(fake.IsHooked());
     EXPECT_EQ(fake.UnhookCount, 1);
 }
-
 
 TEST(SkypeControlCreation, FailedRegistrationLeavesAnInertComponent) {
     const std::vector<std::set<std::string>> failures = {
@@ -297,7 +296,9 @@ TEST_F(SkypeControlTest, ACommandSentFromAnEventGoesOutAfterItAndItsAnswerFiresL
 
 TEST_F(SkypeControlTest, EachCommandEndsByItsOwnAnswerErrorOrTimeAndOnlyThenTheNextGoes) {
     const auto word = [](std::string expected) {
-        return [expected](std::string_view first, std::string_view) { return first == expected; };
+        return [expected](std::string_view first, std::string_view) {
+            return first == expected;
+        };
     };
     struct Case {
         const char* Name;
@@ -307,9 +308,13 @@ TEST_F(SkypeControlTest, EachCommandEndsByItsOwnAnswerErrorOrTimeAndOnlyThenTheN
     };
     const Case cases[] = {
         {"its answer", {"PONG"}, 1, {{"PING", TCommandResult::Answered, "PONG"}}},
-        {"an error", {"ERROR 7 Invalid", "PONG"}, 1,
+        {"an error",
+         {"ERROR 7 Invalid", "PONG"},
+         1,
          {{"PING", TCommandResult::Refused, "ERROR 7 Invalid"}}},
-        {"a notification is no answer", {"USERSTATUS ONLINE"}, 1,
+        {"a notification is no answer",
+         {"USERSTATUS ONLINE"},
+         1,
          {{"PING", TCommandResult::Unanswered, ""}}},
         {"nothing", {}, 1, {{"PING", TCommandResult::Unanswered, ""}}},
         {"the window did not take it", {}, 0, {{"PING", TCommandResult::NotAccepted, ""}}},
@@ -338,8 +343,8 @@ TEST_F(SkypeControlTest, EachCommandEndsByItsOwnAnswerErrorOrTimeAndOnlyThenTheN
         Fake.DeliverLine(ClientWindow, "USERS a, b");
         Turn();
         ASSERT_EQ(Outcomes.size(), 2U);
-        EXPECT_EQ(Outcomes[1].Result, c.WindowResult == 0 ? TCommandResult::NotAccepted
-                                                           : TCommandResult::Answered);
+        EXPECT_EQ(Outcomes[1].Result,
+                  c.WindowResult == 0 ? TCommandResult::NotAccepted : TCommandResult::Answered);
         Fake.Advance(TSkypeControl::AnswerTimeout);
     }
 }
@@ -741,8 +746,8 @@ TEST_F(SkypeControlTest, LinesWaitWhileTheirCommandsFillTheQueueAndNoneIsDropped
         mostQueued = std::max(mostQueued, Control->QueuedCommands());
     };
     for (int id = 0; id < lines; ++id) {
-        ASSERT_EQ(Fake.DeliverLine(ClientWindow, "CHATMESSAGE " + std::to_string(id) +
-                                                     " STATUS RECEIVED"),
+        ASSERT_EQ(Fake.DeliverLine(ClientWindow,
+                                   "CHATMESSAGE " + std::to_string(id) + " STATUS RECEIVED"),
                   HandledWith1);
     }
     Turn();
@@ -770,7 +775,9 @@ TEST_F(SkypeControlTest, LinesThatWouldWaitBeyondTheLimitAreRefused) {
         SCOPED_TRACE(c.Name);
         std::vector<Delivery> results;
         std::vector<std::size_t> handled;
-        Control->OnCopyData = [&](const std::string& line) { handled.push_back(line.size()); };
+        Control->OnCopyData = [&](const std::string& line) {
+            handled.push_back(line.size());
+        };
         for (const std::size_t size : c.Sizes) {
             results.push_back(Fake.DeliverLine(ClientWindow, std::string(size, 'x')));
         }

@@ -106,7 +106,8 @@ TEST(NotificationBody, IsCutBetweenCharactersAndEscaped) {
          a199 + QStringLiteral("&lt;") + more},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(velantro::window::NotificationBody(c.Text).toStdU16String(), c.Body.toStdU16String())
+        EXPECT_EQ(velantro::window::NotificationBody(c.Text).toStdU16String(),
+                  c.Body.toStdU16String())
             << c.Name;
     }
 }
