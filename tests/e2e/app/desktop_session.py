@@ -132,6 +132,18 @@ class DesktopSession:
                                         stderr=errors)
         return VelantroWindow(self.velantro.pid, self.display)
 
+    def focus_velantro(self, window):
+        """Gives velantro's window the keyboard focus, as a click on it would."""
+        import pyatspi
+        windows = subprocess.run(["xdotool", "search", "--pid", str(self.velantro.pid)],
+                                 env=self.env, capture_output=True, text=True,
+                                 check=False).stdout.split()
+        for found in windows:
+            subprocess.run(["xdotool", "windowfocus", "--sync", found], env=self.env,
+                           check=False)
+        wait_until(quietly(lambda: window._frame().getState().contains(pyatspi.STATE_ACTIVE)),
+                   5, "velantro active")
+
     def close_window(self):
         """The user's close of velantro's window: the message a window
         manager sends when the title bar's close button is pressed."""

@@ -49,15 +49,7 @@ class EverydayTest(unittest.TestCase):
         self.focus_velantro()
 
     def focus_velantro(self):
-        """Gives velantro's window the keyboard focus, as a click on it would."""
-        windows = subprocess.run(["xdotool", "search", "--pid", str(self.session.velantro.pid)],
-                                 env=self.session.env, capture_output=True, text=True,
-                                 check=False).stdout.split()
-        for window in windows:
-            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=self.session.env,
-                           check=False)
-        wait_until(quietly(lambda: self.frame().getState().contains(pyatspi.STATE_ACTIVE)), 5,
-                   "velantro active")
+        self.session.focus_velantro(self.window)
 
     def frame(self):
         return self.window._frame()
