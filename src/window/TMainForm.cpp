@@ -453,6 +453,12 @@ void TMainForm::KeepPartners(TSettings& settings) {
                                      (reason.empty() ? "" : ": " + reason));
         }
     }
+    // The profile file keeps what it is given until flushed: one rewrite for all.
+    if (!Drafts.Flush()) {
+        const std::string reason = Drafts.FailureReason();
+        throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
+                                 (reason.empty() ? "" : ": " + reason));
+    }
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -101,10 +101,13 @@ class ConversationTest(unittest.TestCase):
         self.start_all()
         self.say("alice: Hola", "bob: Bonjour")
         self.wait_for_pages(2)
+        # Each partner's own choice (one never chosen for gets the last choice).
+        # alice's page, the first, is in front.
+        self.window.choose("in", "Francais")
         self.click_tab("bob")
         self.window.choose("in", SPANISH)
         self.click_tab("alice")
-        wait_until(quietly(lambda: self.window.list_text("in") == "English"), 5, "alice's in")
+        wait_until(quietly(lambda: self.window.list_text("in") == "Francais"), 5, "alice's in")
         self.click_tab("bob")
         wait_until(quietly(lambda: self.window.list_text("in") == SPANISH), 5, "bob's in")
         self.window.type_message("a draft for bob")

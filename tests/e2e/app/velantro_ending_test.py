@@ -71,8 +71,10 @@ class EndingTest(unittest.TestCase):
         self.addCleanup(service.close)
 
         def error_box_open():
+            # A send the service refuses opens a box; an incoming message would not.
             service.refuse()
-            self.session.peer_says("bob: Hola")
+            self.window.type_message("Hola")
+            self.window.press_send()
             wait_until(quietly(self.window.error_box), 30, "the error box")
 
         def hanging_incoming():
@@ -140,7 +142,8 @@ class EndingTest(unittest.TestCase):
                 self.start()
                 self.assertEqual(manager.stdout.readline().strip(), "registered")
                 if box:
-                    self.session.peer_says("bob: Hola")
+                    self.window.type_message("Hola")
+                    self.window.press_send()
                     wait_until(quietly(self.window.error_box), 30, "the error box")
                 started = time.monotonic()
                 manager.stdin.write("logout\n")
