@@ -202,6 +202,12 @@ std::size_t SkypePeer::QueuedFor(WindowHandle program) const {
     return found == Channels.end() ? 0 : found->second.Queue.size();
 }
 
+bool SkypePeer::Busy() const {
+    return std::any_of(Channels.begin(), Channels.end(), [](const auto& channel) {
+        return channel.second.Queue.size() >= BusyQueue;
+    });
+}
+
 void SkypePeer::Queue(WindowHandle program, Outgoing outgoing) {
     Channel& channel = Channels[program];
     if (channel.Queue.size() >= MaxQueuedPerProgram ||

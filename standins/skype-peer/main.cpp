@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -55,6 +56,10 @@ void RunLater(std::function<void()> work) {
     QTimer::singleShot(0, QCoreApplication::instance(), std::move(work));
 }
 
+// How long the console and the script hold back while a program's queue is
+// busy: far less than the queue takes to go out.
+constexpr std::chrono::milliseconds BusyPause{50};
+
 /// Plays the steps of a script one after another, letting the event loop
 /// run between them.
 class ScriptPlayer {
@@ -77,6 +82,10 @@ private:
             if (!Quiet && !Steps.empty()) {
                 std::cout << "script finished" << std::endl;
             }
+            return;
+        }
+        if (Peer.Busy()) {
+            QTimer::singleShot(BusyPause, QCoreApplication::instance(), [this] { Next(); });
             return;
         }
         const ScriptStep& step = Steps[Index++];
@@ -113,7 +122,11 @@ public:
 private:
     void Read() {
         if (InBackground()) {
-            Pause();
+            Pause(BackgroundPause);
+            return;
+        }
+        if (Peer.Busy()) {
+            Pause(BusyPause); // the rest waits in the pipe, whose writer waits in turn
             return;
         }
         char chunk[4096];
@@ -122,7 +135,7 @@ private:
             return;
         }
         if (count < 0 && errno == EIO) {
-            Pause(); // moved to the background between the check and the read
+            Pause(BackgroundPause); // moved to the background between the check and the read
             return;
         }
         if (count <= 0) {
@@ -149,10 +162,12 @@ private:
         return ::isatty(STDIN_FILENO) != 0 && ::tcgetpgrp(STDIN_FILENO) != ::getpgrp();
     }
 
-    void Pause() {
+    void Pause(std::chrono::milliseconds pause) {
         Notifier.setEnabled(false);
-        QTimer::singleShot(300, &Notifier, [this] { Notifier.setEnabled(true); });
+        QTimer::singleShot(pause, &Notifier, [this] { Notifier.setEnabled(true); });
     }
+
+    static constexpr std::chrono::milliseconds BackgroundPause{300};
 
     void Play(const std::string& line) {
         if (line == "quit" || line == "quit\r") {

@@ -501,6 +501,7 @@ TEST_F(PeerOverWindows, ABurstWhileAnAnswerIsUnderWayGoesOutAfterItInOrderOneSen
     Windows.RunPending();
     EXPECT_THAT(Windows.SentLines(), ElementsAre("PROTOCOL 4")) << "one send at a time";
     EXPECT_EQ(Peer.QueuedFor(Program), expected.size() - 1);
+    EXPECT_FALSE(Peer.Busy());
 
     ReleaseAll();
     EXPECT_EQ(Windows.SentLines(), expected);
@@ -549,6 +550,7 @@ TEST_F(PeerOverWindows, EveryQueueStopsAtItsLimitAndSaysWhatItDropped) {
     Windows.RunPending();
     ASSERT_EQ(Windows.Sends.size(), 1u);
     EXPECT_EQ(Peer.QueuedFor(Program), SkypePeer::MaxQueuedPerProgram);
+    EXPECT_TRUE(Peer.Busy()) << "the console and the script hold back";
     EXPECT_EQ(Problems.size(), 2u) << "the last waiting message found no room";
     Peer.SendToAll("raw one too many");
     EXPECT_EQ(Problems.size(), 3u);
