@@ -202,9 +202,9 @@ std::size_t SkypePeer::QueuedFor(WindowHandle program) const {
     return found == Channels.end() ? 0 : found->second.Queue.size();
 }
 
-bool SkypePeer::Crowded() const {
+bool SkypePeer::Busy() const {
     return std::any_of(Channels.begin(), Channels.end(), [](const auto& channel) {
-        return channel.second.Queue.size() >= MaxQueuedPerProgram / 2;
+        return channel.second.Queue.size() >= BusyQueue;
     });
 }
 

@@ -33,10 +33,6 @@ public:
     /// reported rather than kept.
     static constexpr std::size_t MaxQueuedPerProgram = 10000;
     static constexpr std::size_t MaxQueuedBytesPerProgram = std::size_t{64} * 1024 * 1024;
-    /// Whether some program's queue is half full: a source of lines that can
-    /// wait (the console) holds back until it is not.
-    bool Crowded() const;
-
     /// How many messages taken from programs may wait to be handled, and how
     /// many bytes their lines may hold; a line beyond is refused (result 0).
     static constexpr std::size_t MaxWaitingCommands = 10000;
@@ -47,6 +43,10 @@ public:
     /// How many incoming messages may wait for a program to attach; a
     /// message beyond is dropped and reported.
     static constexpr std::size_t MaxWaitingMessages = 10000;
+    /// From how many lines waiting for one program on the peer counts as
+    /// busy: sources that can wait (the console, a script) hold back then, so
+    /// that only the network's bursts meet the limits.
+    static constexpr std::size_t BusyQueue = MaxQueuedPerProgram / 2;
 
     /// Registers the two messages of the desktop API and hooks the
     /// application window of windows, which must outlive the peer. Throws
@@ -97,6 +97,8 @@ public:
 
     /// Lines and statuses waiting to go to program, the one under way not counted.
     std::size_t QueuedFor(platform::WindowHandle program) const;
+    /// Whether some program has BusyQueue lines or more waiting for it.
+    bool Busy() const;
     /// Messages taken from programs and not yet handled.
     std::size_t WaitingCommands() const { return Arrivals.size(); }
 

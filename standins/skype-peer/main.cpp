@@ -68,6 +68,10 @@ void RunLater(std::function<void()> work) {
     QTimer::singleShot(0, QCoreApplication::instance(), std::move(work));
 }
 
+// How long the console and the script hold back while a program's queue is
+// busy: far less than the queue takes to go out.
+constexpr std::chrono::milliseconds BusyPause{50};
+
 /// Plays the steps of a script one after another, letting the event loop
 /// run between them.
 class ScriptPlayer {
@@ -90,6 +94,10 @@ private:
             if (!Quiet && !Steps.empty()) {
                 std::cout << "script finished" << std::endl;
             }
+            return;
+        }
+        if (Peer.Busy()) {
+            QTimer::singleShot(BusyPause, QCoreApplication::instance(), [this] { Next(); });
             return;
         }
         const ScriptStep& step = Steps[Index++];
@@ -129,10 +137,8 @@ private:
             Pause(std::chrono::milliseconds(300));
             return;
         }
-        // Lines typed or piped faster than the programs take them wait in
-        // the input, not in the programs' queues, which would drop them.
-        if (Peer.Crowded()) {
-            Pause(std::chrono::milliseconds(20));
+        if (Peer.Busy()) {
+            Pause(BusyPause); // the rest waits in the pipe, whose writer waits in turn
             return;
         }
         char chunk[4096];

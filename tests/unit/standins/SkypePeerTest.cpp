@@ -501,6 +501,7 @@ TEST_F(PeerOverWindows, ABurstWhileAnAnswerIsUnderWayGoesOutAfterItInOrderOneSen
     Windows.RunPending();
     EXPECT_THAT(Windows.SentLines(), ElementsAre("PROTOCOL 4")) << "one send at a time";
     EXPECT_EQ(Peer.QueuedFor(Program), expected.size() - 1);
+    EXPECT_FALSE(Peer.Busy());
 
     ReleaseAll();
     EXPECT_EQ(Windows.SentLines(), expected);
@@ -534,7 +535,6 @@ TEST_F(PeerOverWindows, CommandsArrivingWhileLinesAreQueuedAreTakenAtOnceAndAnsw
 }
 
 TEST_F(PeerOverWindows, EveryQueueStopsAtItsLimitAndSaysWhatItDropped) {
-    EXPECT_FALSE(Peer.Crowded());
     // Messages waiting for a program to attach.
     for (std::size_t i = 0; i <= SkypePeer::MaxWaitingMessages; ++i) {
         Peer.PlayIncoming({"alice", "waiting " + std::to_string(i)});
@@ -550,8 +550,7 @@ TEST_F(PeerOverWindows, EveryQueueStopsAtItsLimitAndSaysWhatItDropped) {
     Windows.RunPending();
     ASSERT_EQ(Windows.Sends.size(), 1u);
     EXPECT_EQ(Peer.QueuedFor(Program), SkypePeer::MaxQueuedPerProgram);
-    // Well before that, the console held its input back.
-    EXPECT_TRUE(Peer.Crowded());
+    EXPECT_TRUE(Peer.Busy()) << "the console and the script hold back";
     EXPECT_EQ(Problems.size(), 2u) << "the last waiting message found no room";
     Peer.SendToAll("raw one too many");
     EXPECT_EQ(Problems.size(), 3u);
