@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardItemModel>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTime>
@@ -686,25 +687,41 @@ void TMainForm::SelectContact(std::string_view handle) {
 
 void TMainForm::SetContacts(const std::vector<std::string>& friends,
                             const std::vector<std::string>& others) {
-    ToUsers->clear();
+    // Sorted without regard to case, an equal item after its equals; built
+    // aside and handed to the list at once, so that a roster of thousands
+    // costs one sort and one change, not one search and one event a friend.
+    struct Friend {
+        QString Key;
+        const std::string* Handle;
+    };
+    std::vector<Friend> sorted;
+    sorted.reserve(friends.size());
     for (const std::string& handle : friends) {
-        const QString text = FromEightBit(handle);
-        // Sorted without regard to case; an equal item goes after its equals.
-        int position = 0;
-        while (position < ToUsers->count() &&
-               FromEightBit(ToUsers->itemData(position).toByteArray().toStdString())
-                       .compare(text, Qt::CaseInsensitive) <= 0) {
-            ++position;
-        }
-        ToUsers->insertItem(position, FromUtf16(HandleText(handle)),
-                            QByteArray::fromStdString(handle));
+        sorted.push_back({FromEightBit(handle), &handle});
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Friend& a, const Friend& b) {
+        return a.Key.compare(b.Key, Qt::CaseInsensitive) < 0;
+    });
+    QList<QStandardItem*> rows;
+    rows.reserve(static_cast<qsizetype>(friends.size() + others.size()));
+    const auto row = [](const QString& text, const std::string& handle) {
+        auto* item = new QStandardItem(text); // owned by the list's model once added
+        item->setData(QByteArray::fromStdString(handle), Qt::UserRole);
+        return item;
+    };
+    for (const Friend& entry : sorted) {
+        rows.append(row(FromUtf16(HandleText(*entry.Handle)), *entry.Handle));
     }
     // Partners who are no friends keep their page and come last, marked.
     const QString notContact = InterfaceText("MainForm.sNotContact", "not a contact");
     for (const std::string& handle : others) {
-        ToUsers->addItem(FromUtf16(HandleText(handle)) + QStringLiteral(" (") + notContact +
-                             QLatin1Char(')'),
-                         QByteArray::fromStdString(handle));
+        rows.append(row(FromUtf16(HandleText(handle)) + QStringLiteral(" (") + notContact +
+                            QLatin1Char(')'),
+                        handle));
+    }
+    ToUsers->clear();
+    if (auto* model = qobject_cast<QStandardItemModel*>(ToUsers->model())) {
+        model->invisibleRootItem()->appendRows(rows);
     }
     ToUsers->setCurrentIndex(ToUsers->count() > 0 ? 0 : -1);
 }

@@ -416,6 +416,16 @@ private slots:
         QVERIFY(Shown.empty());
     }
 
+    void friendsAreListedWithoutRegardToCaseEqualOnesInTheirOrder() {
+        auto form = Attached({"bob", "alice", "Carol", "Alice", "carol", "Bob2"});
+        QStringList items;
+        for (int i = 0; i < form->ToUsers->count(); ++i) {
+            items << form->ToUsers->itemText(i);
+        }
+        QCOMPARE(items, (QStringList{"alice", "Alice", "bob", "Bob2", "Carol", "carol"}));
+        QCOMPARE(form->ToUsers->itemData(4).toByteArray(), QByteArray("Carol"));
+    }
+
     void everyCaptionReadsAnAmpersandAsALabelDoes() {
         const std::string file = (Folder / "mnemonics.dat").string();
         velantro::testing::WriteMasked(
