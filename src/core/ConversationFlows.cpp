@@ -177,10 +177,10 @@ void ConversationFlows::TakeComplete(std::int32_t id) {
     }
     Complete message{id, std::move(atom->FromHandle), std::move(atom->Body)};
     Queue.Unlink(*atom);
-    Translate(std::move(message));
+    Translate(message);
 }
 
-void ConversationFlows::Translate(Complete message) {
+void ConversationFlows::Translate(const Complete& message) {
     // The page comes now, so that pages open in the order messages came.
     if (PageOf(message.From) == nullptr) {
         return;

@@ -181,7 +181,7 @@ private:
     };
 
     void TakeComplete(std::int32_t id);
-    void Translate(Complete message);
+    void Translate(const Complete& message);
     void Translated(const Complete& message, TranslationOutcome outcome);
     void KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry,
                           std::u16string time);

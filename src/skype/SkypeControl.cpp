@@ -172,7 +172,7 @@ void TSkypeControl::AnswerTimedOut(std::uint64_t command) {
     }
 }
 
-void TSkypeControl::Finish(TCommandOutcome outcome) {
+void TSkypeControl::Finish(const TCommandOutcome& outcome) {
     TCommandDone done = std::move(Current->Done);
     Current.reset();
     // Told now, from the loop: before the answer's own event fires, so that
@@ -208,7 +208,7 @@ std::optional<std::uint64_t> TSkypeControl::MatchAnswer(std::string_view line) {
 void TSkypeControl::FinishAnswered(std::uint64_t command) {
     if (Current && Current->Number == command && Current->Answer) {
         TCommandOutcome outcome = std::move(*Current->Answer);
-        Finish(std::move(outcome));
+        Finish(outcome);
     }
 }
 

@@ -229,7 +229,7 @@ private:
     };
     void SendNext();
     /// The command under way has ended; the next one goes out.
-    void Finish(TCommandOutcome outcome);
+    void Finish(const TCommandOutcome& outcome);
     void SendResult(std::uint64_t command, std::intptr_t result);
     void AnswerTimedOut(std::uint64_t command);
     /// Whether a line just taken answers the command under way: then the

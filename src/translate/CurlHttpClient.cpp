@@ -244,8 +244,8 @@ void CurlHttpClient::SetTimeouts(HttpTimeouts timeouts) {
     Timeouts = timeouts;
 }
 
-void CurlHttpClient::AbandonWhen(std::function<bool()> abandon) {
-    Abandon = std::move(abandon);
+void CurlHttpClient::AbandonWhen(const std::function<bool()>& abandon) {
+    Abandon = abandon;
 }
 
 std::string CurlHttpClient::TimeOutMessage(const std::string& hostHeader) const {

@@ -59,7 +59,7 @@ public:
     /// connects): when it gives true the exchange ends at once with an
     /// HttpError, so that the program can end without waiting for a service
     /// that does not answer.
-    void AbandonWhen(std::function<bool()> abandon) override;
+    void AbandonWhen(const std::function<bool()>& abandon) override;
 
 private:
     void TakeNewCookies(const std::vector<std::string>& setCookie2Lines);

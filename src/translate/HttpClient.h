@@ -27,7 +27,7 @@ public:
     /// Asked while an exchange runs: when it gives true the exchange ends at
     /// once with an HttpError. May be asked on the thread that runs the
     /// exchange; a client whose exchanges end quickly by themselves ignores it.
-    virtual void AbandonWhen(std::function<bool()> abandon) { (void)abandon; }
+    virtual void AbandonWhen(const std::function<bool()>& /*abandon*/) {}
 };
 
 } // namespace velantro::translate

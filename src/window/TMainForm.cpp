@@ -703,7 +703,7 @@ void TMainForm::SetContacts(const std::vector<std::string>& friends,
         return a.Key.compare(b.Key, Qt::CaseInsensitive) < 0;
     });
     QList<QStandardItem*> rows;
-    rows.reserve(static_cast<qsizetype>(friends.size() + others.size()));
+    rows.reserve(static_cast<qsizetype>(friends.size()) + static_cast<qsizetype>(others.size()));
     const auto row = [](const QString& text, const std::string& handle) {
         auto* item = new QStandardItem(text); // owned by the list's model once added
         item->setData(QByteArray::fromStdString(handle), Qt::UserRole);
