@@ -217,7 +217,8 @@ class FaultTest(unittest.TestCase):
         # Stopped while it takes a message: the send gives up after its
         # time-out and says so; the text stays for another try. The bus
         # still holds the call: the client, woken, sends it late, and then
-        # bob's page shows it as sent.
+        # bob's page shows it as sent. Written on bob's page, to bob.
+        self.window.choose("To", "bob")
         self.window.type_message("Hello")
         self.session.peer.send_signal(signal.SIGSTOP)
         started = time.monotonic()
