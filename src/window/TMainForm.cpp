@@ -430,13 +430,21 @@ void TMainForm::FormClose() {
     settings.WriteInteger(section, TopKey, y());
     settings.WriteInteger(section, WidthKey, width());
     settings.WriteInteger(section, HeightKey, height());
-    KeepPartners(settings);
+    const bool draftsChanged = KeepPartners(settings);
     settings.Close();
+    // After the settings, so that a folder that can't be written is named
+    // by the settings file first.
+    if (draftsChanged && !Drafts.Flush()) {
+        const std::string reason = Drafts.FailureReason();
+        throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
+                                 (reason.empty() ? "" : ": " + reason));
+    }
 }
 
-void TMainForm::KeepPartners(TSettings& settings) {
+bool TMainForm::KeepPartners(TSettings& settings) {
     const std::string languages(core::LanguagesSection);
     const std::string drafts(core::DraftsSection);
+    bool draftsChanged = false;
     for (const auto& [handle, partner] : Conversations->Partners()) {
         if (!core::FitsProfileKey(handle)) {
             continue;
@@ -446,20 +454,19 @@ void TMainForm::KeepPartners(TSettings& settings) {
         }
         const std::string value =
             core::DraftValue(partner.Draft, platform::ProfileFile::MaxValueLength);
-        // Only what changed: the file is rewritten whole for each value.
-        if (core::DraftFromValue(value) != RememberedDraft(handle) &&
-            !Drafts.WriteValue(drafts, handle, value)) {
+        // Only what changed: an unchanged file is not written at all.
+        if (core::DraftFromValue(value) == RememberedDraft(handle)) {
+            continue;
+        }
+        draftsChanged = true;
+        if (!Drafts.WriteValue(drafts, handle, value)) {
             const std::string reason = Drafts.FailureReason();
             throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
                                      (reason.empty() ? "" : ": " + reason));
         }
     }
-    // The profile file keeps what it is given until flushed: one rewrite for all.
-    if (!Drafts.Flush()) {
-        const std::string reason = Drafts.FailureReason();
-        throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
-                                 (reason.empty() ? "" : ": " + reason));
-    }
+    // The drafts file keeps what it is given until flushed: one rewrite for all.
+    return draftsChanged;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -132,8 +132,9 @@ private:
     /// The window's caption: the interface's, then the own handle once.
     void ShowCaption();
     void Announce(const QString& text);
-    /// Writes each partner's language and draft for the next run.
-    void KeepPartners(TSettings& settings);
+    /// Writes each partner's language, and hands the drafts that changed to
+    /// the drafts file; true when there were any, to be flushed.
+    bool KeepPartners(TSettings& settings);
     void DescribeTab(int index);
     /// A text of the interface file for the "Receive in" language, or text.
     QString InterfaceText(const char* key, const char* text) const;
