@@ -111,6 +111,8 @@ bench)
     /usr/bin/python3 bench/startup_memory.py "$bin"
     echo "== 1,000 incoming messages, beside the translator's own time per request (lower is better)"
     /usr/bin/python3 bench/message_burst.py "$bin"
+    echo "== the window's answers to a screen reader while 20 messages wait on a 1-s service, beside its answers at rest (lower is better)"
+    /usr/bin/python3 bench/window_responsiveness.py "$bin"
     echo "== appending to a page: by the entries already there, by the entry's length (CPU time, flat then flat past the cut)"
     "$bin/page_log_bench"
     echo "== Apertium through the translator stand-in, beside Apertium's own server APy (time per request, lower is better)"

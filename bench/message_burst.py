@@ -193,6 +193,11 @@ def one_burst(args):
                                    f"{window.error_box()}; {check_pages(pages, count)}") from None
         else:
             wait_for_characters(window, json.loads(args.expected), velantro)
+            # The logs' text also holds each entry's time, which the lines
+            # read leave out, so their length comes before the last
+            # messages do: those are waited for by their lines.
+            wait_until(lambda: check_pages(dict(window.pages()), count) is None, 60,
+                       "every message on its page")
         took = time.monotonic() - start
         calls = collections.Counter()
         if monitor is not None:
