@@ -30,6 +30,12 @@ void TSettings::WriteInteger(std::string_view section, std::string_view key, std
     }
 }
 
+void TSettings::WriteText(std::string_view section, std::string_view key, std::string_view text) {
+    if (!File.WriteValue(section, key, text)) {
+        RaiseWriteError();
+    }
+}
+
 void TSettings::Close() {
     if (!File.Flush()) {
         RaiseWriteError();

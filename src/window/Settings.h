@@ -40,6 +40,8 @@ public:
     /// reason when it is known, when the file cannot take the value (it is
     /// not a regular file, say).
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+    /// Writes the text as it is; raises as WriteInteger does.
+    void WriteText(std::string_view section, std::string_view key, std::string_view text);
 
     /// Makes the writes reach the disk; raises as WriteInteger does when the
     /// file could not be written. Writes not closed are dropped with the

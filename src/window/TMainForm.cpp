@@ -430,18 +430,17 @@ void TMainForm::FormClose() {
     settings.WriteInteger(section, TopKey, y());
     settings.WriteInteger(section, WidthKey, width());
     settings.WriteInteger(section, HeightKey, height());
-    const bool draftsChanged = KeepPartners(settings);
+    TSettings draftsFile(Drafts);
+    const bool draftsChanged = KeepPartners(settings, draftsFile);
     settings.Close();
     // After the settings, so that a folder that can't be written is named
     // by the settings file first.
-    if (draftsChanged && !Drafts.Flush()) {
-        const std::string reason = Drafts.FailureReason();
-        throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
-                                 (reason.empty() ? "" : ": " + reason));
+    if (draftsChanged) {
+        draftsFile.Close();
     }
 }
 
-bool TMainForm::KeepPartners(TSettings& settings) {
+bool TMainForm::KeepPartners(TSettings& settings, TSettings& draftsFile) {
     const std::string languages(core::LanguagesSection);
     const std::string drafts(core::DraftsSection);
     bool draftsChanged = false;
@@ -459,13 +458,8 @@ bool TMainForm::KeepPartners(TSettings& settings) {
             continue;
         }
         draftsChanged = true;
-        if (!Drafts.WriteValue(drafts, handle, value)) {
-            const std::string reason = Drafts.FailureReason();
-            throw std::runtime_error("Unable to write to " + Drafts.DisplayName() +
-                                     (reason.empty() ? "" : ": " + reason));
-        }
+        draftsFile.WriteText(drafts, handle, value);
     }
-    // The drafts file keeps what it is given until flushed: one rewrite for all.
     return draftsChanged;
 }
 

@@ -134,7 +134,7 @@ private:
     void Announce(const QString& text);
     /// Writes each partner's language, and hands the drafts that changed to
     /// the drafts file; true when there were any, to be flushed.
-    bool KeepPartners(TSettings& settings);
+    bool KeepPartners(TSettings& settings, TSettings& draftsFile);
     void DescribeTab(int index);
     /// A text of the interface file for the "Receive in" language, or text.
     QString InterfaceText(const char* key, const char* text) const;
