@@ -41,8 +41,12 @@ check "its programs from the prefix" "$prefix/bin/translator --web --engine aper
     "$(sed -n 's/^ExecStart=//p' "$units/velantro-translator.service")"
 
 mkdir -m 700 "$work/runtime"
+# A sanitizer build installs no manual pages (its programs are not the ones
+# shipped): the units' references to them are then not looked up.
+man_check=--man=yes
+[ -d "$prefix/share/man/man1" ] || { man_check=--man=no; echo "note: no manual pages installed"; }
 verify=$(XDG_RUNTIME_DIR=$work/runtime MANPATH=$prefix/share/man: \
-    systemd-analyze --user verify "$units"/*.socket "$units"/*.service 2>&1)
+    systemd-analyze --user verify "$man_check" "$units"/*.socket "$units"/*.service 2>&1)
 check "systemd-analyze verify: status and findings" "0 " "$? $verify"
 
 # The service's own command on a free port, in place of the socket's
