@@ -175,7 +175,7 @@ void ConversationFlows::TakeComplete(std::int32_t id) {
     if (atom == nullptr || atom->FromHandle.empty() || atom->Body.empty()) {
         return; // waits for its other piece
     }
-    Complete message{id, std::move(atom->FromHandle), std::move(atom->Body)};
+    Complete message{id, std::move(atom->FromHandle), std::move(atom->Body), Missed.contains(id)};
     Queue.Unlink(*atom);
     Translate(message);
 }
@@ -211,6 +211,7 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
         Shown.Add(message.Id);
         log->AppendEntry(TranslatedEntry(message, *outcome.Text));
         Arrived(message.From, *outcome.Text);
+        MissedShown(message.Id);
         TranslatorAnswered(true);
         // The service answers again: the messages that waited for it get their turn.
         RetryWaiting();
@@ -218,10 +219,13 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
     }
     // Shown at once in its own words; translated once the service answers.
     const std::u16string ownWords = BodyText(message.Body);
-    const LogEntry entry{View.ClockTime(), message.From,
-                         ownWords + std::u16string(NotTranslatedMark)};
+    LogEntry entry{View.ClockTime(), message.From, ownWords + std::u16string(NotTranslatedMark)};
+    if (message.Missed) {
+        entry.Text += MissedMark;
+    }
     const std::size_t number = log->AppendEntry(entry);
     Arrived(message.From, ownWords);
+    MissedShown(message.Id);
     KeepUntranslated(message, log, number, entry.Time);
     // Marked on its entry and counted on the status line: a box for each
     // would stand between the user and the conversation.
@@ -234,6 +238,9 @@ LogEntry ConversationFlows::TranslatedEntry(const Complete& message,
     const std::u16string original = BodyText(message.Body);
     if (View.ShowOriginalText() && !original.empty()) {
         text += u" (" + original + u")";
+    }
+    if (message.Missed) {
+        text += MissedMark;
     }
     return {View.ClockTime(), message.From, std::move(text)};
 }
@@ -298,7 +305,9 @@ void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
 // --- sends the client may still make late -----------------------------------
 
 void ConversationFlows::AskAboutLateSend(std::int32_t id) {
-    if (MaybeSent.empty() || OwnMessages.Contains(id)) {
+    // Also with no send of this program's waiting: the user may have written
+    // from another device, and that is their own entry on the page.
+    if (OwnMessages.Contains(id)) {
         return;
     }
     StatusesSeen.Add(id);
@@ -345,12 +354,7 @@ void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known
         }
     }
     if (candidates.empty()) {
-        // Sent from the client itself, or no message of the user's: its body
-        // is a piece like any other.
-        if (!known.Body->empty() && !Shown.Contains(id) && !Underway.contains(id)) {
-            Queue.QueueChatMsgPart(id, *known.Body, TMsgPart::Body);
-            TakeComplete(id);
-        }
+        ShowSentElsewhere(id, known);
         return;
     }
     OwnMessages.Add(id);
@@ -370,6 +374,78 @@ void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known
         LogEntry entry = send.Entry;
         entry.Time = View.ClockTime();
         log->AppendEntry(entry);
+    }
+}
+
+void ConversationFlows::ShowSentElsewhere(std::int32_t id, const LateQuestion& known) {
+    // The partner is the first user who is not the user; a message the
+    // client could not describe is written nowhere.
+    std::string_view users = *known.Partner;
+    std::string partner;
+    while (!users.empty() && partner.empty()) {
+        const std::size_t blank = users.find(' ');
+        const std::string_view user = users.substr(0, blank);
+        if (!user.empty() && !common::EqualsNoCaseAscii(user, Own)) {
+            partner = user;
+        }
+        users = blank == std::string_view::npos ? std::string_view{} : users.substr(blank + 1);
+    }
+    if (partner.empty() || known.Body->empty()) {
+        return;
+    }
+    OwnMessages.Add(id);
+    if (ConversationLog* log = PageOf(partner); log != nullptr) {
+        View.ShowPages();
+        log->AppendEntry({View.ClockTime(), Own, BodyText(*known.Body)});
+    }
+}
+
+// --- messages that came while no program was attached -------------------------
+
+void ConversationFlows::MissedReported(const skype::TStringList& ids) {
+    // Only the answer to this attach's question: a list nobody asked for
+    // names no missed messages.
+    if (!std::exchange(MissedAsked, false)) {
+        return;
+    }
+    for (const std::string& item : ids) {
+        const auto id = common::ReadInteger(item);
+        if (!id || Missed.contains(*id) || Shown.Contains(*id) || Underway.contains(*id)) {
+            continue;
+        }
+        if (Missed.size() + MissedToFetch.size() >= MissedLimit) {
+            break;
+        }
+        MissedToFetch.push_back(*id);
+    }
+    FetchMissed();
+}
+
+void ConversationFlows::FetchMissed() {
+    while (MissedFetching < MissedAtOnce && !MissedToFetch.empty()) {
+        const std::int32_t id = MissedToFetch.front();
+        MissedToFetch.pop_front();
+        Missed.insert(id);
+        ++MissedFetching;
+        Skype.GetChatMsgProperty(id, skype::cmFromHandle);
+        // The body is asked last: when it is answered, the message is complete
+        // or the client does not know it.
+        Skype.GetChatMsgProperty(id, skype::cmBody, [this, id](const TCommandOutcome& outcome) {
+            --MissedFetching;
+            if (outcome.Result != TCommandResult::Answered) {
+                Missed.erase(id);
+                if (QueueAtom* atom = Queue.Find(id); atom != nullptr) {
+                    Queue.Unlink(*atom);
+                }
+            }
+            FetchMissed();
+        });
+    }
+}
+
+void ConversationFlows::MissedShown(std::int32_t id) {
+    if (Missed.erase(id) > 0) {
+        Skype.SetChatMsgSeen(id);
     }
 }
 
@@ -512,6 +588,32 @@ void ConversationFlows::Attached() {
     StatusNow.ChatClient = StatusLine::Client::Attached;
     PublishStatus();
     Skype.Search(skype::stFriends, "");
+    // Once per attach: what came while no program was attached.
+    if (Skype.SupportsSearch(skype::stMissedChatMsgs)) {
+        MissedAsked = true;
+        Skype.Search(skype::stMissedChatMsgs, "", [this](const TCommandOutcome& outcome) {
+            // An answer's event comes after this; without one, no list is taken.
+            if (outcome.Result != TCommandResult::Answered) {
+                MissedAsked = false;
+            }
+        });
+    }
+}
+
+void ConversationFlows::SearchReported(skype::TSkypeSearchType type,
+                                       const skype::TStringList& items) {
+    // The reply's own word tells the lists apart: chat messages are no friends.
+    switch (type) {
+    case skype::stUsers:
+    case skype::stFriends:
+        FriendsReported(items);
+        return;
+    case skype::stChatMsgs:
+        MissedReported(items);
+        return;
+    default:
+        return;
+    }
 }
 
 void ConversationFlows::ClientUnavailable() {

@@ -43,6 +43,8 @@ bool HasSendableText(std::u16string_view text);
 
 /// The mark after an incoming message shown in its own words.
 inline constexpr std::u16string_view NotTranslatedMark = u" [not translated]";
+/// The mark after a message the chat client kept while Velantro was not running.
+inline constexpr std::u16string_view MissedMark = u" [received while Velantro was closed]";
 
 /// How much of the service's trouble a message's entry shows.
 enum class TEntryForm { Translated, NotTranslated };
@@ -113,6 +115,12 @@ public:
     /// Looks again where translations go, for the status line.
     void RefreshStatus();
     void FriendsReported(const skype::TStringList& handles);
+    /// A search reply: friends fill the contact list, chat messages are the
+    /// missed ones asked for at attach.
+    void SearchReported(skype::TSkypeSearchType type, const skype::TStringList& items);
+    /// The chat client's messages that came while no program was attached:
+    /// each is fetched and shown as any incoming one, then marked seen.
+    void MissedReported(const skype::TStringList& ids);
     void OwnHandleReported(const std::string& handle);
 
     // The shown page and "To" are one choice, and only the user makes it.
@@ -159,6 +167,11 @@ public:
     static constexpr std::size_t MaybeSentLimit = 16;
     /// The most messages asked about at once to match a late send.
     static constexpr std::size_t LateQuestionsLimit = 64;
+    /// The most missed messages taken from one answer, and fetched at once.
+    static constexpr std::size_t MissedLimit = 10000;
+    static constexpr std::size_t MissedAtOnce = 16;
+    /// Missed messages waiting to be fetched, and those still missed.
+    std::size_t MissedWaiting() const { return MissedToFetch.size() + Missed.size(); }
 
 private:
     /// A message whose sender and body are known.
@@ -166,6 +179,7 @@ private:
         std::int32_t Id = 0;
         std::string From;
         std::string Body;
+        bool Missed = false; ///< came while no program was attached
     };
     /// A message shown in its own words, waiting for a translation.
     struct Waiting {
@@ -198,6 +212,14 @@ private:
     void LateAnswer(std::int32_t id, skype::TSkypeChatMsgProperty property,
                     const skype::TCommandOutcome& outcome);
     void MatchLateSend(std::int32_t id, const LateQuestion& known);
+    /// A message the user sent from elsewhere (another device, the client
+    /// itself): their own entry on the partner's page.
+    void ShowSentElsewhere(std::int32_t id, const LateQuestion& known);
+
+    /// Fetches missed messages, a few at a time.
+    void FetchMissed();
+    /// A missed message is on its page: the client may forget it.
+    void MissedShown(std::int32_t id);
 
     void Translating(TranslationOutcome outcome);
     void ClientAnswered(const skype::TCommandOutcome& outcome);
@@ -244,6 +266,12 @@ private:
     /// late sends matched; their pieces are no incoming message's.
     TRecentIds OwnMessages{256};
     std::unordered_map<std::int32_t, LateQuestion> LateQuestions;
+    /// The missed messages: asked for once per attach, then fetched a few at
+    /// a time; an id stays in Missed until its entry is written.
+    bool MissedAsked = false;
+    std::deque<std::int32_t> MissedToFetch;
+    std::unordered_set<std::int32_t> Missed;
+    std::size_t MissedFetching = 0;
     std::deque<std::int32_t> LateOrder;
     /// A page the flow creates may become the current one; that is no choice
     /// of the user's.

@@ -5,6 +5,9 @@
 #include "skype/SkypeControl.h"
 #include "skype/SkypeTokens.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace velantro::skype {
 
 namespace {
@@ -18,18 +21,30 @@ std::string NotSupportedText(std::string_view prefix, std::string_view word,
     return text;
 }
 
-/// A search's answer: a search reply, whatever the type (a client may answer
-/// a friends search with USERS).
-bool IsSearchReply(std::string_view word, std::string_view /*rest*/) {
-    static constexpr std::string_view ReplyWords[] = {
-        "USERS",    "FRIENDS",        "CALLS", "MISSEDCALLS",
-        "MESSAGES", "MISSEDMESSAGES", "CHATS", "CHATMESSAGES"};
-    for (const std::string_view reply : ReplyWords) {
-        if (word == reply) {
-            return true;
-        }
+/// The reply words a search of this type is answered with: the users'
+/// searches with a list of users (a client may answer a friends search with
+/// USERS), the chat messages' with CHATMESSAGES, and so on; empty for the
+/// types that have no reply word of their own.
+std::vector<std::string_view> ReplyWordsOf(TSkypeSearchType type) {
+    switch (type) {
+    case stUsers:
+    case stFriends:
+        return {"USERS", "FRIENDS"};
+    case stCalls:
+    case stActiveCalls:
+        return {"CALLS"};
+    case stMissedCalls:
+        return {"MISSEDCALLS", "CALLS"};
+    case stMessages:
+        return {"MESSAGES"};
+    case stMissedMessages:
+        return {"MISSEDMESSAGES", "MESSAGES"};
+    case stChatMsgs:
+    case stMissedChatMsgs:
+        return {"CHATMESSAGES"};
+    default:
+        return {"CHATS"};
     }
-    return false;
 }
 
 /// The next blank-separated word of rest, which moves past it.
@@ -50,7 +65,27 @@ void TSkypeControl::Search(TSkypeSearchType SearchType, std::string_view target,
     // The blank before the target is written also when the target is empty.
     std::string line = "SEARCH ";
     line.append(word).append(" ").append(target);
-    SendCommand(line, IsSearchReply, std::move(done));
+    // Told apart by what it is: a list of users is no answer to a search for
+    // chat messages, even while one is under way.
+    SendCommand(
+        line,
+        [words = ReplyWordsOf(SearchType)](std::string_view first, std::string_view /*rest*/) {
+            return std::find(words.begin(), words.end(), first) != words.end();
+        },
+        std::move(done));
+}
+
+bool TSkypeControl::SupportsSearch(TSkypeSearchType SearchType) const {
+    return IsSupported(SearchTypeByProtocol, Protocol, SearchType);
+}
+
+void TSkypeControl::SetChatMsgSeen(std::int32_t ChatMsgID, TCommandDone done) {
+    const std::string id = std::to_string(ChatMsgID);
+    const std::string line = "SET CHATMESSAGE " + id + " SEEN";
+    const auto isAnswer = [id](std::string_view first, std::string_view rest) {
+        return first == "CHATMESSAGE" && Word(rest) == id && Word(rest) == "STATUS";
+    };
+    SendCommand(line, isAnswer, std::move(done));
 }
 
 void TSkypeControl::GetChatMsgProperty(std::int32_t ChatMsgID,

@@ -149,6 +149,14 @@ public:
     /// message's status, SENDING or SENT: AnswerLine then names its id.
     void SendMessageTo(std::string_view userHandle, std::string_view text, TCommandDone done = {});
 
+    /// Sends "SET CHATMESSAGE <id> SEEN": the chat message is marked as read,
+    /// so that the client offers it as missed no more. Its answer is the
+    /// message's new status ("CHATMESSAGE <id> STATUS READ").
+    void SetChatMsgSeen(std::int32_t ChatMsgID, TCommandDone done = {});
+
+    /// Whether the protocol in force carries the search type.
+    bool SupportsSearch(TSkypeSearchType SearchType) const;
+
     bool IsHooked() const { return Hooked; }
     std::uint32_t AttachMessageId() const { return AttachMessage; }
     std::uint32_t DiscoverMessageId() const { return DiscoverMessage; }

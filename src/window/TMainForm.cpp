@@ -364,8 +364,8 @@ void TMainForm::BindEvents() {
     skype.OnCurrentUserHandle = [this, &flows](std::string handle) {
         Guarded(Errors, [&] { flows.OwnHandleReported(handle); });
     };
-    skype.OnSearchResult = [this, &flows](TSkypeSearchType, TStringList list) {
-        Guarded(Errors, [&] { flows.FriendsReported(list); });
+    skype.OnSearchResult = [this, &flows](TSkypeSearchType type, TStringList list) {
+        Guarded(Errors, [&] { flows.SearchReported(type, list); });
     };
     skype.OnChatMsgInfo = [this, &flows](std::int32_t id, TSkypeChatMsgProperty property,
                                          std::string value) {

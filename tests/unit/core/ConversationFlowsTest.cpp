@@ -11,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace velantro::core {
@@ -197,8 +198,8 @@ public:
         Skype.OnAttachSuccess = [&flows](skype::TSkypeControl&) {
             flows.Attached();
         };
-        Skype.OnSearchResult = [&flows](skype::TSkypeSearchType, skype::TStringList list) {
-            flows.FriendsReported(list);
+        Skype.OnSearchResult = [&flows](skype::TSkypeSearchType type, skype::TStringList list) {
+            flows.SearchReported(type, list);
         };
         Skype.OnCurrentUserHandle = [&flows](std::string handle) {
             flows.OwnHandleReported(handle);
@@ -338,11 +339,11 @@ TEST_F(ConversationFlowsTest, IncomingPiecesInAnyOrderShowEachMessageOnceOnItsSe
          {{"alice", {u"alice: [1]one"}}, {"bob", {u"bob: [1]two"}}},
          "alice",
          0},
-        {"other statuses start nothing; an empty body waits",
+        {"other statuses start nothing but a question about a sent one; an empty body waits",
          {},
          {"CHATMESSAGE 3 STATUS SENT", "CHATMESSAGE 4 STATUS received",
           "CHATMESSAGE 5 FROM_HANDLE bob", "CHATMESSAGE 5 BODY "},
-         {},
+         {"GET CHATMESSAGE 3 USERS", "GET CHATMESSAGE 3 BODY"},
          {},
          "alice",
          1},
@@ -742,10 +743,17 @@ TEST_F(ConversationFlowsTest, ASendTheClientTakesLateGoesOnItsPartnersPageOnly) 
          {1},
          {"CHATMESSAGE 40 USERS bob", "CHATMESSAGE 40 BODY Hello from the client"},
          {"CHATMESSAGE 41 STATUS SENT"},
-         {{"bob", {u"me: ok ([1]ok)"}}},
+         {{"bob", {u"me: Hello from the client", u"me: ok ([1]ok)"}}},
          0,
-         1},
-        {"nothing waits to go out: statuses ask nothing", {}, {}, late, {}, 0, 0},
+         0},
+        {"nothing waits to go out: a message sent from another device is the user's own",
+         {},
+         {"CHATMESSAGE 40 USERS me bob", "CHATMESSAGE 40 BODY Hello from my phone"},
+         late,
+         {{"bob", {u"me: Hello from my phone"}}},
+         0,
+         0},
+        {"a sent message the client does not describe is written nowhere", {}, {}, late, {}, 0, 0},
         {"the client forgot it: nothing is written",
          {1},
          {"ERROR 12 Invalid message id"},
@@ -1228,6 +1236,92 @@ TEST(AnswerLines, GiveTheirMessagesIdAndTheValueAsItStands) {
     EXPECT_EQ(PropertyValueOf("CHATMESSAGE 12 BODY  two  blanks "), " two  blanks ");
     EXPECT_EQ(PropertyValueOf("CHATMESSAGE 12 BODY "), "");
     EXPECT_EQ(PropertyValueOf("CHATMESSAGE 12 BODY"), "");
+}
+
+} // namespace
+} // namespace velantro::core
+
+namespace velantro::core {
+namespace {
+
+TEST_F(ConversationFlowsTest, MissedMessagesAreShownOnceAtAttachMarkedAndThenSeen) {
+    struct Case {
+        const char* Name;
+        int Count;          ///< missed messages 1..Count, from alice
+        std::set<int> Gone; ///< ids the client no longer knows
+        bool Down = false;  ///< the translator does not answer
+        bool Asked = true;  ///< the list answers this attach's question
+        Entries Page;       ///< alice's, the first three entries
+        std::size_t Shown;  ///< entries on alice's page
+    };
+    const std::u16string mark(MissedMark);
+    const std::vector<Case> cases = {
+        {"translated", 2, {}, false, true, {u"alice: [1]m1" + mark, u"alice: [1]m2" + mark}, 2},
+        {"translator down",
+         1,
+         {},
+         true,
+         true,
+         {u"alice: m1" + std::u16string(NotTranslatedMark) + mark},
+         1},
+        {"one the client forgot",
+         3,
+         {2},
+         false,
+         true,
+         {u"alice: [1]m1" + mark, u"alice: [1]m3" + mark},
+         2},
+        {"more than are fetched at once, in order",
+         40,
+         {},
+         false,
+         true,
+         {u"alice: [1]m1" + mark, u"alice: [1]m2" + mark, u"alice: [1]m3" + mark},
+         40},
+        {"a list nobody asked for", 2, {}, false, false, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        FreshSession session;
+        std::string list = "CHATMESSAGES";
+        for (int id = 1; id <= c.Count; ++id) {
+            const std::string n = std::to_string(id);
+            list += (id == 1 ? " " : ", ") + n;
+            if (c.Gone.contains(id)) {
+                session.Replies["GET CHATMESSAGE " + n + " FROM_HANDLE"] = {"ERROR 12 Invalid id"};
+                session.Replies["GET CHATMESSAGE " + n + " BODY"] = {"ERROR 12 Invalid id"};
+                continue;
+            }
+            session.Replies["GET CHATMESSAGE " + n + " FROM_HANDLE"] = {"CHATMESSAGE " + n +
+                                                                        " FROM_HANDLE alice"};
+            session.Replies["GET CHATMESSAGE " + n + " BODY"] = {"CHATMESSAGE " + n + " BODY m" +
+                                                                 n};
+            session.Replies["SET CHATMESSAGE " + n + " SEEN"] = {"CHATMESSAGE " + n +
+                                                                 " STATUS READ"};
+        }
+        session.Service.Down = c.Down;
+        if (c.Asked) {
+            session.Replies["SEARCH MISSEDCHATMESSAGES "] = {list};
+            session.Fake.DeliverAttachStatus(ClientWindow, 0);
+        } else {
+            session.Notify({list});
+        }
+        session.Settle();
+        const Entries page = session.View.Page("alice");
+        EXPECT_EQ(page.size(), c.Shown);
+        EXPECT_EQ(Entries(page.begin(), page.begin() + std::min<std::size_t>(page.size(), 3)),
+                  c.Page);
+        std::size_t seen = 0;
+        for (const std::string& line : session.Sent()) {
+            seen += line.starts_with("SET CHATMESSAGE ") ? 1 : 0;
+        }
+        EXPECT_EQ(seen, c.Shown) << "each shown one is marked seen, and only those";
+        EXPECT_EQ(session.Flows.MissedWaiting(), 0U);
+        // Announced again (a second attach): nothing is shown twice.
+        session.Fake.DeliverAttachStatus(ClientWindow, 0);
+        session.Settle();
+        EXPECT_EQ(session.View.Page("alice").size(), c.Shown);
+    }
 }
 
 } // namespace

@@ -389,6 +389,12 @@ TEST_F(SkypeControlTest, AnswersAreToldApartByWhatTheyAre) {
     const auto search = [](TSkypeControl& c, TCommandDone done) {
         c.Search(stFriends, "", std::move(done));
     };
+    const auto missed = [](TSkypeControl& c, TCommandDone done) {
+        c.Search(stMissedChatMsgs, "", std::move(done));
+    };
+    const auto seen = [](TSkypeControl& c, TCommandDone done) {
+        c.SetChatMsgSeen(7, std::move(done));
+    };
     const Case cases[] = {
         {get(7, cmBody), "CHATMESSAGE 7 BODY x", true},
         {get(7, cmBody), "CHATMESSAGE 7 BODY ", true},
@@ -401,7 +407,16 @@ TEST_F(SkypeControlTest, AnswersAreToldApartByWhatTheyAre) {
         {message, "CHATMESSAGE 12 STATUS RECEIVED", false},
         {message, "CHATMESSAGE 12 BODY x", false},
         {search, "USERS a, b", true},
-        {search, "CHATMESSAGES 1, 2", true},
+        {search, "FRIENDS a", true},
+        // A client announces its friends when they change, also while
+        // another search is under way.
+        {search, "CHATMESSAGES 1, 2", false},
+        {missed, "CHATMESSAGES 1, 2", true},
+        {missed, "CHATMESSAGES", true},
+        {missed, "USERS a, b", false},
+        {seen, "CHATMESSAGE 7 STATUS READ", true},
+        {seen, "CHATMESSAGE 7 BODY x", false},
+        {seen, "CHATMESSAGE 17 STATUS READ", false},
         {search, "USER a ONLINESTATUS ONLINE", false},
         {search, "ERROR 4 nope", true},
     };
@@ -621,6 +636,9 @@ TEST_F(SkypeControlTest, CommandsAreSentOrReportedByTheProtocolInForce) {
         cases.push_back(
             {p, get(1, cmSeen), property + "SEEN\" not supported (Protocol " + n + ")"});
         cases.push_back({p, message("alice", "hola\nqué tal"), "sent MESSAGE alice hola\nqué tal"});
+        // A message is marked read in every protocol; SEEN is never asked for.
+        cases.push_back(
+            {p, [](TSkypeControl& c) { c.SetChatMsgSeen(42); }, "sent SET CHATMESSAGE 42 SEEN"});
     }
     cases.insert(
         cases.end(),
@@ -631,6 +649,9 @@ TEST_F(SkypeControlTest, CommandsAreSentOrReportedByTheProtocolInForce) {
             {4, search(stMessages), searchtype + "MESSAGES\" not supported (Protocol 4)"},
             {2, search(stChats), searchtype + "CHATS\" not supported (Protocol 2)"},
             {3, search(stChats), "sent SEARCH CHATS "},
+            {3, search(stMissedChatMsgs), "sent SEARCH MISSEDCHATMESSAGES "},
+            {2, search(stMissedChatMsgs),
+             searchtype + "MISSEDCHATMESSAGES\" not supported (Protocol 2)"},
             {4, get(1234, cmFromHandle), "sent GET CHATMESSAGE 1234 FROM_HANDLE"},
             {3, get(1234, cmBody), "sent GET CHATMESSAGE 1234 BODY"},
             {4, get(-5, cmStatus), "sent GET CHATMESSAGE -5 STATUS"},
