@@ -71,10 +71,16 @@ StoredEntry Entry(std::string partner, std::string original, std::string transla
 
 std::vector<std::string> Originals(const std::vector<StoredEntry>& entries) {
     std::vector<std::string> texts;
+    texts.reserve(entries.size());
     for (const auto& e : entries) {
         texts.push_back(e.Original);
     }
     return texts;
+}
+
+/// Entry i's text, of varied lengths, some spilling over several pages.
+std::string Numbered(std::uint32_t i) {
+    return std::to_string(i) + " " + std::string(std::size_t{i % 7} * 9000, 'x');
 }
 
 struct HistoryStoreTest : ::testing::Test {
@@ -176,10 +182,8 @@ TEST_F(HistoryStoreTest, AWriterKilledMidwayLeavesEveryWholeEntryAndASoundFile) 
     if (child == 0) {
         ::close(acks[0]);
         auto opened = HistoryStore::Open(File);
-        // Entries of varied lengths, some spilling over several pages.
         for (std::uint32_t i = 0; opened.Store; ++i) {
-            const std::string text = std::to_string(i) + " " + std::string(i % 7 * 9000, 'x');
-            if (!opened.Store->Append(Entry("alice", text)) ||
+            if (!opened.Store->Append(Entry("alice", Numbered(i))) ||
                 ::write(acks[1], &i, sizeof i) != sizeof i) {
                 break;
             }
@@ -201,7 +205,7 @@ TEST_F(HistoryStoreTest, AWriterKilledMidwayLeavesEveryWholeEntryAndASoundFile) 
     const auto entries = store->Recent("alice", HistoryStore::MaxSliceEntries).Entries;
     ASSERT_GT(entries.size(), acknowledged);
     for (std::uint32_t i = 0; i < entries.size(); ++i) {
-        ASSERT_EQ(entries[i].Original, std::to_string(i) + " " + std::string(i % 7 * 9000, 'x'));
+        ASSERT_EQ(entries[i].Original, Numbered(i));
     }
 }
 
