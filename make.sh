@@ -23,6 +23,8 @@ PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev zli
           libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libsm-dev libice-dev libdbus-1-dev
           dbus xvfb xauth fonts-dejavu-core at-spi2-core python3-pyatspi python3-xlib xdotool
           libstrophe-dev prosody python3-slixmpp openssl help2man man-db
+          # the conversation history's file (Debian's build has FTS5)
+          libsqlite3-dev
           # skype-peer's keyring (qtkeychain loads libsecret), a Secret Service
           # and secret-tool for its test, and systemd's tools for the user units'
           qtkeychain-qt6-dev libsecret-1-0 gnome-keyring libsecret-tools systemd)
@@ -113,6 +115,12 @@ bench)
     /usr/bin/python3 bench/message_burst.py "$bin"
     echo "== the window's answers to a screen reader while 20 messages wait on a 1-s service, beside its answers at rest (lower is better)"
     /usr/bin/python3 bench/window_responsiveness.py "$bin"
+    echo "== the history, 100,000 entries over 50 partners: opening it and loading each partner's newest 200, beside an empty one; a search of one partner, beside loading a page of 50 (times as long, figures to watch)"
+    python3 bench/compare.py --time "$bin/history_store_bench" \
+        OpenAndLoad/empty/real_time:OpenAndLoad/full/real_time \
+        OpenAndLoad/empty/real_time:OpenAndLoad/full_open_only/real_time \
+        RecentPage/real_time:Search/common/real_time RecentPage/real_time:Search/prefix/real_time \
+        RecentPage/real_time:Search/one/real_time
     echo "== appending to a page: by the entries already there, by the entry's length (CPU time, flat then flat past the cut)"
     "$bin/page_log_bench"
     echo "== Apertium through the translator stand-in, beside Apertium's own server APy (time per request, lower is better)"

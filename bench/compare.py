@@ -3,9 +3,10 @@
 names, candidate throughput / baseline throughput (items or bytes per second),
 both measured in the same run: the median of several repetitions, run in
 random interleaved order so that a slow moment of the machine does not fall on
-one side only.
+one side only. With --time, the ratio is turned over: candidate time / baseline
+time, how many times as long the candidate takes.
 
-usage: bench/compare.py [--repetitions N] BENCH_BINARY BASELINE:CANDIDATE
+usage: bench/compare.py [--repetitions N] [--time] BENCH_BINARY BASELINE:CANDIDATE
        [BASELINE:CANDIDATE ...] [-- extra benchmark arguments]
 """
 import json
@@ -23,6 +24,9 @@ def main() -> int:
     if len(args) >= 2 and args[0] == "--repetitions":
         repetitions = int(args[1])
         args = args[2:]
+    as_time = bool(args) and args[0] == "--time"
+    if as_time:
+        args = args[1:]
     if len(args) < 2:
         print(__doc__, file=sys.stderr)
         return 2
@@ -45,9 +49,14 @@ def main() -> int:
             print(f"{pair}: missing from the run ({sorted(rates)})", file=sys.stderr)
             status = 1
             continue
-        print(f"{cand} / {base}: {rates[cand] / rates[base]:.2f} "
-              f"({rates[cand]:.4g} vs {rates[base]:.4g} per second, "
-              f"medians of {repetitions} interleaved runs)")
+        if as_time:
+            print(f"{cand} / {base}: {rates[base] / rates[cand]:.2f} times as long "
+                  f"({1e3 / rates[cand]:.4g} vs {1e3 / rates[base]:.4g} ms each, "
+                  f"medians of {repetitions} interleaved runs)")
+        else:
+            print(f"{cand} / {base}: {rates[cand] / rates[base]:.2f} "
+                  f"({rates[cand]:.4g} vs {rates[base]:.4g} per second, "
+                  f"medians of {repetitions} interleaved runs)")
     return status
 
 
