@@ -78,6 +78,7 @@ def start_once(program, watch, env, scratch, settle):
     """Starts the program in a fresh folder; returns (seconds to its window, peak KiB)."""
     folder = scratch.fresh("run")
     run_env = dict(env, XDG_CONFIG_HOME=os.path.join(folder, "config"),
+                   XDG_DATA_HOME=os.path.join(folder, "data"), XDG_STATE_HOME=os.path.join(folder, "state"),
                    XDG_RUNTIME_DIR=folder)
     watch.drain()
     errors = open(os.path.join(folder, "stderr"), "wb")

@@ -84,7 +84,7 @@ pids+=($!)
 echo "Chat client: skype-peer as maria; friends alice (Spanish), bob (French), ivan (Bulgarian)"
 echo "             and echo, who answers every message with the same text"
 
-export XDG_CONFIG_HOME="$work/config" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 cd "$work"
 if [ -z "$headless" ]; then
     echo "Velantro: write to a friend, pick the friend's language, press Send; close the window to end."

@@ -33,6 +33,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.WebEndpoint = args[++i];
         } else if (arg.starts_with(std::string(WebEndpointOption) + "=")) {
             result.WebEndpoint = std::string(arg.substr(WebEndpointOption.size() + 1));
+        } else if (arg == "--no-history") {
+            result.NoHistory = true;
         } else if (arg.starts_with("--")) {
             result.What = CommandLine::Action::Refuse;
             result.Problem = "unknown option " + std::string(arg);
@@ -43,7 +45,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-    return "Usage: velantro [--web-endpoint URL]\n"
+    return "Usage: velantro [--web-endpoint URL] [--no-history]\n"
            "\n"
            "Translates your chats: messages the chat client receives are shown translated\n"
            "into the language you read, and messages you write are translated into your\n"
@@ -53,10 +55,13 @@ std::string UsageText() {
            "                      environment variable VELANTRO_WEB_ENDPOINT, else\n"
            "                      http://localhost:8357/vl.asp); the local translation\n"
            "                      program on 127.0.0.1:4357 is used whenever it runs\n"
+           "  --no-history        neither read nor write the conversation history\n"
            "  --help, help        this text\n"
            "  --version           the program's version\n"
            "\n"
-           "Settings live in $XDG_CONFIG_HOME/velantro.ini (else ~/.config/velantro.ini).\n";
+           "Settings live in $XDG_CONFIG_HOME/velantro.ini (else ~/.config/velantro.ini);\n"
+           "the conversations in $XDG_DATA_HOME/velantro/history.sqlite (else\n"
+           "~/.local/share/velantro/history.sqlite).\n";
 }
 
 } // namespace velantro::app

@@ -12,11 +12,14 @@ struct CommandLine {
     enum class Action { Run, Help, Version, Refuse };
     Action What = Action::Run;
     std::optional<std::string> WebEndpoint;
+    /// Run without reading or writing the conversation history.
+    bool NoHistory = false;
     /// Why the command line was refused.
     std::string Problem;
 };
 
-/// Reads --help (or -h, or help), --version and --web-endpoint URL (or --web-endpoint=URL).
+/// Reads --help (or -h, or help), --version, --no-history and --web-endpoint
+/// URL (or --web-endpoint=URL).
 /// Any other argument that begins with "--" is refused; the rest (Qt's own
 /// options, such as -platform) is left to Qt.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);

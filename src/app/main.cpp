@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/StopSignals.h"
 #include "core/PartnerMemory.h"
+#include "history/HistoryStore.h"
 #include "localise/TranslateInterface.h"
 #include "platform/DesktopServices.h"
 #include "translate/CurlHttpClient.h"
@@ -101,6 +102,51 @@ private:
     std::function<void()> OnQuit;
 };
 
+/// Where the conversations are kept: $XDG_DATA_HOME/velantro/history.sqlite,
+/// else under ~/.local/share; empty with neither (no home to keep them in).
+std::filesystem::path HistoryFile() {
+    const std::filesystem::path data(Environment("XDG_DATA_HOME"));
+    // A relative XDG_DATA_HOME is to be ignored.
+    if (data.is_absolute()) {
+        return data / "velantro" / "history.sqlite";
+    }
+    const std::filesystem::path home(Environment("HOME"));
+    if (!home.is_absolute()) {
+        return {};
+    }
+    return home / ".local" / "share" / "velantro" / "history.sqlite";
+}
+
+/// The history as the command line and the file allow: the store, or why there is none.
+struct OpenedHistory {
+    std::unique_ptr<history::HistoryStore> Store;
+    core::StatusLine::History State = core::StatusLine::History::Off;
+    std::string Problem;
+};
+
+OpenedHistory OpenHistory(const app::CommandLine& commandLine) {
+    OpenedHistory opened;
+    if (commandLine.NoHistory) {
+        return opened;
+    }
+    const std::filesystem::path file = HistoryFile();
+    if (file.empty()) {
+        opened.State = core::StatusLine::History::NotKept;
+        opened.Problem = "neither XDG_DATA_HOME nor HOME names a folder to keep it in";
+        return opened;
+    }
+    history::OpenResult result = history::HistoryStore::Open(file);
+    if (result.Store == nullptr) {
+        opened.State = core::StatusLine::History::NotKept;
+        opened.Problem = result.Detail;
+        std::cerr << "velantro: the conversation history is not kept: " << result.Detail << "\n";
+        return opened;
+    }
+    opened.Store = std::move(result.Store);
+    opened.State = core::StatusLine::History::Kept;
+    return opened;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -156,6 +202,8 @@ int main(int argc, char** argv) {
                         ? besideProgram
                         : localise::InstalledDataFolder());
 
+    // Opened before the window, closed after it: the window writes to it to the end.
+    const OpenedHistory history = OpenHistory(commandLine);
     app::StopSignals stop;
     auto http = std::make_unique<translate::CurlHttpClient>();
     window::TMainForm form({*windows,
@@ -167,9 +215,10 @@ int main(int argc, char** argv) {
                             interfaceFile,
                             {},
                             // A translation under way gives up as soon as the run is to end.
-                            [&stop] {
-                                return stop.Requested();
-                            }});
+                            [&stop] { return stop.Requested(); },
+                            history.Store.get(),
+                            history.State,
+                            history.Problem});
     // Once more now that every window exists.
     form.TranslateToChange();
     // A stop signal or the session's end ends the run within moments, after

@@ -8,10 +8,13 @@
 #include "translate/WebEncoding.h"
 
 #include <algorithm>
+#include <chrono>
+#include <limits>
 #include <utility>
 
 namespace velantro::core {
 
+using history::StoredEntry;
 using skype::TCommandOutcome;
 using skype::TCommandResult;
 using translate::LangCodeFromComboIndex;
@@ -41,6 +44,12 @@ void PushKeepingAtMost(std::deque<Item>& queue, Item item, std::size_t limit) {
     }
 }
 
+std::int64_t SecondsNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 /// An incoming body's bytes as text.
 std::u16string BodyText(std::string_view body) {
     return translate::Utf8DecodeReplacing(body);
@@ -63,6 +72,18 @@ bool NamesUser(std::string_view users, std::string_view handle) {
         users = blank == std::string_view::npos ? std::string_view{} : users.substr(blank + 1);
     }
     return false;
+}
+
+/// What the history keeps of a send of the user's.
+history::StoredEntry SentEntry(const OutgoingSend& send) {
+    history::StoredEntry stored;
+    stored.Way = history::Direction::Sent;
+    stored.Original = translate::Utf8Encode(send.Text);
+    stored.Translation = translate::Utf8Encode(send.Translation);
+    stored.Translated = true;
+    stored.ToLanguage = send.LanguageCode;
+    stored.Result = history::Outcome::Sent;
+    return stored;
 }
 
 } // namespace
@@ -207,9 +228,16 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
     if (log == nullptr) {
         return;
     }
+    StoredEntry stored;
+    stored.Way = history::Direction::Received;
+    stored.Original = translate::Utf8Encode(BodyText(message.Body));
+    stored.ToLanguage = ReceiveCode();
+    stored.Missed = message.Missed;
     if (outcome.Text) {
         Shown.Add(message.Id);
-        log->AppendEntry(TranslatedEntry(message, *outcome.Text));
+        stored.Translation = translate::Utf8Encode(*outcome.Text);
+        stored.Translated = true;
+        Write(message.From, *log, TranslatedEntry(message, *outcome.Text), stored);
         Arrived(message.From, *outcome.Text);
         MissedShown(message.Id);
         TranslatorAnswered(true);
@@ -223,10 +251,10 @@ void ConversationFlows::Translated(const Complete& message, TranslationOutcome o
     if (message.Missed) {
         entry.Text += MissedMark;
     }
-    const std::size_t number = log->AppendEntry(entry);
+    const std::size_t number = Write(message.From, *log, entry, stored);
     Arrived(message.From, ownWords);
     MissedShown(message.Id);
-    KeepUntranslated(message, log, number, entry.Time);
+    KeepUntranslated(message, log, number, entry.Time, std::move(stored));
     // Marked on its entry and counted on the status line: a box for each
     // would stand between the user and the conversation.
     TranslatorAnswered(false);
@@ -246,9 +274,10 @@ LogEntry ConversationFlows::TranslatedEntry(const Complete& message,
 }
 
 void ConversationFlows::KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry,
-                                         std::u16string time) {
+                                         std::u16string time, StoredEntry stored) {
     // Beyond the limit the oldest stays shown in its own words for good.
-    PushKeepingAtMost(Untranslated, Waiting{std::move(message), log, entry, std::move(time)},
+    PushKeepingAtMost(Untranslated,
+                      Waiting{std::move(message), log, entry, std::move(time), std::move(stored)},
                       UntranslatedLimit);
 }
 
@@ -295,6 +324,11 @@ void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
         LogEntry entry = TranslatedEntry(waiting->Message, *outcome.Text);
         entry.Time = waiting->Time;
         waiting->Log->ReplaceEntry(waiting->Entry, entry);
+        if (Store != nullptr && waiting->Stored.Id != 0) {
+            waiting->Stored.Translation = translate::Utf8Encode(*outcome.Text);
+            waiting->Stored.Translated = true;
+            HistoryWritten(Store->Replace(waiting->Stored.Id, waiting->Stored));
+        }
         Shown.Add(id);
         Untranslated.erase(waiting);
     }
@@ -373,7 +407,9 @@ void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known
         View.ShowPages();
         LogEntry entry = send.Entry;
         entry.Time = View.ClockTime();
-        log->AppendEntry(entry);
+        StoredEntry stored = SentEntry(send);
+        stored.Result = history::Outcome::SentLate;
+        Write(send.Target, *log, entry, stored);
     }
 }
 
@@ -396,7 +432,11 @@ void ConversationFlows::ShowSentElsewhere(std::int32_t id, const LateQuestion& k
     OwnMessages.Add(id);
     if (ConversationLog* log = PageOf(partner); log != nullptr) {
         View.ShowPages();
-        log->AppendEntry({View.ClockTime(), Own, BodyText(*known.Body)});
+        StoredEntry stored;
+        stored.Way = history::Direction::Sent;
+        stored.Original = translate::Utf8Encode(BodyText(*known.Body));
+        stored.Result = history::Outcome::Sent;
+        Write(partner, *log, {View.ClockTime(), Own, BodyText(*known.Body)}, stored);
     }
 }
 
@@ -493,6 +533,7 @@ void ConversationFlows::Translating(TranslationOutcome outcome) {
     message += FooterFor(Sending->LanguageCode);
     Sending->Body = translate::Utf8Encode(message);
     Sending->Entry = {{}, Own, Sending->Text};
+    Sending->Translation = translation;
     if (!translation.empty()) {
         Sending->Entry.Text += u" (" + translation + u")";
     }
@@ -557,7 +598,8 @@ void ConversationFlows::SendSucceeded(std::optional<std::int32_t> id) {
     if (ConversationLog* log = PageOf(Sending->Target); log != nullptr) {
         View.ShowPages();
         Sending->Entry.Time = View.ClockTime();
-        log->AppendEntry(Sending->Entry);
+        StoredEntry stored = SentEntry(*Sending);
+        Write(Sending->Target, *log, Sending->Entry, stored);
     }
     Partner& partner = PartnerOf(Sending->Target);
     partner.Draft.clear();
@@ -799,6 +841,162 @@ ConversationLog* ConversationFlows::PageOf(const std::string& handle) {
         PageOrder.push_back(handle);
     }
     return log;
+}
+
+// --- the history ---------------------------------------------------------------
+
+void ConversationFlows::UseHistory(history::ConversationHistory* store) {
+    Store = store;
+    if (Store == nullptr) {
+        return;
+    }
+    for (const std::string& partner : Store->Conversations()) {
+        const auto slice = Store->Recent(partner, RestoredEntries);
+        ConversationLog* log = slice.Entries.empty() ? nullptr : PageOf(partner);
+        if (log == nullptr) {
+            continue;
+        }
+        std::vector<LogEntry> entries;
+        entries.reserve(slice.Entries.size());
+        Partner& kept = PartnerOf(partner);
+        for (const StoredEntry& stored : slice.Entries) {
+            entries.push_back(ShownFromHistory(stored));
+            kept.StoredIds.push_back(stored.Id);
+        }
+        log->PrependEntries(entries, slice.MoreBefore);
+    }
+    if (OnShow.empty() && !PageOrder.empty()) {
+        Choose(PageOrder.front());
+    }
+}
+
+void ConversationFlows::HistoryUnavailable(StatusLine::History why, std::string problem) {
+    Store = nullptr;
+    StatusNow.Kept = why;
+    StatusNow.HistoryProblem = std::move(problem);
+    PublishStatus();
+}
+
+std::size_t ConversationFlows::Write(const std::string& partner, ConversationLog& log,
+                                     const LogEntry& entry, StoredEntry& stored) {
+    const std::size_t number = log.AppendEntry(entry);
+    std::int64_t id = 0;
+    if (Store != nullptr) {
+        stored.Time = SecondsNow();
+        stored.Partner = partner;
+        stored.Sender = entry.Sender;
+        const auto added = Store->Append(stored);
+        HistoryWritten(added.has_value());
+        id = added.value_or(0);
+    }
+    stored.Id = id;
+    PartnerOf(partner).StoredIds.push_back(id);
+    return number;
+}
+
+void ConversationFlows::HistoryWritten(bool written) {
+    if (written == (StatusNow.Kept == StatusLine::History::Kept)) {
+        return;
+    }
+    StatusNow.Kept = written ? StatusLine::History::Kept : StatusLine::History::NotWritten;
+    StatusNow.HistoryProblem = written ? std::string() : Store->LastError();
+    PublishStatus();
+}
+
+LogEntry ConversationFlows::ShownFromHistory(const StoredEntry& stored) const {
+    const std::u16string original = BodyText(stored.Original);
+    std::u16string text;
+    if (stored.Way == history::Direction::Sent) {
+        // As the send was written: the typed text, then its translation.
+        text = original;
+        if (!stored.Translation.empty()) {
+            text += u" (" + BodyText(stored.Translation) + u")";
+        }
+    } else if (stored.Translated) {
+        text = BodyText(stored.Translation);
+        if (View.ShowOriginalText() && !original.empty()) {
+            text += u" (" + original + u")";
+        }
+    } else {
+        text = original + std::u16string(NotTranslatedMark);
+    }
+    if (stored.Missed) {
+        text += MissedMark;
+    }
+    // Entries of older files name no sender.
+    std::string sender = stored.Sender;
+    if (sender.empty()) {
+        sender = stored.Way == history::Direction::Sent ? Own : stored.Partner;
+    }
+    return {View.EntryTime(stored.Time), std::move(sender), std::move(text)};
+}
+
+std::vector<StoredEntry> ConversationFlows::FindInHistory(std::u16string_view text) const {
+    if (Store == nullptr || OnShow.empty()) {
+        return {};
+    }
+    return Store->Search(OnShow, translate::Utf8Encode(text), SearchResults);
+}
+
+bool ConversationFlows::BringBackEarlier(const std::string& partner, ConversationLog& log) {
+    Partner& kept = PartnerOf(partner);
+    // Entries written in this run that the history could not keep have no id.
+    const auto oldest = std::find_if(kept.StoredIds.begin(), kept.StoredIds.end(),
+                                     [](std::int64_t id) { return id != 0; });
+    const std::int64_t before =
+        oldest == kept.StoredIds.end() ? std::numeric_limits<std::int64_t>::max() : *oldest;
+    const auto slice = Store->Before(partner, before, EarlierAtATime);
+    if (slice.Entries.empty()) {
+        return false;
+    }
+    std::vector<LogEntry> entries;
+    entries.reserve(slice.Entries.size());
+    for (const StoredEntry& stored : slice.Entries) {
+        entries.push_back(ShownFromHistory(stored));
+    }
+    for (auto stored = slice.Entries.rbegin(); stored != slice.Entries.rend(); ++stored) {
+        kept.StoredIds.push_front(stored->Id);
+    }
+    log.PrependEntries(entries, slice.MoreBefore);
+    return true;
+}
+
+bool ConversationFlows::RevealFound(std::int64_t id, std::u16string_view found) {
+    if (Store == nullptr || OnShow.empty() || id == 0) {
+        return false;
+    }
+    ConversationLog* log = PageOf(OnShow);
+    if (log == nullptr) {
+        return false;
+    }
+    const std::deque<std::int64_t>& ids = PartnerOf(OnShow).StoredIds;
+    auto at = std::find(ids.begin(), ids.end(), id);
+    while (at == ids.end()) {
+        if (!BringBackEarlier(OnShow, *log)) {
+            return false;
+        }
+        at = std::find(ids.begin(), ids.end(), id);
+    }
+    log->RevealEntry(static_cast<std::size_t>(at - ids.begin()), found);
+    return true;
+}
+
+bool ConversationFlows::DeleteHistory(const std::string& partner) {
+    if (Store != nullptr && !Store->DeleteConversation(partner)) {
+        View.ShowError("The history of the conversation with \"" + partner +
+                       "\" could not be deleted: " + Store->LastError());
+        return false;
+    }
+    ConversationLog* log = PageOf(partner);
+    if (log == nullptr) {
+        return true;
+    }
+    // Messages shown in their own words there are not written back later.
+    std::erase_if(Untranslated, [log](const Waiting& w) { return w.Log == log; });
+    PartnerOf(partner).StoredIds.clear();
+    log->Clear();
+    PublishStatus();
+    return true;
 }
 
 std::int32_t ConversationFlows::ReceiveCode() const {

@@ -10,6 +10,7 @@
 #include "core/MainView.h"
 #include "core/MessageQueue.h"
 #include "core/TranslationService.h"
+#include "history/ConversationHistory.h"
 #include "skype/SkypeControl.h"
 
 #include <cstdint>
@@ -76,6 +77,9 @@ struct Partner {
     /// Messages on their page the user has not seen.
     std::size_t Unread = 0;
     bool HasPage = false;
+    /// The history's id of each entry on their page, top to bottom; 0 for
+    /// an entry the history does not hold.
+    std::deque<std::int64_t> StoredIds;
 };
 
 /// A message the user sends, from the press of Send until the chat client
@@ -94,12 +98,37 @@ struct OutgoingSend {
     std::int32_t LanguageIndex = 0; ///< the "in" position it was sent with
     std::u16string Text;            ///< as typed
     LogEntry Entry;                 ///< what the partner's page shows once it is sent
+    std::u16string Translation;     ///< the translation, without the footer
     std::string Body;               ///< the bytes handed to the client: translation and footer
 };
 
 class ConversationFlows {
 public:
     ConversationFlows(MainView& view, skype::TSkypeControl& skype, TranslationService& translate);
+
+    /// Keeps every entry in store from now on (none with null) and brings
+    /// back its conversations: the pages in their order, each with its
+    /// latest entries. The store outlives the flows.
+    void UseHistory(history::ConversationHistory* store);
+    /// No history is kept: turned off, or its file can't be used (problem says why).
+    void HistoryUnavailable(StatusLine::History why, std::string problem);
+    /// The entries of the shown partner's history that hold every word of
+    /// text, newest first.
+    std::vector<history::StoredEntry> FindInHistory(std::u16string_view text) const;
+    /// Shows the entry id of the shown partner's history in its place on
+    /// their page, the entries before it brought back as needed; found is
+    /// marked in it. False when the history holds no such entry.
+    bool RevealFound(std::int64_t id, std::u16string_view found);
+    /// Forgets the conversation with partner: from the history file, then
+    /// from their page. False (and the user told why) when the file kept it.
+    bool DeleteHistory(const std::string& partner);
+    bool HistoryKept() const { return Store != nullptr; }
+
+    /// The entries each page brings back at start; the rest on demand.
+    static constexpr std::size_t RestoredEntries = 200;
+    /// The most entries a search finds; entries brought back at a time.
+    static constexpr std::size_t SearchResults = 500;
+    static constexpr std::size_t EarlierAtATime = 500;
 
     /// Empties the pending-message queue.
     void ClearQueue() { Queue.Clear(); }
@@ -186,7 +215,8 @@ private:
         Complete Message;
         ConversationLog* Log = nullptr;
         std::size_t Entry = 0;
-        std::u16string Time; ///< when it was first shown
+        std::u16string Time;         ///< when it was first shown
+        history::StoredEntry Stored; ///< as the history holds it
     };
     /// What is known of a message asked about to match a late send.
     struct LateQuestion {
@@ -198,11 +228,22 @@ private:
     void Translate(const Complete& message);
     void Translated(const Complete& message, TranslationOutcome outcome);
     void KeepUntranslated(Complete message, ConversationLog* log, std::size_t entry,
-                          std::u16string time);
+                          std::u16string time, history::StoredEntry stored);
     /// Starts a round of retries unless one runs; from the event loop.
     void RetryWaiting();
     void RetryNext(std::size_t leftInRound);
     void Retried(std::int32_t id, TranslationOutcome outcome, std::size_t leftInRound);
+    /// Appends entry to partner's page and stored to the history (its time,
+    /// partner and sender filled in here); gives the entry's number on the
+    /// log, and stored's id through stored.
+    std::size_t Write(const std::string& partner, ConversationLog& log, const LogEntry& entry,
+                      history::StoredEntry& stored);
+    /// The entry a stored one shows, as a live one would.
+    LogEntry ShownFromHistory(const history::StoredEntry& stored) const;
+    /// Brings back earlier entries of partner's page; false when there are none.
+    bool BringBackEarlier(const std::string& partner, ConversationLog& log);
+    /// A write to the history succeeded or failed: the status line says so.
+    void HistoryWritten(bool written);
     /// The entry of a translated message.
     LogEntry TranslatedEntry(const Complete& message, std::u16string_view translation) const;
 
@@ -246,6 +287,7 @@ private:
     std::int32_t ReceiveCode() const;
 
     MainView& View;
+    history::ConversationHistory* Store = nullptr;
     skype::TSkypeControl& Skype;
     TranslationService& Service;
     TMessageQueue Queue;

@@ -37,6 +37,15 @@ public:
     virtual std::size_t AppendEntry(const LogEntry& entry) = 0;
     /// Writes entry in place of the one with that number, which keeps its place.
     virtual void ReplaceEntry(std::size_t number, const LogEntry& entry) = 0;
+    /// Writes entries (oldest first) above the first one shown, from the
+    /// history; earlier says that the history holds more before them, which
+    /// the top of the log then says. The appended entries keep their numbers.
+    virtual void PrependEntries(const std::vector<LogEntry>& entries, bool earlier) = 0;
+    /// Brings the entry at position (counted from the top, 0 for the first)
+    /// into view, with found marked in it.
+    virtual void RevealEntry(std::size_t position, std::u16string_view found) = 0;
+    /// Removes every entry.
+    virtual void Clear() = 0;
 };
 
 class MainView {
@@ -93,6 +102,11 @@ public:
 
     /// The time of day as entries show it: hh:mm, local.
     virtual std::u16string ClockTime() const = 0;
+    /// The time an entry of the history shows: hh:mm for today, with the
+    /// date before it for an earlier day.
+    virtual std::u16string EntryTime(std::int64_t /*secondsSinceEpoch*/) const {
+        return ClockTime();
+    }
 
     /// Whether received entries carry the original text after the translation.
     virtual bool ShowOriginalText() const { return false; }

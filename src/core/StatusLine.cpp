@@ -1,6 +1,7 @@
 #include "core/StatusLine.h"
 
 #include "core/DisplayText.h"
+#include "translate/WebEncoding.h"
 
 #include <string>
 
@@ -52,7 +53,22 @@ std::u16string StatusText(const StatusLine& status, const StatusTexts& texts) {
     } else {
         translation = Filled(texts.Web, HandleText(status.Route.HostPort));
     }
-    return client + texts.Separator + translation;
+    std::u16string line = client + texts.Separator + translation;
+    switch (status.Kept) {
+    case StatusLine::History::Kept:
+        break;
+    case StatusLine::History::Off:
+        line += texts.Separator + texts.HistoryOff;
+        break;
+    case StatusLine::History::NotKept:
+    case StatusLine::History::NotWritten:
+        line += texts.Separator + Filled(status.Kept == StatusLine::History::NotKept
+                                             ? texts.HistoryNotKept
+                                             : texts.HistoryNotWritten,
+                                         translate::Utf8DecodeReplacing(status.HistoryProblem));
+        break;
+    }
+    return line;
 }
 
 std::string HostPortOf(std::string_view url) {

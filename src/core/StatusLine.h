@@ -25,6 +25,10 @@ struct StatusLine {
     bool Answering = true;
     std::u16string Since;    ///< hh:mm of the first failure, while not answering
     std::size_t Waiting = 0; ///< incoming messages waiting for a translation
+    /// Whether the conversations are kept in the history file, and if not why.
+    enum class History { Kept, Off, NotKept, NotWritten };
+    History Kept = History::Kept;
+    std::string HistoryProblem; ///< what went wrong, naming the file
     bool operator==(const StatusLine&) const = default;
 };
 
@@ -40,9 +44,13 @@ struct StatusTexts {
     std::u16string Web = u"Translation: %1";
     std::u16string Down = u"Translation: not answering since %1, messages waiting: %2";
     std::u16string Separator = u" \u00B7 ";
+    std::u16string HistoryOff = u"History: off";
+    std::u16string HistoryNotKept = u"History: not kept, %1";
+    std::u16string HistoryNotWritten = u"History: not written, %1";
 };
 
-/// The whole line: the chat client's part, the separator, translation's part.
+/// The whole line: the chat client's part, the separator, translation's
+/// part, and the history's when it is not kept.
 std::u16string StatusText(const StatusLine& status, const StatusTexts& texts);
 
 /// The host and port of an endpoint URL ("http://127.0.0.1:4357/" gives

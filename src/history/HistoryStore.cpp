@@ -19,7 +19,7 @@ namespace {
 std::string EntryColumns(std::string_view table) {
     std::string columns;
     for (const char* name : {"id", "time", "direction", "original", "translation", "from_language",
-                             "to_language", "outcome", "translated", "missed"}) {
+                             "to_language", "outcome", "translated", "missed", "sender"}) {
         columns += (columns.empty() ? "" : ", ") + std::string(table) + "." + name;
     }
     return columns;
@@ -250,7 +250,7 @@ bool HistoryStore::State::Prepare(std::string& why) {
     const std::string entry = EntryColumns("entries");
     const std::string content = "time = ?2, direction = ?3, original = ?4, translation = ?5, "
                                 "from_language = ?6, to_language = ?7, outcome = ?8, "
-                                "translated = ?9, missed = ?10";
+                                "translated = ?9, missed = ?10, sender = ?11";
     const std::pair<Statement*, std::string> statements[] = {
         {&Begin, "BEGIN IMMEDIATE"},
         {&Commit, "COMMIT"},
@@ -259,8 +259,8 @@ bool HistoryStore::State::Prepare(std::string& why) {
         {&AddConversation, "INSERT INTO conversations(partner, partner_key) VALUES (?1, ?2)"},
         {&ListConversations, "SELECT partner FROM conversations ORDER BY id"},
         {&AddEntry, "INSERT INTO entries(conversation, time, direction, original, translation, "
-                    "from_language, to_language, outcome, translated, missed) "
-                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"},
+                    "from_language, to_language, outcome, translated, missed, sender) "
+                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"},
         {&ReplaceEntry, "UPDATE entries SET " + content + " WHERE id = ?1"},
         {&EntriesBefore, "SELECT " + entry +
                              " FROM entries WHERE conversation = ?1 AND id < ?2 "
@@ -336,6 +336,7 @@ std::vector<StoredEntry> HistoryStore::State::Read(StatementUse& use, const std:
                                       : Outcome::Shown;
         entry.Translated = use.Integer(8) != 0;
         entry.Missed = use.Integer(9) != 0;
+        entry.Sender = use.Text(10);
     }
     if (status != SQLITE_DONE) {
         Failed();
@@ -345,7 +346,7 @@ std::vector<StoredEntry> HistoryStore::State::Read(StatementUse& use, const std:
 
 namespace {
 
-/// Binds ?2 to ?10 to entry's content, as AddEntry and ReplaceEntry take it.
+/// Binds ?2 to ?11 to entry's content, as AddEntry and ReplaceEntry take it.
 void BindContent(StatementUse& use, const StoredEntry& entry) {
     use.Bind(2, entry.Time)
         .Bind(3, static_cast<std::int64_t>(entry.Way))
@@ -355,7 +356,8 @@ void BindContent(StatementUse& use, const StoredEntry& entry) {
         .Bind(7, std::int64_t{entry.ToLanguage})
         .Bind(8, static_cast<std::int64_t>(entry.Result))
         .Bind(9, std::int64_t{entry.Translated})
-        .Bind(10, std::int64_t{entry.Missed});
+        .Bind(10, std::int64_t{entry.Missed})
+        .Bind(11, std::string_view(entry.Sender).substr(0, HistoryStore::MaxPartnerBytes));
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 //
 // A store is used from one thread at a time.
 
+#include "history/ConversationHistory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -18,30 +20,6 @@
 #include <vector>
 
 namespace velantro::history {
-
-enum class Direction : std::uint8_t { Received = 0, Sent = 1 };
-
-/// How a stored entry came about (stored as small integers; never renumber).
-enum class Outcome : std::uint8_t {
-    Shown = 0,   ///< received, on the page
-    Sent = 1,    ///< sent when the user pressed Send
-    SentLate = 2 ///< the chat client took it after its time limit had passed
-};
-
-struct StoredEntry {
-    std::int64_t Id = 0;   ///< assigned by Append
-    std::int64_t Time = 0; ///< seconds since the epoch, UTC
-    std::string Partner;   ///< the chat handle, bytes
-    Direction Way = Direction::Received;
-    std::string Original;    ///< UTF-8: what was received / what the user typed
-    std::string Translation; ///< UTF-8: empty when not translated
-    std::int32_t FromLanguage = 0;
-    std::int32_t ToLanguage = 0;
-    Outcome Result = Outcome::Shown;
-    bool Translated = false;
-    bool Missed = false; ///< received while Velantro was closed
-    bool operator==(const StoredEntry&) const = default;
-};
 
 /// Why Open gave no store.
 enum class Problem {
@@ -61,10 +39,12 @@ struct OpenResult {
     std::string Detail; ///< what went wrong, naming the file, for the user
 };
 
-class HistoryStore {
+class HistoryStore final : public ConversationHistory {
 public:
+    using Slice = history::Slice;
+
     /// The file's layout this release writes; user_version in the file.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     /// Original and Translation longer than this many bytes are stored cut
     /// there, at the start of the UTF-8 character the limit falls in.
     static constexpr std::size_t MaxTextBytes = std::size_t{1} << 20;
@@ -78,39 +58,31 @@ public:
     /// a regular file; anything else at the path is Unreadable, untouched.
     static OpenResult Open(const std::filesystem::path& file);
 
-    ~HistoryStore();
+    ~HistoryStore() override;
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
     /// Stores entry as its partner's newest and gives its id; the partner's
     /// conversation is created (last in the page order) on first use. Empty
     /// when the write failed (LastError) or the handle is empty or too long.
-    std::optional<std::int64_t> Append(const StoredEntry& entry);
+    std::optional<std::int64_t> Append(const StoredEntry& entry) override;
 
     /// Gives entry id new content (a message translated later, a send
     /// settled), keeping its id, partner and place. False when there is no
     /// such entry or the write failed.
-    bool Replace(std::int64_t id, const StoredEntry& entry);
+    bool Replace(std::int64_t id, const StoredEntry& entry) override;
 
     /// The partners' handles (as first stored) in page order: the order of
     /// their first entries.
-    std::vector<std::string> Conversations() const;
-
-    /// Entries oldest first; MoreBefore when partner has entries older than
-    /// the first, MoreAfter when newer than the last.
-    struct Slice {
-        std::vector<StoredEntry> Entries;
-        bool MoreBefore = false;
-        bool MoreAfter = false;
-    };
+    std::vector<std::string> Conversations() const override;
 
     /// The newest limit entries of partner.
-    Slice Recent(std::string_view partner, std::size_t limit) const;
+    Slice Recent(std::string_view partner, std::size_t limit) const override;
     /// The newest limit entries of partner older than entry id.
-    Slice Before(std::string_view partner, std::int64_t id, std::size_t limit) const;
+    Slice Before(std::string_view partner, std::int64_t id, std::size_t limit) const override;
     /// Entry id (or the first after it) and the ones after it, at most limit:
     /// a found entry shown in its place. From(partner, last.Id + 1, ...) goes on.
-    Slice From(std::string_view partner, std::int64_t id, std::size_t limit) const;
+    Slice From(std::string_view partner, std::int64_t id, std::size_t limit) const override;
 
     /// Partner's entries whose original or translation holds every word of
     /// text, in any order, the last one also as the start of a word ("coff"
@@ -118,17 +90,17 @@ public:
     /// "café"); newest first, at most limit. Every character of text is taken
     /// literally; text without a word finds nothing.
     std::vector<StoredEntry> Search(std::string_view partner, std::string_view text,
-                                    std::size_t limit) const;
+                                    std::size_t limit) const override;
 
     /// Removes partner's entries, their index rows and the conversation in
     /// one transaction, then overwrites what they took in the file and its
     /// write-ahead log. True when partner has nothing stored afterwards
     /// (also when it had nothing); false when a step failed (LastError).
-    bool DeleteConversation(std::string_view partner);
+    bool DeleteConversation(std::string_view partner) override;
 
     /// SQLite's reason for the last failed call, for the status line (disk
     /// full, read-only).
-    std::string LastError() const;
+    std::string LastError() const override;
 
     /// Handles compare as one when equal but for ASCII case.
     static std::string PartnerKey(std::string_view partner);

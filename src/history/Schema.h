@@ -15,7 +15,7 @@ namespace velantro::history {
 inline constexpr std::int32_t ApplicationId = 0x566C6E48;
 
 /// Migrations[n - 1] brings a file from version n - 1 to version n.
-inline constexpr std::array<const char*, 2> Migrations = {
+inline constexpr std::array<const char*, 3> Migrations = {
     // 1: conversations in page order, entries in the order they came.
     R"sql(
 CREATE TABLE conversations(
@@ -61,6 +61,12 @@ CREATE TRIGGER entries_text_update AFTER UPDATE OF original, translation ON entr
         VALUES (new.id, new.original, new.translation);
 END;
 INSERT INTO entries_text(entries_text) VALUES ('rebuild');
+)sql",
+    // 3: the handle each entry shows as its sender, so that the user's own
+    // entries keep the handle they were written as. Entries of older files
+    // have none: received ones show their partner, sent ones the user now.
+    R"sql(
+ALTER TABLE entries ADD COLUMN sender TEXT NOT NULL DEFAULT '';
 )sql",
 };
 

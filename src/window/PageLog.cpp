@@ -63,10 +63,110 @@ std::size_t PageLog::AppendEntry(const core::LogEntry& entry) {
     if (following) {
         bar->setValue(bar->maximum());
     }
-    return Places.size() - 1;
+    return Places.size() - 1 - Prepended;
+}
+
+void PageLog::Shift(std::size_t from, int lines) {
+    for (std::size_t later = from; later < Places.size(); ++later) {
+        Places[later].First += lines;
+    }
+}
+
+void PageLog::PrependEntries(const std::vector<core::LogEntry>& entries, bool earlier) {
+    QTextDocument* document = Memo->document();
+    QScrollBar* bar = Memo->verticalScrollBar();
+    // What the user reads stays where it is: the page grows above it.
+    const int fromBottom = bar->maximum() - bar->value();
+    const bool following = fromBottom == 0;
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    if (EarlierShown) {
+        if (!cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor)) {
+            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        }
+        cursor.removeSelectedText();
+        Shift(0, -1);
+        EarlierShown = false;
+    }
+    const bool wasEmpty = Places.empty();
+    // The block format the old first line keeps once the new ones stand before it.
+    const QTextBlockFormat oldFirst = document->firstBlock().blockFormat();
+    int written = 0;
+    std::vector<Place> added;
+    added.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const int lines = Write(cursor, entries[i]);
+        added.push_back({written, lines});
+        written += lines;
+        // The old first line moves on behind each new one, and keeps its format.
+        if (i + 1 < entries.size() || !wasEmpty) {
+            cursor.insertBlock(i + 1 < entries.size() ? QTextBlockFormat() : oldFirst);
+        }
+    }
+    Shift(0, written);
+    Places.insert(Places.begin(), added.begin(), added.end());
+    Prepended += added.size();
+    if (earlier) {
+        QTextCursor top(document);
+        const QTextBlockFormat entryFormat = document->firstBlock().blockFormat();
+        top.insertBlock(entryFormat);
+        top.movePosition(QTextCursor::Start);
+        top.setBlockFormat(QTextBlockFormat());
+        QTextCharFormat note;
+        note.setFontItalic(true);
+        note.setForeground(Memo->palette().color(QPalette::PlaceholderText));
+        top.insertText(
+            QString::fromUtf16(EarlierText.data(), static_cast<qsizetype>(EarlierText.size())),
+            note);
+        Shift(0, 1);
+        EarlierShown = true;
+    }
+    cursor.endEditBlock();
+    bar->setValue(following ? bar->maximum() : bar->maximum() - fromBottom);
+}
+
+void PageLog::RevealEntry(std::size_t position, std::u16string_view found) {
+    if (position >= Places.size()) {
+        return;
+    }
+    const Place& place = Places[position];
+    QTextDocument* document = Memo->document();
+    const QTextBlock first = document->findBlockByNumber(place.First);
+    const QTextBlock last = document->findBlockByNumber(place.First + place.Lines - 1);
+    if (!first.isValid() || !last.isValid()) {
+        return;
+    }
+    QTextCursor entry(first);
+    entry.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+    QTextCursor mark = entry;
+    const QString word = QString::fromUtf16(found.data(), static_cast<qsizetype>(found.size()))
+                             .simplified()
+                             .section(QLatin1Char(' '), 0, 0);
+    if (!word.isEmpty()) {
+        const QTextCursor hit = document->find(word, entry.selectionStart());
+        if (!hit.isNull() && hit.selectionEnd() <= entry.selectionEnd()) {
+            mark = hit;
+        }
+    }
+    QTextEdit::ExtraSelection highlight;
+    highlight.cursor = mark;
+    highlight.format.setBackground(Memo->palette().color(QPalette::Highlight));
+    highlight.format.setForeground(Memo->palette().color(QPalette::HighlightedText));
+    Memo->setExtraSelections({highlight});
+    Memo->setTextCursor(mark);
+    Memo->ensureCursorVisible();
+}
+
+void PageLog::Clear() {
+    Memo->clear();
+    Memo->setExtraSelections({});
+    Places.clear();
+    Prepended = 0;
+    EarlierShown = false;
 }
 
 void PageLog::ReplaceEntry(std::size_t number, const core::LogEntry& entry) {
+    number += Prepended;
     if (number >= Places.size()) {
         return;
     }
@@ -84,9 +184,7 @@ void PageLog::ReplaceEntry(std::size_t number, const core::LogEntry& entry) {
     const int added = Write(cursor, entry) - place.Lines;
     cursor.endEditBlock();
     place.Lines += added;
-    for (std::size_t later = number + 1; later < Places.size(); ++later) {
-        Places[later].First += added;
-    }
+    Shift(number + 1, added);
 }
 
 } // namespace velantro::window

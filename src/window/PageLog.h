@@ -10,6 +10,8 @@
 
 #include "core/MainView.h"
 
+#include <deque>
+#include <string_view>
 #include <vector>
 
 class QPlainTextEdit;
@@ -29,6 +31,20 @@ public:
     /// Rewrites the entry's lines in place; the entries after it keep theirs.
     void ReplaceEntry(std::size_t number, const core::LogEntry& entry) override;
 
+    /// Writes the entries above the first one, under a line that says the
+    /// history holds earlier ones when earlier is set.
+    void PrependEntries(const std::vector<core::LogEntry>& entries, bool earlier) override;
+
+    /// Scrolls to the entry and marks found in it (the whole entry when found
+    /// is not in its text); the caret goes there for screen readers.
+    void RevealEntry(std::size_t position, std::u16string_view found) override;
+
+    void Clear() override;
+
+    /// The line at the top while the history holds earlier entries.
+    static constexpr std::u16string_view EarlierText =
+        u"\u2026 earlier messages are in the history: Ctrl+F finds them";
+
     QPlainTextEdit* Memo;
 
 private:
@@ -41,7 +57,13 @@ private:
         int First = 0;
         int Lines = 1;
     };
-    std::vector<Place> Places;
+    /// Top to bottom: the entries written above the first appended one, then
+    /// the appended ones, whose numbers count from Prepended.
+    std::deque<Place> Places;
+    std::size_t Prepended = 0;
+    bool EarlierShown = false;
+    /// Moves the entries from the one at index on by lines.
+    void Shift(std::size_t from, int lines);
 };
 
 } // namespace velantro::window

@@ -19,10 +19,12 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -169,6 +171,9 @@ PlacementRules PlacementOnScreens() {
 
 TMainForm::TMainForm(Services services)
     : HTTP(std::move(services.HTTP))
+    , History(services.History)
+    , HistoryState(services.HistoryState)
+    , HistoryProblem(std::move(services.HistoryProblem))
     , Titles(services.Titles)
     , Profile(services.Profile)
     , Drafts(services.Drafts)
@@ -295,6 +300,24 @@ void TMainForm::CreateControls() {
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     quit->setContext(Qt::WindowShortcut);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
+    FindBar = new QWidget(this);
+    FindBar->setObjectName(QStringLiteral("FindBar"));
+    FindText = new QLineEdit(FindBar);
+    FindText->setObjectName(QStringLiteral("FindText"));
+    FindText->setAccessibleName(QStringLiteral("Find in this conversation's history"));
+    FindText->setPlaceholderText(QStringLiteral("Find in this conversation's history"));
+    FindText->setClearButtonEnabled(true);
+    FindText->installEventFilter(this);
+    FindResult = new QLabel(FindBar);
+    FindResult->setObjectName(QStringLiteral("FindResult"));
+    auto* findRow = new QHBoxLayout(FindBar);
+    findRow->setContentsMargins(0, 0, 0, 0);
+    findRow->addWidget(FindText, 1);
+    findRow->addWidget(FindResult);
+    FindBar->hide();
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this, [this] { OpenFind(); });
     auto* nextUnread = new QShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Down), this);
     nextUnread->setContext(Qt::WindowShortcut);
     connect(nextUnread, &QShortcut::activated, this, [this] {
@@ -339,6 +362,7 @@ void TMainForm::LayOutControls() {
     column->setSpacing(2);
     column->addLayout(top);
     column->addWidget(PageControl1, 1);
+    column->addWidget(FindBar);
     column->addWidget(SendMessage);
     column->addLayout(bottom);
     column->addWidget(StatusLine);
@@ -417,6 +441,14 @@ void TMainForm::FormCreate() {
         SkypeControl->Attach(4);
         Conversations->ClearQueue();
         TranslateToChange();
+    });
+    // The pages of the last runs come back before anything new arrives.
+    Guarded(Errors, [this] {
+        if (History != nullptr) {
+            Conversations->UseHistory(History);
+        } else {
+            Conversations->HistoryUnavailable(HistoryState, HistoryProblem);
+        }
     });
     Guarded(Errors, [this] { Conversations->RefreshStatus(); });
 }
@@ -776,7 +808,10 @@ ConversationLog* TMainForm::FindOrCreatePage(const std::string& handle) {
     memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memo->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(memo, &QWidget::customContextMenuRequested, this, [this, memo](const QPoint& at) {
-        LogContextMenu(memo, at)->exec(memo->mapToGlobal(at));
+        // Shown without an event loop of its own; it goes when it closes.
+        QMenu* menu = LogContextMenu(memo, at).release();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(memo->mapToGlobal(at));
     });
     auto* fill = new QVBoxLayout(page);
     fill->setContentsMargins(0, 0, 0, 0);
@@ -799,7 +834,88 @@ std::unique_ptr<QMenu> TMainForm::LogContextMenu(QPlainTextEdit* memo, const QPo
     std::unique_ptr<QMenu> menu(memo->createStandardContextMenu(position));
     menu->addSeparator();
     menu->addAction(mnShowOriginal);
+    std::string partner;
+    for (std::size_t i = 0; i < PageLogs.size(); ++i) {
+        if (PageLogs[i]->Memo == memo) {
+            partner = PageCaptions[i];
+        }
+    }
+    if (History != nullptr && !partner.empty()) {
+        QAction* forget = menu->addAction(
+            InterfaceText("MainForm.mnDeleteHistory", "Delete this conversation's history"));
+        forget->setObjectName(QStringLiteral("mnDeleteHistory"));
+        connect(forget, &QAction::triggered, this, [this, partner] { AskDeleteHistory(partner); });
+    }
     return menu;
+}
+
+void TMainForm::AskDeleteHistory(const std::string& partner) {
+    const QString who = QString::fromUtf8(partner);
+    auto* box = new QMessageBox(
+        QMessageBox::Question, InterfaceText("MainForm.sDeleteHistoryTitle", "Delete history"),
+        InterfaceText("MainForm.sDeleteHistory",
+                      "Delete the history of your conversation with %1? Its messages are removed "
+                      "from this computer for good.")
+            .arg(who),
+        QMessageBox::Yes | QMessageBox::Cancel, this);
+    box->setObjectName(QStringLiteral("DeleteHistoryBox"));
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    connect(box, &QMessageBox::finished, this, [this, partner](int answer) {
+        if (answer == QMessageBox::Yes) {
+            Guarded(Errors, [&] { Conversations->DeleteHistory(partner); });
+        }
+    });
+    box->open();
+}
+
+void TMainForm::OpenFind() {
+    if (History == nullptr || Conversations->ShownPartner().empty()) {
+        return;
+    }
+    FindBar->show();
+    FindText->setFocus();
+    FindText->selectAll();
+}
+
+void TMainForm::CloseFind() {
+    FindBar->hide();
+    Found.clear();
+    FoundText.clear();
+    FindResult->clear();
+    for (const auto& log : PageLogs) {
+        log->Memo->setExtraSelections({});
+    }
+    SendMessage->setFocus();
+}
+
+void TMainForm::FindNext(bool back) {
+    const QString text = FindText->text();
+    if (text != FoundText) {
+        FoundText = text;
+        Found.clear();
+        FoundShown = 0;
+        Guarded(Errors, [&] {
+            for (const auto& entry : Conversations->FindInHistory(text.toStdU16String())) {
+                Found.push_back(entry.Id);
+            }
+        });
+    } else if (!Found.empty()) {
+        FoundShown =
+            back ? (FoundShown + Found.size() - 1) % Found.size() : (FoundShown + 1) % Found.size();
+    }
+    if (Found.empty()) {
+        FindResult->setText(text.trimmed().isEmpty()
+                                ? QString()
+                                : InterfaceText("MainForm.sNotFound", "Not found"));
+        FindResult->setAccessibleName(FindResult->text());
+        return;
+    }
+    Guarded(Errors, [&] { Conversations->RevealFound(Found[FoundShown], text.toStdU16String()); });
+    FindResult->setText(
+        InterfaceText("MainForm.sFound", "%1 of %2").arg(FoundShown + 1).arg(Found.size()));
+    FindResult->setAccessibleName(FindResult->text());
 }
 
 void TMainForm::PageChosen(int index) {
@@ -835,6 +951,13 @@ std::u16string TMainForm::ClockTime() const {
     return QTime::currentTime().toString(QStringLiteral("hh:mm")).toStdU16String();
 }
 
+std::u16string TMainForm::EntryTime(std::int64_t secondsSinceEpoch) const {
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(secondsSinceEpoch);
+    const bool today = when.date() == QDate::currentDate();
+    return when.toString(today ? QStringLiteral("hh:mm") : QStringLiteral("yyyy-MM-dd hh:mm"))
+        .toStdU16String();
+}
+
 core::TranslationRoute TMainForm::CurrentRoute() const {
     const std::string& url = translate::ChooseEndpoint(Endpoints, Titles);
     return {url == Endpoints.Local, core::HostPortOf(url)};
@@ -855,6 +978,9 @@ void TMainForm::ShowStatus(const core::StatusLine& status) {
     texts.Local = text("MainForm.sTranslationLocal", english.Local);
     texts.Web = text("MainForm.sTranslationWeb", english.Web);
     texts.Down = text("MainForm.sTranslationDown", english.Down);
+    texts.HistoryOff = text("MainForm.sHistoryOff", english.HistoryOff);
+    texts.HistoryNotKept = text("MainForm.sHistoryNotKept", english.HistoryNotKept);
+    texts.HistoryNotWritten = text("MainForm.sHistoryNotWritten", english.HistoryNotWritten);
     const QString line = FromUtf16(core::StatusText(status, texts));
     if (StatusLine->text() != line) {
         StatusLine->setText(line);
@@ -924,6 +1050,14 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (watched == FindText && (enter || key->key() == Qt::Key_Escape)) {
+        if (enter) {
+            FindNext((key->modifiers() & Qt::ShiftModifier) != 0);
+        } else {
+            CloseFind();
+        }
+        return true;
+    }
     if (enter && watched == btnSend) {
         btnSend->click(); // the focused Send button answers Enter as it does Space
         return true;

@@ -29,6 +29,7 @@
 class QAction;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -59,6 +60,11 @@ public:
         std::function<void(const std::string& message)> ShowError;
         /// When it gives true a translation under way gives up (a stop signal).
         std::function<bool()> Abandon;
+        /// The conversation history; null when none is kept, and then
+        /// HistoryState and HistoryProblem say why. It outlives the window.
+        history::ConversationHistory* History = nullptr;
+        core::StatusLine::History HistoryState = core::StatusLine::History::Off;
+        std::string HistoryProblem;
     };
 
     /// Builds the window's controls and components and runs FormCreate.
@@ -83,6 +89,10 @@ public:
     QLabel* StatusLine = nullptr;
     /// "Show original text", in every log's context menu; off at every start.
     QAction* mnShowOriginal = nullptr;
+    /// Ctrl+F: finds text in the shown partner's history.
+    QWidget* FindBar = nullptr;
+    QLineEdit* FindText = nullptr;
+    QLabel* FindResult = nullptr;
 
     /// Relabels the application in the language of the "Receive in" choice.
     void TranslateToChange();
@@ -140,6 +150,15 @@ private:
     QString InterfaceText(const char* key, const char* text) const;
     /// The user made the page at index the current one.
     void PageChosen(int index);
+    /// Ctrl+F: the find bar, its text selected.
+    void OpenFind();
+    /// Enter in the find bar: a new text is searched for, the same one goes
+    /// on to the next (older) entry; back goes to the newer one.
+    void FindNext(bool back);
+    void CloseFind();
+    /// Asks once whether to delete the history of partner's conversation,
+    /// without waiting: the answer comes later.
+    void AskDeleteHistory(const std::string& partner);
 
     // MainView
     std::int32_t ReceiveLanguageIndex() const override;
@@ -160,6 +179,7 @@ private:
     void SetUnread(const std::string& handle, std::size_t count) override;
     bool WindowActive() const override;
     std::u16string ClockTime() const override;
+    std::u16string EntryTime(std::int64_t secondsSinceEpoch) const override;
     core::TranslationRoute CurrentRoute() const override;
     void ShowStatus(const core::StatusLine& status) override;
     std::optional<std::int32_t> RememberedLanguage(const std::string& partner) const override;
@@ -169,6 +189,13 @@ private:
     void MessageShown(const std::string& handle, std::u16string_view translation) override;
     void ShowError(const std::string& message) override;
 
+    history::ConversationHistory* History;
+    core::StatusLine::History HistoryState;
+    std::string HistoryProblem;
+    /// The entries the last search found, newest first, and the one shown.
+    std::vector<std::int64_t> Found;
+    std::size_t FoundShown = 0;
+    QString FoundText;
     platform::WindowTitles& Titles;
     platform::ProfileFile& Profile;
     platform::ProfileFile& Drafts;

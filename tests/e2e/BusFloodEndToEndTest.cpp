@@ -45,6 +45,9 @@ struct EntryLog final : core::ConversationLog {
     void ReplaceEntry(std::size_t number, const core::LogEntry& entry) override {
         Entries.at(number) = core::PlainEntry(entry);
     }
+    void PrependEntries(const std::vector<core::LogEntry>&, bool) override {}
+    void RevealEntry(std::size_t, std::u16string_view) override {}
+    void Clear() override { Entries.clear(); }
 };
 
 struct PlainView final : core::MainView {

@@ -6,6 +6,7 @@
 #include "window/TMainForm.h"
 
 #include "doubles/FakeWindowMessages.h"
+#include "history/HistoryStore.h"
 #include "unit/localise/MaskedFile.h"
 #include "window/TPageControl.h"
 
@@ -14,6 +15,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -138,6 +140,9 @@ private:
             interfaceFile.empty() ? DataFile : interfaceFile,
             realBoxes ? std::function<void(const std::string&)>()
                       : [this](const std::string& message) { Shown.push_back(message); },
+            {},
+            History,
+            core::StatusLine::History::Off,
             {}};
         auto form = std::make_unique<TMainForm>(std::move(services));
         Form = form.get();
@@ -228,9 +233,12 @@ private:
     Gate Service;
     std::string LastRequest;
     TMainForm* Form = nullptr;
+    /// The history the next window keeps its conversations in; none when null.
+    history::HistoryStore* History = nullptr;
 
 private slots:
     void init() {
+        History = nullptr;
         Profile = MemoryProfile();
         DraftsFile = MemoryProfile();
         Shown.clear();
@@ -898,6 +906,53 @@ private slots:
         QCOMPARE(Memo(*form, 1), QString("bob: ok (salut)"));
     }
 
+    void aConversationComesBackIsFoundAndIsForgotten() {
+        auto opened = history::HistoryStore::Open(Folder / "history.sqlite");
+        QVERIFY2(opened.Store != nullptr, opened.Detail.c_str());
+        History = opened.Store.get();
+        {
+            auto first = Attached();
+            ReceiveMessage(1, "alice", "una manzana verde");
+            ReceiveMessage(2, "alice", "adios");
+            ReceiveMessage(3, "bob", "salut");
+        }
+        auto form = Attached();
+        QCOMPARE(form->PageControl1->count(), 2);
+        QCOMPARE(Memo(*form, 0), QString("alice: ok\nalice: ok"));
+        QVERIFY(!form->StatusLine->text().contains("History"));
+
+        // Ctrl+F, a word's start, Enter: the entry is marked in its place.
+        QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(form->FindBar->isVisible());
+        QTest::keyClicks(static_cast<QWidget*>(form->FindText), "manz");
+        QTest::keyClick(static_cast<QWidget*>(form->FindText), Qt::Key_Return);
+        QCOMPARE(form->FindResult->text(), QString("1 of 1"));
+        QPlainTextEdit* log = Log(*form, 0);
+        QCOMPARE(log->extraSelections().size(), 1);
+        QCOMPARE(log->textCursor().blockNumber(), 0);
+        QTest::keyClick(static_cast<QWidget*>(form->FindText), Qt::Key_Escape);
+        QVERIFY(!form->FindBar->isVisible());
+        QVERIFY(log->extraSelections().isEmpty());
+
+        // Asked once, then gone from the page and from the file.
+        {
+            const std::unique_ptr<QMenu> menu = form->LogContextMenu(log, QPoint(1, 1));
+            auto* forget = menu->findChild<QAction*>("mnDeleteHistory");
+            QVERIFY(forget != nullptr);
+            QCOMPARE(forget->text(), QString("Delete this conversation's history"));
+            forget->trigger();
+        }
+        auto* box = form->findChild<QMessageBox*>("DeleteHistoryBox");
+        QVERIFY(box != nullptr && box->isVisible());
+        box->button(QMessageBox::Yes)->click();
+        Settle();
+        QVERIFY(log->toPlainText().isEmpty());
+        QVERIFY(History->Recent("alice", 10).Entries.empty());
+        QCOMPARE(History->Recent("bob", 10).Entries.size(), std::size_t{1});
+        form.reset();
+        History = nullptr;
+    }
+
     void aPartnerChosenInToBringsBackTheLanguageLastSentToThem() {
         auto form = Attached({"alice", "bob", "carol"});
         // Chosen with the keyboard, as a person does.
@@ -999,7 +1054,7 @@ private slots:
         QVERIFY2(Shown.empty(), "no box for a message that came");
         QVERIFY(form->StatusLine->text().contains(
             QRegularExpression("Translation: not answering since \\d\\d:\\d\\d, messages "
-                               "waiting: 3$")));
+                               "waiting: 3\\b")));
         QCOMPARE(Memo(*form, 0).count("[not translated]"), 3);
         // In the language of "Receive in", like every text of the window.
         form->TranslateTo->setCurrentIndex(3);

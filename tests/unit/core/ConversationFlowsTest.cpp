@@ -33,9 +33,30 @@ struct RecordingLog final : ConversationLog {
         return Lines.size() - 1;
     }
     void ReplaceEntry(std::size_t number, const LogEntry& entry) override {
-        Lines.at(number) = PlainEntry(entry);
-        Times.at(number) = entry.Time;
+        Lines.at(Prepended + number) = PlainEntry(entry);
+        Times.at(Prepended + number) = entry.Time;
     }
+    void PrependEntries(const std::vector<LogEntry>& entries, bool earlier) override {
+        Entries lines;
+        Entries times;
+        for (const LogEntry& entry : entries) {
+            lines.push_back(PlainEntry(entry));
+            times.push_back(entry.Time);
+        }
+        Lines.insert(Lines.begin(), lines.begin(), lines.end());
+        Times.insert(Times.begin(), times.begin(), times.end());
+        Prepended += entries.size();
+        Earlier = earlier;
+    }
+    void RevealEntry(std::size_t position, std::u16string_view found) override {
+        Revealed = Lines.at(position);
+        RevealedWord = found;
+    }
+    void Clear() override { *this = {}; }
+    std::size_t Prepended = 0;
+    bool Earlier = false; ///< the top says the history holds more
+    std::u16string Revealed;
+    std::u16string RevealedWord;
 };
 
 /// The window's controls as plain values.
@@ -1060,26 +1081,33 @@ TEST(StatusLine, SaysWhatIsAttachedAndWhereTranslationsGo) {
         std::u16string Text;
     };
     using C = StatusLine::Client;
+    using H = StatusLine::History;
     const StatusTexts texts;
     const std::vector<Case> cases = {
         {"at start", {}, texts.Waiting + u" \u00B7 Translation: the local program"},
         {"attached, the handle not yet known",
-         {C::Attached, "", {true, ""}, true, u"", 0},
+         {C::Attached, "", {true, ""}, true, u"", 0, H::Kept, ""},
          u"Chat client: attached \u00B7 Translation: the local program"},
         {"attached as, through the web",
-         {C::Attached, "maria\x1B", {false, "api.example.org"}, true, u"", 0},
-         u"Chat client: attached as maria\u241B \u00B7 Translation: api.example.org"},
+         {C::Attached, "maria\x1B", {false, "api.example.org"}, true, u"", 0, H::Off, ""},
+         u"Chat client: attached as maria\u241B \u00B7 Translation: api.example.org \u00B7 "
+         u"History: off"},
         {"no API, the translator down",
-         {C::NotAvailable, "", {true, ""}, false, u"10:02", 3},
+         {C::NotAvailable, "", {true, ""}, false, u"10:02", 3, H::Kept, ""},
          u"Chat client: its API is not available \u00B7 Translation: not answering since "
          u"10:02, messages waiting: 3"},
+        {"the history file full",
+         {C::Waiting, "", {true, ""}, true, u"", 0, H::NotWritten, "database or disk is full"},
+         texts.Waiting +
+             u" \u00B7 Translation: the local program \u00B7 History: not written, database or "
+             u"disk is full"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(StatusText(c.Status, texts), c.Text) << c.Name;
     }
     StatusTexts odd;
     odd.Web = u"100% %2%1%";
-    EXPECT_EQ(StatusText({C::Attached, "", {false, "h"}, true, u"", 0}, odd),
+    EXPECT_EQ(StatusText({C::Attached, "", {false, "h"}, true, u"", 0, H::Kept, ""}, odd),
               u"Chat client: attached \u00B7 100% h%");
 }
 

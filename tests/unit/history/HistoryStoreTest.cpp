@@ -164,7 +164,9 @@ TEST_F(HistoryStoreTest, AVersion1FileIsBroughtUpToDateAndItsEntriesFound) {
         PRAGMA user_version = 1;)");
     auto store = OpenStore();
     ASSERT_TRUE(store);
-    EXPECT_EQ(Raw(File, "PRAGMA user_version"), "2");
+    EXPECT_EQ(Raw(File, "PRAGMA user_version"), std::to_string(HistoryStore::SchemaVersion));
+    // Entries of the first release have no sender.
+    EXPECT_EQ(store->Recent("alice", 1).Entries.at(0).Sender, "");
     EXPECT_EQ(store->Conversations(), (std::vector<std::string>{"Bob", "alice"}));
     EXPECT_EQ(Originals(store->Search("ALICE", "friend", 10)),
               std::vector<std::string>{"hola amigo"});
