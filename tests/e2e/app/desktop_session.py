@@ -76,6 +76,7 @@ class DesktopSession:
                         QT_QPA_PLATFORM="xcb",
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                         XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
+                        XDG_STATE_HOME=os.path.join(self.folder, "state"),
                         XDG_RUNTIME_DIR=self.folder,
                         VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{self.port}/vl.asp")
         self.translator = None
