@@ -290,24 +290,7 @@ TEST(XmppTime, DatesAndTimesOfXmppAreSecondsSince1970) {
     }
 }
 
-TEST_F(IncomingMessages, ArchiveQueriesDiscoveryAndTheirAnswers) {
-    const auto text = [&](xmpp_stanza_t* stanza) {
-        const Stanza owned(stanza);
-        return Text(owned.get());
-    };
-    const std::string page =
-        text(XmppMapping::ArchiveQuery(Ctx.get(), "i1", "q1", "A9", 100, false));
-    EXPECT_THAT(page, HasSubstr("<query queryid=\"q1\" xmlns=\"urn:xmpp:mam:2\">"));
-    EXPECT_THAT(page, HasSubstr("<max>100</max><after>A9</after>"));
-    EXPECT_THAT(text(XmppMapping::ArchiveQuery(Ctx.get(), "i2", "q2", "", 100, false)),
-                ::testing::Not(HasSubstr("<after")));
-    EXPECT_THAT(text(XmppMapping::ArchiveQuery(Ctx.get(), "i3", "q3", "A9", 100, true)),
-                HasSubstr("<max>1</max><before/>"));
-    EXPECT_THAT(text(XmppMapping::EnableCarbons(Ctx.get(), "i4")),
-                HasSubstr("<enable xmlns=\"urn:xmpp:carbons:2\"/>"));
-    EXPECT_THAT(text(XmppMapping::DiscoInfo(Ctx.get(), "example.org", "i5")),
-                HasSubstr("to=\"example.org\""));
-
+TEST_F(IncomingMessages, TheServersAnswersAboutFeaturesAndArchivePages) {
     const std::string info = "<iq type='result' id='i5'><query "
                              "xmlns='http://jabber.org/protocol/disco#info'><feature "
                              "var='urn:xmpp:carbons:2'/></query></iq>";
