@@ -64,7 +64,7 @@ run_as_root = {"true" if os.geteuid() == 0 else "false"}
 pidfile = "{os.path.join(self.folder, "prosody.pid")}"
 data_path = "{os.path.join(self.folder, "data")}"
 certificates = "{os.path.join(self.folder, "certs")}"
-modules_enabled = {{ "roster"; "saslauth"; "tls"; "disco"; "ping"; "posix"; "carbons"; "offline" }}
+modules_enabled = {{ "roster"; "saslauth"; "tls"; "disco"; "ping"; "posix"; "carbons"; "offline"; "mam" }}
 modules_disabled = {{ "s2s" }}
 daemonize = false
 log = {{ info = "{os.path.join(self.folder, "prosody.log")}" }}

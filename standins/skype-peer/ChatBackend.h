@@ -4,6 +4,7 @@
 // friends and where the user's messages go. The chat-client side (commands,
 // message ids, notifications) is the same whatever stands behind it.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,8 +27,24 @@ inline constexpr std::string_view InvalidProtocol = "ERROR 6 Invalid protocol nu
 struct IncomingMessage {
     std::string From;
     std::string Body;
+    /// When it was sent, in seconds since 1970, where the network says so
+    /// (a message kept for the user while away); 0: when it arrives.
+    std::int64_t Timestamp = 0;
+    /// The backend's own mark for it, handed back by ChatBackend::Settled;
+    /// 0 for none.
+    std::uint64_t Tag = 0;
 
     bool operator==(const IncomingMessage&) const = default;
+};
+
+/// A chat message the user wrote elsewhere (another device of the account).
+struct OwnMessage {
+    std::string To;
+    std::string Body;
+    /// As IncomingMessage::Timestamp.
+    std::int64_t Timestamp = 0;
+
+    bool operator==(const OwnMessage&) const = default;
 };
 
 /// What became of a message the user sent.
@@ -49,6 +66,10 @@ public:
     virtual std::vector<std::string> Friends() const = 0;
     /// Sends text to handle (a handle without blanks or control bytes).
     virtual Delivery Deliver(std::string_view handle, std::string_view text) = 0;
+    /// The message tagged tag needs no offering again: a program took its
+    /// notification, the user saw it, or the client forgot it. A backend
+    /// that can fetch messages again (an archive) moves past it.
+    virtual void Settled(std::uint64_t /*tag*/) {}
 };
 
 /// The played chat network: a fixed user and friends, and an echo contact

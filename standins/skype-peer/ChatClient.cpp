@@ -58,13 +58,22 @@ std::int32_t FirstMessageId(std::int64_t millisecondsNow) {
 
 namespace {
 
-std::string UsersLine(const std::vector<std::string>& handles) {
-    std::string line = "USERS";
-    for (std::size_t i = 0; i < handles.size(); ++i) {
+/// A word and the items after it, separated by ", " ("USERS a, b").
+std::string ListLine(std::string_view word, const std::vector<std::string>& items) {
+    std::string line(word);
+    for (std::size_t i = 0; i < items.size(); ++i) {
         line += i == 0 ? " " : ", ";
-        line += handles[i];
+        line += items[i];
     }
     return line;
+}
+
+std::string UsersLine(const std::vector<std::string>& handles) {
+    return ListLine("USERS", handles);
+}
+
+std::string StatusLine(std::int32_t id, std::string_view status) {
+    return "CHATMESSAGE " + std::to_string(id) + " STATUS " + std::string(status);
 }
 
 } // namespace
@@ -102,13 +111,46 @@ Answer ChatClient::Command(std::string_view line) {
     if (word == "MESSAGE") {
         return Message(rest);
     }
+    if (word == "SET") {
+        return Set(rest);
+    }
     return Error(errors::UnknownCommand);
 }
 
-std::string ChatClient::Receive(const IncomingMessage& message) {
-    const std::int32_t id =
-        Store({message.From, message.From, message.Body, "RECEIVED", Clock ? Clock() : 0});
-    return "CHATMESSAGE " + std::to_string(id) + " STATUS RECEIVED";
+ChatClient::Notice ChatClient::Receive(const IncomingMessage& message, bool announced) {
+    ChatMessage stored{message.From, message.From, message.Body, "RECEIVED",
+                       message.Timestamp != 0 ? message.Timestamp : Now()};
+    stored.Tag = message.Tag;
+    stored.Missed = true;
+    stored.Announced = announced;
+    const std::int32_t id = Store(std::move(stored));
+    return {id, StatusLine(id, "RECEIVED")};
+}
+
+ChatClient::Notice ChatClient::RecordOwn(const OwnMessage& message) {
+    const std::int32_t id = Store({Backend->UserHandle(), message.To, message.Body, "SENT",
+                                   message.Timestamp != 0 ? message.Timestamp : Now()});
+    return {id, StatusLine(id, "SENT")};
+}
+
+void ChatClient::Taken(std::int32_t id) {
+    const auto found = Messages.find(id);
+    if (found != Messages.end() && found->second.Missed) {
+        Settle(id, found->second);
+        Trim();
+    }
+}
+
+std::vector<std::int32_t> ChatClient::TakeUnannounced() {
+    std::vector<std::int32_t> ids;
+    for (const auto& [arrival, id] : Missed) {
+        ChatMessage& message = Messages.at(id);
+        if (!message.Announced) {
+            message.Announced = true;
+            ids.push_back(id);
+        }
+    }
+    return ids;
 }
 
 Answer ChatClient::Protocol(std::string_view rest) {
@@ -128,6 +170,14 @@ Answer ChatClient::Search(std::string_view rest) {
     const std::string type = common::UpperAscii(CutWord(rest));
     if (type == "FRIENDS") {
         return Lines({FriendsLine()});
+    }
+    if (type == "MISSEDCHATMESSAGES") {
+        std::vector<std::string> ids;
+        ids.reserve(Missed.size());
+        for (const auto& [arrival, id] : Missed) {
+            ids.push_back(std::to_string(id));
+        }
+        return Lines({ListLine("CHATMESSAGES", ids)});
     }
     if (type == "USERS") {
         // The friends whose handle contains the target, ignoring ASCII case.
@@ -186,6 +236,29 @@ Answer ChatClient::GetChatMessage(std::string_view rest) {
     return Lines({"CHATMESSAGE " + std::to_string(*id) + " " + property + " " + value});
 }
 
+Answer ChatClient::Set(std::string_view rest) {
+    const std::string what = common::UpperAscii(CutWord(rest));
+    const std::string_view idText = CutWord(rest);
+    const std::string property = common::UpperAscii(CutWord(rest));
+    if (what != "CHATMESSAGE" || property != "SEEN") {
+        return Error(errors::UnknownCommand);
+    }
+    const auto id = common::ReadDecimal(idText);
+    const auto found = id ? Messages.find(*id) : Messages.end();
+    if (found == Messages.end()) {
+        return Error(errors::InvalidMessageId);
+    }
+    ChatMessage& message = found->second;
+    // Only a received message is read; the user's own stay sent.
+    if (message.Status == "RECEIVED") {
+        message.Status = "READ";
+    }
+    Answer answer = Lines({StatusLine(*id, message.Status)});
+    Settle(*id, message);
+    Trim();
+    return answer;
+}
+
 Answer ChatClient::Message(std::string_view rest) {
     const std::string_view handle = CutWord(rest);
     if (!ValidHandle(handle)) {
@@ -196,8 +269,8 @@ Answer ChatClient::Message(std::string_view rest) {
     if (!delivery.Error.empty()) {
         return Error(delivery.Error);
     }
-    const std::int32_t id = Store({Backend->UserHandle(), std::string(handle), std::string(rest),
-                                   "SENT", Clock ? Clock() : 0});
+    const std::int32_t id =
+        Store({Backend->UserHandle(), std::string(handle), std::string(rest), "SENT", Now()});
     const std::string prefix = "CHATMESSAGE " + std::to_string(id) + " STATUS ";
     Answer answer = Lines({prefix + "SENDING", prefix + "SENT"});
     answer.Echo = std::move(delivery.Reply);
@@ -216,8 +289,69 @@ std::int32_t ChatClient::Store(ChatMessage message) {
     const std::int32_t id = NextId;
     // Round again after the last number rather than past it.
     NextId = NextId == std::numeric_limits<std::int32_t>::max() ? 1 : NextId + 1;
-    Messages.emplace(id, std::move(message));
+    // A number given again after a round: whatever still had it goes.
+    Forget(id);
+    message.Arrival = ++Arrivals;
+    ChatMessage& stored = Messages[id] = std::move(message);
+    if (stored.Missed) {
+        Missed.emplace(stored.Arrival, id);
+        MissedBytes += stored.Bytes();
+    } else {
+        Keep(id, stored);
+    }
+    Trim();
     return id;
+}
+
+void ChatClient::Settle(std::int32_t id, ChatMessage& message) {
+    if (!message.Missed) {
+        return;
+    }
+    Missed.erase(message.Arrival);
+    MissedBytes -= message.Bytes();
+    message.Missed = false;
+    Keep(id, message);
+    if (message.Tag != 0) {
+        Backend->Settled(message.Tag);
+    }
+}
+
+void ChatClient::Keep(std::int32_t id, const ChatMessage& message) {
+    KeptOrder.emplace_back(message.Arrival, id);
+    ++KeptCount;
+    KeptBytes += message.Bytes();
+}
+
+void ChatClient::Forget(std::int32_t id) {
+    const auto found = Messages.find(id);
+    if (found == Messages.end()) {
+        return;
+    }
+    Settle(id, found->second);
+    --KeptCount;
+    KeptBytes -= found->second.Bytes();
+    Messages.erase(found); // its entry in KeptOrder is skipped when its turn comes
+}
+
+void ChatClient::Trim() {
+    while (!Missed.empty() && (Missed.size() > MaxMissed || MissedBytes > MaxMissedBytes)) {
+        const std::int32_t id = Missed.begin()->second;
+        ChatMessage& oldest = Messages.at(id);
+        if (OnForgotten) {
+            OnForgotten(id, oldest.From, oldest.Body);
+        }
+        Settle(id, oldest);
+    }
+    while (!KeptOrder.empty() && (KeptCount > MaxKept || KeptBytes > MaxKeptBytes)) {
+        const auto [arrival, id] = KeptOrder.front();
+        KeptOrder.pop_front();
+        const auto found = Messages.find(id);
+        if (found != Messages.end() && found->second.Arrival == arrival && !found->second.Missed) {
+            --KeptCount;
+            KeptBytes -= found->second.Bytes();
+            Messages.erase(found);
+        }
+    }
 }
 
 } // namespace velantro::standins

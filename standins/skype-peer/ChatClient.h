@@ -5,7 +5,9 @@
 
 #include "ChatBackend.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,9 +45,26 @@ std::int64_t MillisecondsNow();
 
 /// The chat client's state: its chat messages, over a backend that knows the
 /// user, the friends and where messages go.
+///
+/// A received message is missed until a program takes its notification or
+/// marks it seen; a client that runs for weeks keeps only the newest: the
+/// last MaxMissed missed messages (the oldest forgotten as missed first),
+/// and besides them the last MaxKept others, so that GET still answers for
+/// what a program was told of lately. Each group is also bounded in bytes.
 class ChatClient {
 public:
     using Options = ScriptBackend::Options;
+
+    static constexpr std::size_t MaxMissed = 10000;
+    static constexpr std::size_t MaxKept = 10000;
+    static constexpr std::size_t MaxMissedBytes = std::size_t{32} * 1024 * 1024;
+    static constexpr std::size_t MaxKeptBytes = std::size_t{32} * 1024 * 1024;
+
+    /// A stored message and the line that announces it.
+    struct Notice {
+        std::int32_t Id = 0;
+        std::string Line;
+    };
 
     /// A client over the played network of options.
     explicit ChatClient(Options options);
@@ -55,8 +74,19 @@ public:
     /// Answers one command line (without its NUL).
     Answer Command(std::string_view line);
 
-    /// Stores a message from a contact and gives the line that announces it.
-    std::string Receive(const IncomingMessage& message);
+    /// Stores a message from a contact as missed and gives the line that
+    /// announces it; announced: the line goes to some program now (else
+    /// TakeUnannounced gives it later).
+    Notice Receive(const IncomingMessage& message, bool announced);
+    /// Stores a message the user wrote elsewhere, and gives the line that
+    /// announces it as sent.
+    Notice RecordOwn(const OwnMessage& message);
+    /// A program took the notification of message id: it is missed no more.
+    void Taken(std::int32_t id);
+    /// The missed messages not announced to any program yet, oldest first;
+    /// from now on they count as announced.
+    std::vector<std::int32_t> TakeUnannounced();
+    std::size_t MissedCount() const { return Missed.size(); }
 
     std::string UserHandle() const { return Backend->UserHandle(); }
 
@@ -69,6 +99,9 @@ public:
 
     /// Seconds since the epoch, for TIMESTAMP; replaceable for tests.
     std::function<std::int64_t()> Clock = SecondsNow;
+    /// A missed message forgotten as missed for want of room (id, sender, text).
+    std::function<void(std::int32_t id, const std::string& from, const std::string& body)>
+        OnForgotten;
 
 private:
     struct ChatMessage {
@@ -77,19 +110,41 @@ private:
         std::string Body;
         std::string Status;
         std::int64_t Timestamp = 0;
+        std::uint64_t Tag = 0;
+        /// Its place in the order messages were stored.
+        std::uint64_t Arrival = 0;
+        bool Missed = false;
+        bool Announced = false;
+
+        std::size_t Bytes() const { return From.size() + Partner.size() + Body.size(); }
     };
 
     Answer Protocol(std::string_view rest);
     Answer Search(std::string_view rest);
     Answer Get(std::string_view rest);
     Answer GetChatMessage(std::string_view rest);
+    Answer Set(std::string_view rest);
     Answer Message(std::string_view rest);
     std::int32_t Store(ChatMessage message);
-    /// A handle of the friends list (or the echo contact), ASCII case ignored.
+    /// Moves a missed message to the kept ones and tells the backend.
+    void Settle(std::int32_t id, ChatMessage& message);
+    void Keep(std::int32_t id, const ChatMessage& message);
+    void Forget(std::int32_t id);
+    void Trim();
+    std::int64_t Now() const { return Clock ? Clock() : 0; }
 
     std::unique_ptr<ChatBackend> OwnBackend;
     ChatBackend* Backend = nullptr;
     std::map<std::int32_t, ChatMessage> Messages;
+    /// The missed messages by arrival, oldest first.
+    std::map<std::uint64_t, std::int32_t> Missed;
+    std::size_t MissedBytes = 0;
+    /// The other messages (arrival, id) in the order they stopped being
+    /// missed or were stored; an entry whose message has gone is skipped.
+    std::deque<std::pair<std::uint64_t, std::int32_t>> KeptOrder;
+    std::size_t KeptCount = 0;
+    std::size_t KeptBytes = 0;
+    std::uint64_t Arrivals = 0;
     std::int32_t NextId = 1;
 };
 

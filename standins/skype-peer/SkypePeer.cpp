@@ -50,6 +50,11 @@ SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client)
     : OnProblem([](const std::string& line) { std::cerr << "skype-peer: " << line << std::endl; })
     , Windows(windows)
     , Client(client) {
+    Client.OnForgotten = [this](std::int32_t id, const std::string& from, const std::string& body) {
+        Report("too many missed messages (" + std::to_string(ChatClient::MaxMissed) +
+               " or their bytes); no longer missed: " + std::to_string(id) + " from " +
+               tools::EscapeBytes(from) + ": " + Shown(body));
+    };
     AttachMessage = Windows.RegisterMessageName("SkypeControlAPIAttach");
     DiscoverMessage = Windows.RegisterMessageName("SkypeControlAPIDiscover");
     if (AttachMessage == 0 || DiscoverMessage == 0) {
@@ -59,6 +64,7 @@ SkypePeer::SkypePeer(platform::WindowMessages& windows, ChatClient& client)
 }
 
 SkypePeer::~SkypePeer() {
+    Client.OnForgotten = nullptr;
     Windows.UnhookMainWindow();
 }
 
@@ -68,7 +74,7 @@ void SkypePeer::AnnounceAPIAvailable() {
 
 void SkypePeer::AnnounceAPIUnavailable() {
     for (const WindowHandle program : Attached) {
-        Queue(program, {true, APINotAvailable, {}});
+        Queue(program, {true, APINotAvailable, {}, 0});
     }
 }
 
@@ -148,28 +154,28 @@ void SkypePeer::Handle(const Arrival& arrival) {
 }
 
 void SkypePeer::AnswerDiscover(WindowHandle program) {
-    Queue(program, {true, AttachPending, {}});
+    Queue(program, {true, AttachPending, {}, 0});
     // Attached once the success message is on its way: the program starts
     // its handshake as soon as that message reaches it.
     if (!IsAttached(program)) {
         Attached.push_back(program);
     }
-    Queue(program, {true, AttachSuccess, {}});
+    Queue(program, {true, AttachSuccess, {}, 0});
 }
 
 void SkypePeer::AnswerCommand(WindowHandle program, std::string_view line) {
     Answer answer = Client.Command(line);
     for (std::string& reply : answer.Lines) {
-        Queue(program, {false, 0, std::move(reply)});
+        Queue(program, {false, 0, std::move(reply), 0});
     }
     if (answer.HandshakeDone) {
         if (OnHandshake) {
             OnHandshake(program);
         }
-        std::deque<IncomingMessage> waiting;
-        waiting.swap(Waiting);
-        for (const IncomingMessage& message : waiting) {
-            PlayIncoming(message);
+        // What came while no program was attached; a program that missed
+        // more asks for them (SEARCH MISSEDCHATMESSAGES).
+        for (const std::int32_t id : Client.TakeUnannounced()) {
+            Announce({id, "CHATMESSAGE " + std::to_string(id) + " STATUS RECEIVED"});
         }
     }
     if (answer.Echo) {
@@ -178,22 +184,26 @@ void SkypePeer::AnswerCommand(WindowHandle program, std::string_view line) {
 }
 
 void SkypePeer::PlayIncoming(const IncomingMessage& message) {
-    if (!Attached.empty()) {
-        SendToAll(Client.Receive(message));
-        return;
+    const bool attached = !Attached.empty();
+    const ChatClient::Notice notice = Client.Receive(message, attached);
+    if (attached) {
+        Announce(notice);
     }
-    if (Waiting.size() >= MaxWaitingMessages) {
-        Report("too many messages waiting for a program to attach (" +
-               std::to_string(Waiting.size()) + "); dropped the one from " +
-               tools::EscapeBytes(message.From) + ": " + Shown(message.Body));
-        return;
+}
+
+void SkypePeer::PlayOwn(const OwnMessage& message) {
+    SendToAll(Client.RecordOwn(message).Line);
+}
+
+void SkypePeer::Announce(const ChatClient::Notice& notice) {
+    for (const WindowHandle program : Attached) {
+        Queue(program, {false, 0, notice.Line, notice.Id});
     }
-    Waiting.push_back(message);
 }
 
 void SkypePeer::SendToAll(const std::string& line) {
     for (const WindowHandle program : Attached) {
-        Queue(program, {false, 0, line});
+        Queue(program, {false, 0, line, 0});
     }
 }
 
@@ -263,6 +273,9 @@ void SkypePeer::Sent(WindowHandle program, const Outgoing& outgoing, std::intptr
         OnAttachStatus(program, outgoing.StatusValue, result != 0);
     } else if (!outgoing.Status && OnSent) {
         OnSent(program, outgoing.Line, result != 0);
+    }
+    if (outgoing.Announces != 0 && result != 0) {
+        Client.Taken(outgoing.Announces);
     }
     SendNext(program);
 }

@@ -40,9 +40,6 @@ public:
     /// How many of them are handled in one turn of the event loop, so that
     /// the network and the results of sends get their turns between.
     static constexpr int CommandsPerTurn = 32;
-    /// How many incoming messages may wait for a program to attach; a
-    /// message beyond is dropped and reported.
-    static constexpr std::size_t MaxWaitingMessages = 10000;
     /// From how many lines waiting for one program on the peer counts as
     /// busy: sources that can wait (the console, a script) hold back then, so
     /// that only the network's bursts meet the limits.
@@ -72,9 +69,14 @@ public:
     /// written to stderr unless replaced.
     std::function<void(const std::string& line)> OnProblem;
 
-    /// Announces a message from a contact to every attached program; kept
-    /// until a program has attached when none has.
+    /// Announces a message from a contact to every attached program, or
+    /// after the next handshake when none is attached. It is missed until a
+    /// program takes its notification (or marks it seen).
     void PlayIncoming(const IncomingMessage& message);
+
+    /// Announces a message the user wrote elsewhere to every attached
+    /// program, as sent.
+    void PlayOwn(const OwnMessage& message);
 
     /// Tells every window that the API has become available (attach status
     /// 32769, broadcast), as the client does when it starts, so programs that
@@ -117,6 +119,8 @@ private:
         bool Status = false;
         std::intptr_t StatusValue = 0;
         std::string Line;
+        /// The received message the line announces; 0 for none.
+        std::int32_t Announces = 0;
     };
 
     /// The queue of one program and whether a send to it is under way.
@@ -132,6 +136,7 @@ private:
     void Handle(const Arrival& arrival);
     void AnswerDiscover(platform::WindowHandle program);
     void AnswerCommand(platform::WindowHandle program, std::string_view line);
+    void Announce(const ChatClient::Notice& notice);
     void Queue(platform::WindowHandle program, Outgoing outgoing);
     void SendNext(platform::WindowHandle program);
     void Sent(platform::WindowHandle program, const Outgoing& outgoing, std::intptr_t result);
@@ -145,7 +150,6 @@ private:
     std::uint32_t AttachMessage = 0;
     std::uint32_t DiscoverMessage = 0;
     std::vector<platform::WindowHandle> Attached;
-    std::deque<IncomingMessage> Waiting;
     std::deque<Arrival> Arrivals;
     std::size_t ArrivalBytes = 0;
     bool HandlingScheduled = false;

@@ -4,6 +4,7 @@
 #include "common/EscapedText.h"
 
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <utility>
@@ -39,6 +40,11 @@ private:
 constexpr int TurnsPerRecord = 4;
 constexpr int MaxTurnsPerWakeUp = 64;
 constexpr std::chrono::seconds TimerPeriod{1};
+// The archive's state is written this long after it changed, so that a
+// program marking many messages seen costs one write.
+constexpr std::chrono::seconds SaveDelay{1};
+constexpr std::string_view MamNs = "urn:xmpp:mam:2";
+constexpr std::string_view CarbonsNs = "urn:xmpp:carbons:2";
 
 struct StanzaRelease {
     void operator()(xmpp_stanza_t* stanza) const { xmpp_stanza_release(stanza); }
@@ -63,13 +69,22 @@ std::string StreamErrorText(const xmpp_stream_error_t& error) {
     return text;
 }
 
+std::optional<ArchiveState> LoadState(const std::string& path, std::string& problem) {
+    return path.empty() ? std::nullopt : LoadArchiveState(path, problem);
+}
+
 } // namespace
 
 XmppAccount::XmppAccount(XmppSettings settings, std::string password, Events events)
     : Settings(std::move(settings))
     , Password(std::move(password))
     , Tell(std::move(events))
-    , Mapping(Settings.Jid) {
+    , Mapping(Settings.Jid)
+    , Archive(LoadState(Settings.StatePath, StateProblem)) {
+    Mapping.SetOwnIdPrefix("velantro-" + Archive.Device() + "-");
+    SaveTimer.setSingleShot(true);
+    SaveTimer.setInterval(SaveDelay);
+    QObject::connect(&SaveTimer, &QTimer::timeout, [this] { SaveState(); });
     if (!Settings.LogPath.empty()) {
         LogFile.open(Settings.LogPath, std::ios::binary | std::ios::trunc);
         if (!LogFile) {
@@ -93,6 +108,9 @@ XmppAccount::XmppAccount(XmppSettings settings, std::string password, Events eve
 }
 
 XmppAccount::~XmppAccount() {
+    if (Archive.Changed()) {
+        SaveState();
+    }
     // Releasing a live connection may report its end: nobody listens any more.
     Tell = Events{};
     Retry.stop();
@@ -105,6 +123,11 @@ XmppAccount::~XmppAccount() {
 }
 
 void XmppAccount::Start() {
+    if (!StateProblem.empty() && Tell.Problem) {
+        Tell.Problem("XMPP: " + StateProblem +
+                     "; the message archive is read on from its newest "
+                     "message");
+    }
     Connect();
 }
 
@@ -267,6 +290,7 @@ void XmppAccount::RosterArrived(xmpp_stanza_t* iq) {
     // Available, so the server hands over the messages sent to the bare JID.
     Stanza presence(xmpp_presence_new(Ctx.get()));
     xmpp_send(Conn.get(), presence.get());
+    Discover();
     Online = true;
     EverOnline = true;
     Deadline.reset();
@@ -294,15 +318,140 @@ void XmppAccount::ReportRefused() {
 }
 
 void XmppAccount::MessageArrived(xmpp_stanza_t* message) {
-    if (auto incoming = Mapping.Incoming(message)) {
+    const XmppArrival arrival = Mapping.Read(message);
+    if (arrival.What == XmppArrival::Kind::Forged) {
+        const char* from = xmpp_stanza_get_from(message);
+        ReportOnce(ForgeryReported,
+                   "XMPP: ignored a copy of a message (carbon or archive result) from \"" +
+                       tools::EscapeBytes(from != nullptr ? from : "") +
+                       "\", which is not the account itself; later ones are ignored unsaid");
+        return;
+    }
+    const XmppArchive::Admission admission = Archive.Admit(arrival);
+    ScheduleSave();
+    if (admission.News) {
+        HandOver(arrival, admission.Tag);
+    }
+}
+
+void XmppAccount::HandOver(const XmppArrival& arrival, std::uint64_t tag) {
+    if (arrival.What == XmppArrival::Kind::Own) {
         if (Tell.Note) {
-            Tell.Note("message from " + incoming->From);
+            Tell.Note("message to " + arrival.Partner + " written on another device");
         }
-        Post([this, message = std::move(*incoming)] {
-            if (Tell.Incoming) {
-                Tell.Incoming(message);
+        Post([this, message = OwnMessage{arrival.Partner, arrival.Body, arrival.Timestamp}] {
+            if (Tell.OwnSent) {
+                Tell.OwnSent(message);
             }
         });
+        return;
+    }
+    if (Tell.Note) {
+        Tell.Note("message from " + arrival.Partner);
+    }
+    Post([this, message = IncomingMessage{arrival.Partner, arrival.Body, arrival.Timestamp, tag}] {
+        if (Tell.Incoming) {
+            Tell.Incoming(message);
+        }
+    });
+}
+
+void XmppAccount::Discover() {
+    // The archive belongs to the account, carbons to its server.
+    const std::string accountId = NextId();
+    Stanza account(XmppMapping::DiscoInfo(Ctx.get(), Mapping.OwnHandle(), accountId));
+    xmpp_id_handler_add(Conn.get(), &XmppAccount::OnAccountInfo, accountId.c_str(), this);
+    xmpp_send(Conn.get(), account.get());
+    const std::string serverId = NextId();
+    Stanza server(XmppMapping::DiscoInfo(Ctx.get(), JidDomain(Mapping.OwnHandle()), serverId));
+    xmpp_id_handler_add(Conn.get(), &XmppAccount::OnServerInfo, serverId.c_str(), this);
+    xmpp_send(Conn.get(), server.get());
+}
+
+void XmppAccount::AccountInfoArrived(xmpp_stanza_t* iq) {
+    const char* from = xmpp_stanza_get_from(iq);
+    if ((from != nullptr && from != Mapping.OwnHandle()) || !XmppMapping::Offers(iq, MamNs)) {
+        if (Tell.Note) {
+            Tell.Note("no message archive: only what the server keeps while offline arrives");
+        }
+        return;
+    }
+    AskArchive(Archive.Begin());
+}
+
+void XmppAccount::AskArchive(const XmppArchive::Query& query) {
+    if (Tell.Note) {
+        Tell.Note(query.Newest ? "asking the message archive for its newest message"
+                               : "reading the message archive after \"" +
+                                     tools::EscapeBytes(query.After) + "\"");
+    }
+    const std::string id = NextId();
+    Stanza iq(XmppMapping::ArchiveQuery(Ctx.get(), id, query.Id, query.After, XmppArchive::PageSize,
+                                        query.Newest));
+    xmpp_id_handler_add(Conn.get(), &XmppAccount::OnArchivePage, id.c_str(), this);
+    xmpp_send(Conn.get(), iq.get());
+}
+
+void XmppAccount::ArchivePageArrived(xmpp_stanza_t* iq) {
+    std::string problem;
+    std::string note;
+    const auto next = Archive.PageEnded(XmppMapping::ReadArchivePage(iq), problem, note);
+    if (!problem.empty() && Tell.Problem) {
+        Tell.Problem("XMPP: " + problem);
+    }
+    if (!note.empty() && Tell.Note) {
+        Tell.Note(note);
+    }
+    ScheduleSave();
+    if (next) {
+        AskArchive(*next);
+    } else if (Tell.Note) {
+        Tell.Note("message archive read");
+    }
+}
+
+void XmppAccount::ServerInfoArrived(xmpp_stanza_t* iq) {
+    const char* from = xmpp_stanza_get_from(iq);
+    if (from == nullptr || from != JidDomain(Mapping.OwnHandle()) ||
+        !XmppMapping::Offers(iq, CarbonsNs)) {
+        return;
+    }
+    // What the user writes and receives on other devices is copied here too.
+    Stanza enable(XmppMapping::EnableCarbons(Ctx.get(), NextId()));
+    xmpp_send(Conn.get(), enable.get());
+    if (Tell.Note) {
+        Tell.Note("message carbons on");
+    }
+}
+
+void XmppAccount::Settled(std::uint64_t tag) {
+    Archive.Settled(tag);
+    ScheduleSave();
+}
+
+void XmppAccount::ScheduleSave() {
+    if (Archive.Changed() && !Settings.StatePath.empty() && !SaveTimer.isActive()) {
+        SaveTimer.start();
+    }
+}
+
+void XmppAccount::SaveState() {
+    if (Settings.StatePath.empty()) {
+        return;
+    }
+    try {
+        SaveArchiveState(Settings.StatePath, Archive.TakeState());
+    } catch (const std::exception& error) {
+        ReportOnce(SaveFailureReported,
+                   std::string("XMPP: ") + error.what() +
+                       "; after a restart, messages of the archive may be offered again");
+    }
+}
+
+void XmppAccount::ReportOnce(bool& reported, const std::string& line) {
+    if (!reported && Tell.Problem) {
+        reported = true;
+        Tell.Problem(line);
     }
 }
 
@@ -337,6 +486,7 @@ void XmppAccount::PushArrived(xmpp_stanza_t* iq) {
 
 void XmppAccount::Disconnected(int error, const xmpp_stream_error_t* streamError) {
     DropWatch();
+    Archive.SignedOut();
     const bool wasOnline = Online;
     const bool stalled = Deadline && Deadline->Expired();
     Deadline.reset();
@@ -384,7 +534,9 @@ Delivery XmppAccount::Deliver(std::string_view handle, std::string_view text) {
     if (!Online || !Conn) {
         return {std::string(NotConnectedError), std::nullopt};
     }
-    Stanza message(XmppMapping::ChatMessage(Ctx.get(), handle, text, NextId()));
+    // Ids of a form of this peer's own, so that their copies in the archive are known.
+    const std::string id = "velantro-" + Archive.Device() + "-" + std::to_string(++MessageSequence);
+    Stanza message(XmppMapping::ChatMessage(Ctx.get(), handle, text, id));
     xmpp_send(Conn.get(), message.get());
     // Only the watch changes here: libstrophe runs from the event loop, never
     // inside a command that is being answered.
@@ -447,6 +599,21 @@ int XmppAccount::OnMessage(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* s
 int XmppAccount::OnPush(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* self) {
     static_cast<XmppAccount*>(self)->PushArrived(stanza);
     return 1;
+}
+
+int XmppAccount::OnAccountInfo(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* self) {
+    static_cast<XmppAccount*>(self)->AccountInfoArrived(stanza);
+    return 0;
+}
+
+int XmppAccount::OnServerInfo(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* self) {
+    static_cast<XmppAccount*>(self)->ServerInfoArrived(stanza);
+    return 0;
+}
+
+int XmppAccount::OnArchivePage(xmpp_conn_t* /*conn*/, xmpp_stanza_t* stanza, void* self) {
+    static_cast<XmppAccount*>(self)->ArchivePageArrived(stanza);
+    return 0;
 }
 
 void XmppAccount::OnLog(void* self, xmpp_log_level_t level, const char* area, const char* text) {

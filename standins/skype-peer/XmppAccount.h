@@ -12,6 +12,7 @@
 #include "ChatBackend.h"
 #include "ConnectionProblem.h"
 #include "SocketDeadline.h"
+#include "XmppArchive.h"
 #include "XmppMapping.h"
 #include "XmppSettings.h"
 
@@ -40,6 +41,8 @@ public:
         /// The account refused the password before ever signing in during this run.
         std::function<void(const std::string& why)> AuthenticationFailed;
         std::function<void(const IncomingMessage&)> Incoming;
+        /// A message the user wrote on another device (a carbon, or from the archive).
+        std::function<void(const OwnMessage&)> OwnSent;
         std::function<void()> FriendsChanged;
         /// A line for the console (progress; errors go to Problem).
         std::function<void(const std::string&)> Note;
@@ -65,6 +68,7 @@ public:
     std::string UserHandle() const override { return Mapping.OwnHandle(); }
     std::vector<std::string> Friends() const override { return Mapping.Friends(); }
     Delivery Deliver(std::string_view handle, std::string_view text) override;
+    void Settled(std::uint64_t tag) override;
 
 private:
     struct ContextFree {
@@ -90,7 +94,17 @@ private:
     void Disconnected(int error, const xmpp_stream_error_t* streamError);
     void RosterArrived(xmpp_stanza_t* iq);
     void MessageArrived(xmpp_stanza_t* message);
+    void HandOver(const XmppArrival& arrival, std::uint64_t tag);
     void PushArrived(xmpp_stanza_t* iq);
+    /// After signing in: what the account and its server offer.
+    void Discover();
+    void AccountInfoArrived(xmpp_stanza_t* iq);
+    void ServerInfoArrived(xmpp_stanza_t* iq);
+    void AskArchive(const XmppArchive::Query& query);
+    void ArchivePageArrived(xmpp_stanza_t* iq);
+    void ScheduleSave();
+    void SaveState();
+    void ReportOnce(bool& reported, const std::string& line);
     void Log(xmpp_log_level_t level, const char* area, const char* text);
     std::string NextId();
 
@@ -100,12 +114,22 @@ private:
     static int OnRoster(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
     static int OnMessage(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
     static int OnPush(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
+    static int OnAccountInfo(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
+    static int OnServerInfo(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
+    static int OnArchivePage(xmpp_conn_t* conn, xmpp_stanza_t* stanza, void* self);
     static void OnLog(void* self, xmpp_log_level_t level, const char* area, const char* text);
 
     XmppSettings Settings;
     std::string Password;
     Events Tell;
     XmppMapping Mapping;
+    /// Why the archive's state could not be read, said once the account starts.
+    std::string StateProblem;
+    XmppArchive Archive;
+    /// Writes the archive's state a moment after it changed, once for many changes.
+    QTimer SaveTimer;
+    bool ForgeryReported = false;
+    bool SaveFailureReported = false;
     ReconnectBackoff Backoff;
     std::ofstream LogFile;
     xmpp_log_t Logger{};
@@ -132,6 +156,7 @@ private:
     /// Why the current connection attempt failed, as libstrophe reports it.
     ConnectionProblem Problem;
     unsigned Sequence = 0;
+    unsigned MessageSequence = 0;
 };
 
 } // namespace velantro::standins

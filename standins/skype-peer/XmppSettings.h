@@ -38,6 +38,10 @@ struct XmppSettings {
     bool Plain = false;
     /// Where the XMPP traffic is written, the password redacted; empty for nowhere.
     std::string LogPath;
+    /// Where how far the account's message archive has been read is kept
+    /// (ArchiveStatePath); empty: nowhere, each start reads on from the
+    /// archive's newest message.
+    std::string StatePath;
 };
 
 struct ServerAddress {

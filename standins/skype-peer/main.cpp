@@ -7,6 +7,7 @@
 #include "PeerScript.h"
 #include "SkypePeer.h"
 #include "XmppAccount.h"
+#include "XmppArchive.h"
 #include "XmppKeyring.h"
 #include "XmppPassword.h"
 #include "platform/bus/BusWindows.h"
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -63,6 +65,11 @@ constexpr std::string_view Usage =
     "account from FILE (lines \"jid = ...\", \"server = ...\", \"ca = ...\",\n"
     "\"password-file = ...\"), as the user unit velantro-xmpp.service does with\n"
     "~/.config/velantro/xmpp.conf. See docs/xmpp.md.\n";
+
+std::string_view EnvironmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string_view() : std::string_view(value);
+}
 
 void RunLater(std::function<void()> work) {
     QTimer::singleShot(0, QCoreApplication::instance(), std::move(work));
@@ -237,6 +244,11 @@ std::unique_ptr<XmppAccount> OpenAccount(const PeerSettings& settings, std::stri
             peer->PlayIncoming(message);
         }
     };
+    events.OwnSent = [&peer](const velantro::standins::OwnMessage& message) {
+        if (peer) {
+            peer->PlayOwn(message);
+        }
+    };
     events.FriendsChanged = [&peer] {
         if (peer) {
             peer->AnnounceFriends();
@@ -291,6 +303,9 @@ int main(int argc, char** argv) {
         velantro::standins::LoadXmppConfig(settings.Xmpp);
         if (!settings.Xmpp.Jid.empty()) {
             velantro::standins::CheckXmppSettings(settings.Xmpp);
+            settings.Xmpp.StatePath = velantro::standins::ArchiveStatePath(
+                BareJid(settings.Xmpp.Jid), EnvironmentText("XDG_STATE_HOME"),
+                EnvironmentText("HOME"));
         }
         if (settings.Xmpp.RememberPassword) {
             newPassword = velantro::standins::AskForPassword(BareJid(settings.Xmpp.Jid));

@@ -7,6 +7,7 @@
 #include "PeerScript.h"
 #include "doubles/FakeWindowMessages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -131,7 +132,8 @@ TEST(ChatClient, SendsMessagesAndAnswersTheirProperties) {
 TEST(ChatClient, ReceivedMessagesGetTheNextIdAndTheirSender) {
     ChatClient client = MakeClient();
     client.Command("MESSAGE bob first");
-    EXPECT_EQ(client.Receive({"alice", "hola\nqu\xC3\xA9 tal"}), "CHATMESSAGE 2 STATUS RECEIVED");
+    EXPECT_EQ(client.Receive({"alice", "hola\nqu\xC3\xA9 tal"}, true).Line,
+              "CHATMESSAGE 2 STATUS RECEIVED");
     RunConversation(client,
                     {
                         {"GET CHATMESSAGE 2 FROM_HANDLE", {"CHATMESSAGE 2 FROM_HANDLE alice"}},
@@ -157,12 +159,13 @@ TEST(ChatClient, AClientStartedAgainNeverGivesItsEarlierRunsNumbers) {
 
     ChatClient client = MakeClient();
     client.NumberMessagesFrom(FirstMessageId(1797000000123));
-    EXPECT_EQ(client.Receive({"alice", "hola"}), "CHATMESSAGE 1703671232 STATUS RECEIVED");
+    EXPECT_EQ(client.Receive({"alice", "hola"}, true).Line,
+              "CHATMESSAGE 1703671232 STATUS RECEIVED");
     EXPECT_EQ(client.Command("MESSAGE bob hi").Lines.front(),
               "CHATMESSAGE 1703671233 STATUS SENDING");
     client.NumberMessagesFrom(std::numeric_limits<std::int32_t>::max());
-    client.Receive({"alice", "last"});
-    EXPECT_EQ(client.Receive({"alice", "round"}), "CHATMESSAGE 1 STATUS RECEIVED");
+    client.Receive({"alice", "last"}, true);
+    EXPECT_EQ(client.Receive({"alice", "round"}, true).Line, "CHATMESSAGE 1 STATUS RECEIVED");
 }
 
 TEST(ChatClient, OnlyTheEchoContactEchoes) {
@@ -179,6 +182,140 @@ TEST(ChatClient, OnlyTheEchoContactEchoes) {
     EXPECT_EQ(plain.Command("MESSAGE echo hi").Echo, std::nullopt);
     EXPECT_EQ(plain.Command("SEARCH FRIENDS").Lines, std::vector<std::string>{"USERS"});
     EXPECT_EQ(plain.Command("PROTOCOL 2").Lines.back(), "CURRENTUSERHANDLE tester");
+}
+
+// ---------------------------------------------------------------------------
+// Missed messages
+
+/// The played network, which tells which of its messages need no offering again.
+class SettlingBackend final : public ChatBackend {
+public:
+    std::string UserHandle() const override { return "me"; }
+    std::vector<std::string> Friends() const override { return {"alice", "bob"}; }
+    Delivery Deliver(std::string_view, std::string_view) override { return {}; }
+    void Settled(std::uint64_t tag) override { Tags.push_back(tag); }
+
+    std::vector<std::uint64_t> Tags;
+};
+
+TEST(ChatClient, MissedMessagesAreListedOldestFirstUntilTakenOrSeen) {
+    SettlingBackend backend;
+    ChatClient client(backend);
+    client.Clock = [] {
+        return std::int64_t{1700000000};
+    };
+    RunConversation(client, {
+                                {"SEARCH MISSEDCHATMESSAGES", {"CHATMESSAGES"}},
+                                {"SET CHATMESSAGE 1 SEEN", {"ERROR 2 Invalid chat message id"}},
+                            });
+    client.Receive({"alice", "one", 0, 11}, false);       // 1
+    client.Receive({"bob", "two", 1600000000, 0}, false); // 2: a time of its own
+    client.Command("MESSAGE bob mine");                   // 3: sent, never missed
+    client.Receive({"alice", "four", 0, 44}, true);       // 4
+    client.Receive({"bob", "five", 0, 55}, true);         // 5
+    client.Taken(5);                                      // a program took its notification
+    client.Taken(3);                                      // not a missed one: nothing changes
+    RunConversation(
+        client, {
+                    {"SEARCH MISSEDCHATMESSAGES", {"CHATMESSAGES 1, 2, 4"}},
+                    {"search missedChatMessages anything at all", {"CHATMESSAGES 1, 2, 4"}},
+                    {"GET CHATMESSAGE 2 BODY", {"CHATMESSAGE 2 BODY two"}},
+                    {"GET CHATMESSAGE 2 FROM_HANDLE", {"CHATMESSAGE 2 FROM_HANDLE bob"}},
+                    {"GET CHATMESSAGE 2 TIMESTAMP", {"CHATMESSAGE 2 TIMESTAMP 1600000000"}},
+                    {"GET CHATMESSAGE 1 TIMESTAMP", {"CHATMESSAGE 1 TIMESTAMP 1700000000"}},
+                    {"GET CHATMESSAGE 1 STATUS", {"CHATMESSAGE 1 STATUS RECEIVED"}},
+                    {"SET CHATMESSAGE 1 SEEN", {"CHATMESSAGE 1 STATUS READ"}},
+                    {"GET CHATMESSAGE 1 STATUS", {"CHATMESSAGE 1 STATUS READ"}},
+                    {"GET CHATMESSAGE 1 BODY", {"CHATMESSAGE 1 BODY one"}},
+                    {"set chatmessage 4 seen", {"CHATMESSAGE 4 STATUS READ"}},
+                    {"SEARCH MISSEDCHATMESSAGES", {"CHATMESSAGES 2"}},
+                    // Seen again, a taken one, the user's own: answered, nothing missed changes.
+                    {"SET CHATMESSAGE 1 SEEN", {"CHATMESSAGE 1 STATUS READ"}},
+                    {"SET CHATMESSAGE 5 SEEN", {"CHATMESSAGE 5 STATUS READ"}},
+                    {"SET CHATMESSAGE 3 SEEN", {"CHATMESSAGE 3 STATUS SENT"}},
+                    {"SET CHATMESSAGE 99 SEEN", {"ERROR 2 Invalid chat message id"}},
+                    {"SET CHATMESSAGE two SEEN", {"ERROR 2 Invalid chat message id"}},
+                    {"SET CHATMESSAGE SEEN", {"ERROR 1 Unknown command"}},
+                    {"SET CHATMESSAGE 2 BODY new", {"ERROR 1 Unknown command"}},
+                    {"SET USERSTATUS ONLINE", {"ERROR 1 Unknown command"}},
+                    {"SET", {"ERROR 1 Unknown command"}},
+                    {"SEARCH MISSEDCHATMESSAGES", {"CHATMESSAGES 2"}},
+                });
+    // Each tagged message is settled once, when it stops being missed.
+    EXPECT_THAT(backend.Tags, ElementsAre(55, 11, 44));
+    EXPECT_THAT(client.TakeUnannounced(), ElementsAre(2)) << "1 was seen, 4 and 5 announced";
+    EXPECT_THAT(client.TakeUnannounced(), IsEmpty());
+}
+
+TEST(ChatClient, KeepsTheLastMissedMessagesAndTheLastOthersAndForgetsTheOldest) {
+    constexpr auto Max = static_cast<std::int32_t>(ChatClient::MaxMissed);
+    static_assert(ChatClient::MaxKept == ChatClient::MaxMissed, "the rows below count on it");
+    struct Case {
+        std::string Name;
+        int Received; ///< missed messages stored first
+        int Sent;     ///< then the user's own
+        std::string FirstMissed;
+        std::vector<std::pair<std::int32_t, bool>> Known; ///< id: GET still answers
+        int Forgotten;
+    };
+    const std::vector<Case> cases = {
+        {"at the limit", Max, 0, "1", {{1, true}, {Max, true}}, 0},
+        {"two over the limit", Max + 2, 0, "3", {{1, true}, {3, true}, {Max + 2, true}}, 2},
+        // The missed stay however many others come after them; of the
+        // others only the newest stay.
+        {"others after them",
+         3,
+         Max + 5,
+         "1",
+         {{1, true}, {3, true}, {4, false}, {8, false}, {9, true}, {Max + 8, true}},
+         0},
+        // Forgotten as missed, a message is one of the others, and goes in turn.
+        {"forgotten, then pushed out",
+         Max + 1,
+         Max,
+         "2",
+         {{1, false}, {2, true}, {Max + 1, true}, {Max + 2, true}},
+         1},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.Name);
+        SettlingBackend backend;
+        ChatClient client(backend);
+        std::vector<std::int32_t> forgotten;
+        client.OnForgotten = [&](std::int32_t id, const std::string& from, const std::string&) {
+            EXPECT_EQ(from, "alice");
+            forgotten.push_back(id);
+        };
+        for (int i = 0; i < row.Received; ++i) {
+            client.Receive({"alice", "m" + std::to_string(i + 1), 0, std::uint64_t(i) + 1}, false);
+        }
+        for (int i = 0; i < row.Sent; ++i) {
+            client.Command("MESSAGE bob s");
+        }
+        const std::string line = client.Command("SEARCH MISSEDCHATMESSAGES").Lines.front();
+        const std::size_t missed = std::min<std::size_t>(row.Received, ChatClient::MaxMissed);
+        EXPECT_EQ(client.MissedCount(), missed);
+        EXPECT_EQ(line.substr(0, line.find(',')), "CHATMESSAGES " + row.FirstMissed);
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), static_cast<long>(missed) - 1);
+        for (const auto& [id, known] : row.Known) {
+            const std::string answer =
+                client.Command("GET CHATMESSAGE " + std::to_string(id) + " TYPE").Lines.front();
+            EXPECT_EQ(answer, known ? "CHATMESSAGE " + std::to_string(id) + " TYPE SAID"
+                                    : "ERROR 2 Invalid chat message id")
+                << id;
+        }
+        EXPECT_EQ(forgotten.size(), static_cast<std::size_t>(row.Forgotten));
+        EXPECT_EQ(backend.Tags.size(), forgotten.size()) << "forgotten ones are settled";
+    }
+}
+
+TEST(ChatClient, MissedMessagesAreAlsoBoundedInBytes) {
+    ChatClient client = MakeClient();
+    const std::string big(ChatClient::MaxMissedBytes / 4, 'x');
+    for (int i = 0; i < 5; ++i) {
+        client.Receive({"alice", big}, false);
+    }
+    EXPECT_EQ(client.Command("SEARCH MISSEDCHATMESSAGES").Lines.front(), "CHATMESSAGES 3, 4, 5");
 }
 
 // ---------------------------------------------------------------------------
@@ -467,6 +604,47 @@ TEST_F(PeerOverWindows, MessagesWaitForAProgramAndTheEchoComesAfterTheAnswer) {
     EXPECT_EQ(Windows.Sends.back(), LineTo("CHATMESSAGE 3 BODY again"));
 }
 
+TEST_F(PeerOverWindows, AMessageIsMissedUntilAProgramTakesItsNotification) {
+    // Announced after the handshake when it came before; taken: no longer missed.
+    Peer.PlayIncoming({"alice", "before"});
+    AttachProgram();
+    Windows.DeliverLine(Program, "PROTOCOL 4");
+    Windows.RunPending();
+    EXPECT_EQ(Windows.SentLines().back(), "CHATMESSAGE 1 STATUS RECEIVED");
+    EXPECT_EQ(Client.MissedCount(), 0u);
+
+    // A program that is gone (or refuses): the notification is not taken.
+    Windows.SendResult = 0;
+    Peer.PlayIncoming({"bob", "while it was away"});
+    Peer.PlayOwn({"bob", "from my phone", 1600000000});
+    Windows.RunPending();
+    EXPECT_EQ(Client.MissedCount(), 1u);
+    Windows.SendResult = 1;
+    Windows.Sends.clear();
+    for (const char* command :
+         {"SEARCH MISSEDCHATMESSAGES", "GET CHATMESSAGE 3 STATUS", "GET CHATMESSAGE 3 FROM_HANDLE",
+          "GET CHATMESSAGE 3 USERS", "GET CHATMESSAGE 3 TIMESTAMP", "SET CHATMESSAGE 2 SEEN",
+          "SEARCH MISSEDCHATMESSAGES"}) {
+        Windows.DeliverLine(Program, command);
+    }
+    Windows.RunPending();
+    EXPECT_THAT(Windows.SentLines(),
+                ElementsAre("CHATMESSAGES 2", "CHATMESSAGE 3 STATUS SENT",
+                            "CHATMESSAGE 3 FROM_HANDLE me", "CHATMESSAGE 3 USERS bob",
+                            "CHATMESSAGE 3 TIMESTAMP 1600000000", "CHATMESSAGE 2 STATUS READ",
+                            "CHATMESSAGES"));
+    // Offered once already: a new handshake does not announce it again.
+    Windows.SendResult = 0;
+    Peer.PlayIncoming({"bob", "unseen"});
+    Windows.RunPending();
+    Windows.SendResult = 1;
+    EXPECT_EQ(Client.MissedCount(), 1u);
+    Windows.Sends.clear();
+    Windows.DeliverLine(Program, "PROTOCOL 4");
+    Windows.RunPending();
+    EXPECT_THAT(Windows.SentLines(), ElementsAre("PROTOCOL 4", "CURRENTUSERHANDLE me"));
+}
+
 TEST_F(PeerOverWindows, ACommandTheProgramSendsWhileTakingAnAnswerIsAnsweredInTurn) {
     AttachProgram();
     // The program asks again while the first answer is reaching it.
@@ -535,12 +713,13 @@ TEST_F(PeerOverWindows, CommandsArrivingWhileLinesAreQueuedAreTakenAtOnceAndAnsw
 }
 
 TEST_F(PeerOverWindows, EveryQueueStopsAtItsLimitAndSaysWhatItDropped) {
-    // Messages waiting for a program to attach.
-    for (std::size_t i = 0; i <= SkypePeer::MaxWaitingMessages; ++i) {
+    // Messages waiting for a program to attach: the oldest is forgotten.
+    for (std::size_t i = 0; i <= ChatClient::MaxMissed; ++i) {
         Peer.PlayIncoming({"alice", "waiting " + std::to_string(i)});
     }
     ASSERT_EQ(Problems.size(), 1u);
-    EXPECT_THAT(Problems[0], HasSubstr("dropped the one from alice: waiting 10000"));
+    EXPECT_THAT(Problems[0], HasSubstr("no longer missed: 1 from alice: waiting 0"));
+    EXPECT_EQ(Client.MissedCount(), ChatClient::MaxMissed);
 
     // Lines to a program that does not take them: one is under way, the
     // rest wait, up to the limit.

@@ -38,6 +38,15 @@ std::ostream& operator<<(std::ostream& out, const IncomingMessage& message) {
     return out << "{" << ::testing::PrintToString(message.From) << ": "
                << ::testing::PrintToString(message.Body) << "}";
 }
+std::ostream& operator<<(std::ostream& out, const XmppArrival& arrival) {
+    constexpr const char* Kinds[] = {"nothing", "received", "own", "forged"};
+    return out << "{" << Kinds[static_cast<int>(arrival.What)] << " "
+               << ::testing::PrintToString(arrival.Partner) << ": "
+               << ::testing::PrintToString(arrival.Body) << " at " << arrival.Timestamp
+               << ", archive id " << ::testing::PrintToString(arrival.ArchiveId) << ", sender key "
+               << ::testing::PrintToString(arrival.SenderKey) << ", query "
+               << ::testing::PrintToString(arrival.QueryId) << "}";
+}
 std::ostream& operator<<(std::ostream& out, const ServerAddress& address) {
     return out << address.Host << " port " << address.Port;
 }
@@ -87,6 +96,15 @@ struct MessageCase {
 
 using IncomingMessages = Stanzas;
 
+/// The received message a stanza brings, as the chat client sees it.
+std::optional<IncomingMessage> Received(const XmppMapping& mapping, xmpp_stanza_t* stanza) {
+    const XmppArrival arrival = mapping.Read(stanza);
+    if (arrival.What != XmppArrival::Kind::Received) {
+        return std::nullopt;
+    }
+    return IncomingMessage{arrival.Partner, arrival.Body};
+}
+
 TEST_F(IncomingMessages, ChatAndNormalMessagesWithABodyAreChatMessagesFromTheBareJid) {
     const std::vector<MessageCase> cases = {
         {"<message type='chat' from='bob@example.org/phone'><body>Hola</body></message>",
@@ -124,7 +142,7 @@ TEST_F(IncomingMessages, ChatAndNormalMessagesWithABodyAreChatMessagesFromTheBar
     };
     const XmppMapping mapping("alice@example.org/velantro");
     for (const MessageCase& row : cases) {
-        EXPECT_EQ(mapping.Incoming(Parse(row.Xml).get()), row.Expected) << row.Xml;
+        EXPECT_EQ(Received(mapping, Parse(row.Xml).get()), row.Expected) << row.Xml;
     }
 }
 
@@ -156,7 +174,158 @@ TEST_F(IncomingMessages, CarbonsOfOwnMessagesAreNotIncomingAndOnlyTheAccountSend
     };
     const XmppMapping mapping("alice@example.org");
     for (const MessageCase& row : cases) {
-        EXPECT_EQ(mapping.Incoming(Parse(row.Xml).get()), row.Expected) << row.Xml;
+        EXPECT_EQ(Received(mapping, Parse(row.Xml).get()), row.Expected) << row.Xml;
+    }
+}
+
+XmppArrival Arrival(XmppArrival::Kind what, std::string partner, std::string body,
+                    std::int64_t timestamp = 0, std::string archiveId = {},
+                    std::string senderKey = {}, std::string queryId = {}) {
+    XmppArrival arrival;
+    arrival.What = what;
+    arrival.Partner = std::move(partner);
+    arrival.Body = std::move(body);
+    arrival.Timestamp = timestamp;
+    arrival.ArchiveId = std::move(archiveId);
+    arrival.SenderKey = std::move(senderKey);
+    arrival.QueryId = std::move(queryId);
+    return arrival;
+}
+
+TEST_F(IncomingMessages, CopiesCarbonsAndArchiveResultsSayWhoseTheyAreAndTheirArchiveIds) {
+    using Kind = XmppArrival::Kind;
+    const std::string fromBob = "<message type='chat' from='bob@example.org/pc' id='m1' "
+                                "to='alice@example.org'><body>hi</body>"
+                                "<stanza-id xmlns='urn:xmpp:sid:0' by='alice@example.org' "
+                                "id='S1'/></message>";
+    const std::string fromPhone = "<message type='chat' from='alice@example.org/phone' id='p1' "
+                                  "to='bob@example.org/pc'><body>sent elsewhere</body></message>";
+    const auto forwarded = [](const std::string& message, const std::string& stamp = {}) {
+        return "<forwarded xmlns='urn:xmpp:forward:0'>" +
+               (stamp.empty() ? std::string()
+                              : "<delay xmlns='urn:xmpp:delay' stamp='" + stamp + "'/>") +
+               message + "</forwarded>";
+    };
+    const auto carbon = [&](const std::string& from, const char* kind, const std::string& inner) {
+        return "<message from='" + from + "' type='chat'><" + kind +
+               " xmlns='urn:xmpp:carbons:2'>" + forwarded(inner) + "</" + kind + "></message>";
+    };
+    const auto result = [&](const std::string& from, const std::string& id,
+                            const std::string& inner) {
+        return "<message" + (from.empty() ? std::string() : " from='" + from + "'") +
+               "><result xmlns='urn:xmpp:mam:2' queryid='q7' id='" + id + "'>" +
+               forwarded(inner, "2024-05-01T12:00:00Z") + "</result></message>";
+    };
+    const struct {
+        std::string Xml;
+        XmppArrival Expected;
+    } cases[] = {
+        // Live or kept offline: the archive's id only from the account's own archive.
+        {fromBob, Arrival(Kind::Received, "bob@example.org", "hi", 0, "S1", "bob@example.org\nm1")},
+        {"<message type='chat' from='bob@example.org/pc' id='m2'><body>x</body>"
+         "<stanza-id xmlns='urn:xmpp:sid:0' by='bob@example.org' id='forged'/>"
+         "<delay xmlns='urn:xmpp:delay' stamp='2000-02-29T23:59:59Z'/></message>",
+         Arrival(Kind::Received, "bob@example.org", "x", 951868799, "", "bob@example.org\nm2")},
+        {"<message type='chat' from='bob@example.org/pc' id='has blank'><body>x</body></message>",
+         Arrival(Kind::Received, "bob@example.org", "x")},
+        // Carbons: only from the account's bare JID.
+        {carbon("alice@example.org", "sent", fromPhone),
+         Arrival(Kind::Own, "bob@example.org", "sent elsewhere", 0, "", "alice@example.org\np1")},
+        {carbon("alice@example.org", "received", fromBob),
+         Arrival(Kind::Received, "bob@example.org", "hi", 0, "S1", "bob@example.org\nm1")},
+        {carbon("alice@example.org", "sent", fromBob), XmppArrival{}},
+        {carbon("alice@example.org", "received", fromPhone), XmppArrival{}},
+        {carbon("mallory@example.org", "sent", fromPhone), Arrival(Kind::Forged, "", "")},
+        {carbon("alice@example.org/phone", "received", fromBob), Arrival(Kind::Forged, "", "")},
+        {"<message type='chat'><received xmlns='urn:xmpp:carbons:2'>" + forwarded(fromBob) +
+             "</received></message>",
+         Arrival(Kind::Forged, "", "")},
+        // Archive results: from the account itself or no one; the result's id counts.
+        {result("", "A1", fromBob), Arrival(Kind::Received, "bob@example.org", "hi", 1714564800,
+                                            "A1", "bob@example.org\nm1", "q7")},
+        {result("alice@example.org", "A2", fromPhone),
+         Arrival(Kind::Own, "bob@example.org", "sent elsewhere", 1714564800, "A2",
+                 "alice@example.org\np1", "q7")},
+        {result("bob@example.org", "A3", fromBob), Arrival(Kind::Forged, "", "")},
+        // Sent from here: no news, but still a result of the query.
+        {result("", "A4",
+                "<message type='chat' from='alice@example.org/velantro' id='velantro-ab-3' "
+                "to='bob@example.org'><body>mine</body></message>"),
+         Arrival(Kind::Nothing, "", "", 1714564800, "A4", "", "q7")},
+        {result("", "A5",
+                "<message from='bob@example.org/pc'><composing "
+                "xmlns='http://jabber.org/protocol/chatstates'/></message>"),
+         Arrival(Kind::Nothing, "", "", 1714564800, "A5", "", "q7")},
+        {result("", "bad id", fromBob), Arrival(Kind::Received, "bob@example.org", "hi", 1714564800,
+                                                "", "bob@example.org\nm1", "q7")},
+    };
+    XmppMapping mapping("alice@example.org/velantro");
+    mapping.SetOwnIdPrefix("velantro-ab-");
+    for (const auto& row : cases) {
+        EXPECT_EQ(mapping.Read(Parse(row.Xml).get()), row.Expected) << row.Xml;
+    }
+}
+
+TEST(XmppTime, DatesAndTimesOfXmppAreSecondsSince1970) {
+    const std::vector<std::pair<std::string, std::optional<std::int64_t>>> cases = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2024-05-01T12:00:00Z", 1714564800},
+        {"2024-05-01T12:00:00.123456Z", 1714564800},
+        {"2024-05-01T14:00:00+02:00", 1714564800},
+        {"2024-05-01T06:30:00-05:30", 1714564800},
+        {"2000-02-29T23:59:59Z", 951868799},
+        {"1969-12-31T23:00:00Z", -3600},
+        {"", std::nullopt},
+        {"2024-05-01T12:00:00", std::nullopt},
+        {"2024-05-01 12:00:00Z", std::nullopt},
+        {"2024-13-01T12:00:00Z", std::nullopt},
+        {"2024-05-01T24:00:00Z", std::nullopt},
+        {"2024-05-01T12:00:00.Z", std::nullopt},
+        {"2024-05-01T12:00:00Zjunk", std::nullopt},
+        {"2024-05-01T12:00:00+0200", std::nullopt},
+        {"24-05-01T12:00:00Z", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(ReadXmppTime(text), expected) << text;
+    }
+}
+
+TEST_F(IncomingMessages, TheServersAnswersAboutFeaturesAndArchivePages) {
+    const std::string info = "<iq type='result' id='i5'><query "
+                             "xmlns='http://jabber.org/protocol/disco#info'><feature "
+                             "var='urn:xmpp:carbons:2'/></query></iq>";
+    EXPECT_TRUE(XmppMapping::Offers(Parse(info).get(), "urn:xmpp:carbons:2"));
+    EXPECT_FALSE(XmppMapping::Offers(Parse(info).get(), "urn:xmpp:mam:2"));
+    EXPECT_FALSE(XmppMapping::Offers(
+        Parse("<iq type='error' id='i5'><query xmlns='http://jabber.org/protocol/disco#info'>"
+              "<feature var='urn:xmpp:mam:2'/></query></iq>")
+            .get(),
+        "urn:xmpp:mam:2"));
+
+    const auto fin = [](const std::string& attributes, const std::string& last) {
+        return "<iq type='result' id='i1'><fin xmlns='urn:xmpp:mam:2'" + attributes +
+               "><set xmlns='http://jabber.org/protocol/rsm'>" + last + "</set></fin></iq>";
+    };
+    const struct {
+        std::string Xml;
+        ArchivePage Expected;
+    } pages[] = {
+        {fin(" complete='true'", "<first>A1</first><last>A9</last>"), {true, false, true, "A9"}},
+        {fin("", "<first>A1</first><last>A9</last>"), {true, false, false, "A9"}},
+        {fin(" complete='true'", ""), {true, false, true, ""}},
+        {fin("", "<last>not an id</last>"), {true, false, false, ""}},
+        {"<iq type='result' id='i1'/>", {false, false, false, ""}},
+        {"<iq type='error' id='i1'><error type='cancel'><item-not-found "
+         "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>",
+         {false, true, false, ""}},
+        {"<iq type='error' id='i1'><error type='cancel'><internal-server-error "
+         "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>",
+         {false, false, false, ""}},
+    };
+    for (const auto& row : pages) {
+        const ArchivePage read = XmppMapping::ReadArchivePage(Parse(row.Xml).get());
+        EXPECT_EQ(read, row.Expected) << row.Xml << ": " << read.Answered << read.ItemNotFound
+                                      << read.Complete << " " << read.Last;
     }
 }
 
@@ -172,7 +341,7 @@ TEST_F(IncomingMessages, AnOutgoingChatMessageCarriesTheTextEscapedAndXmlSafe) {
     const XmppMapping bob("bob@example.org");
     xmpp_stanza_set_attribute(back.get(), "from", "alice@example.org/velantro");
     EXPECT_EQ(
-        bob.Incoming(back.get()),
+        Received(bob, back.get()),
         (IncomingMessage{"alice@example.org", "a <b> & \"c\"\n\xEF\xBF\xBD\xEF\xBF\xBD end"}));
 }
 
