@@ -117,12 +117,11 @@ Answer ChatClient::Command(std::string_view line) {
     return Error(errors::UnknownCommand);
 }
 
-ChatClient::Notice ChatClient::Receive(const IncomingMessage& message, bool announced) {
+ChatClient::Notice ChatClient::Receive(const IncomingMessage& message) {
     ChatMessage stored{message.From, message.From, message.Body, "RECEIVED",
                        message.Timestamp != 0 ? message.Timestamp : Now()};
     stored.Tag = message.Tag;
     stored.Missed = true;
-    stored.Announced = announced;
     const std::int32_t id = Store(std::move(stored));
     return {id, StatusLine(id, "RECEIVED")};
 }
@@ -139,18 +138,6 @@ void ChatClient::Taken(std::int32_t id) {
         Settle(id, found->second);
         Trim();
     }
-}
-
-std::vector<std::int32_t> ChatClient::TakeUnannounced() {
-    std::vector<std::int32_t> ids;
-    for (const auto& [arrival, id] : Missed) {
-        ChatMessage& message = Messages.at(id);
-        if (!message.Announced) {
-            message.Announced = true;
-            ids.push_back(id);
-        }
-    }
-    return ids;
 }
 
 Answer ChatClient::Protocol(std::string_view rest) {

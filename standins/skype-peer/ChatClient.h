@@ -74,18 +74,14 @@ public:
     /// Answers one command line (without its NUL).
     Answer Command(std::string_view line);
 
-    /// Stores a message from a contact as missed and gives the line that
-    /// announces it; announced: the line goes to some program now (else
-    /// TakeUnannounced gives it later).
-    Notice Receive(const IncomingMessage& message, bool announced);
+    /// Stores a message from a contact as missed (until a program takes its
+    /// announcement or marks it seen) and gives the line that announces it.
+    Notice Receive(const IncomingMessage& message);
     /// Stores a message the user wrote elsewhere, and gives the line that
     /// announces it as sent.
     Notice RecordOwn(const OwnMessage& message);
     /// A program took the notification of message id: it is missed no more.
     void Taken(std::int32_t id);
-    /// The missed messages not announced to any program yet, oldest first;
-    /// from now on they count as announced.
-    std::vector<std::int32_t> TakeUnannounced();
     std::size_t MissedCount() const { return Missed.size(); }
 
     std::string UserHandle() const { return Backend->UserHandle(); }
@@ -114,7 +110,6 @@ private:
         /// Its place in the order messages were stored.
         std::uint64_t Arrival = 0;
         bool Missed = false;
-        bool Announced = false;
 
         std::size_t Bytes() const { return From.size() + Partner.size() + Body.size(); }
     };

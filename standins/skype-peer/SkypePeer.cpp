@@ -172,11 +172,9 @@ void SkypePeer::AnswerCommand(WindowHandle program, std::string_view line) {
         if (OnHandshake) {
             OnHandshake(program);
         }
-        // What came while no program was attached; a program that missed
-        // more asks for them (SEARCH MISSEDCHATMESSAGES).
-        for (const std::int32_t id : Client.TakeUnannounced()) {
-            Announce({id, "CHATMESSAGE " + std::to_string(id) + " STATUS RECEIVED"});
-        }
+        // What came while no program was attached is not announced now: it
+        // is missed, and a program asks for it (SEARCH MISSEDCHATMESSAGES),
+        // as it does for the ones it did not take.
     }
     if (answer.Echo) {
         Later([this, echo = std::move(*answer.Echo)] { PlayIncoming(echo); });
@@ -185,7 +183,7 @@ void SkypePeer::AnswerCommand(WindowHandle program, std::string_view line) {
 
 void SkypePeer::PlayIncoming(const IncomingMessage& message) {
     const bool attached = !Attached.empty();
-    const ChatClient::Notice notice = Client.Receive(message, attached);
+    const ChatClient::Notice notice = Client.Receive(message);
     if (attached) {
         Announce(notice);
     }

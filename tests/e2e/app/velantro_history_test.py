@@ -8,6 +8,7 @@ accessibility tree."""
 import os
 import sqlite3
 import sys
+import time
 import unittest
 
 import desktop_session
@@ -58,8 +59,7 @@ class HistoryTest(unittest.TestCase):
         self.assertEqual(self.session.velantro.wait(15), 0)
         # Nobody attached: skype-peer keeps it as missed.
         self.session.peer_says("ivan: while you were away")
-        wait_until(lambda: any("while you were away" in line
-                               for line in self.session.peer_log()), 10, "ivan's message")
+        time.sleep(1)  # read from the console at once; no program is told of it
 
         self.start_velantro()
         self.assertEqual(self.lines("alice"), alice)
