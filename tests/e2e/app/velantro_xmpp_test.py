@@ -142,6 +142,32 @@ class VelantroXmppTest(unittest.TestCase):
             self.assertNotIn("alice-secret-1", self.read(self.session.path(name)), name)
         self.assertIn("[redacted]", self.read(self.session.path("xmpp.log")))
 
+    def test_a_message_sent_while_neither_ran_is_shown_once_both_start(self):
+        bob = self.befriend("bob-secret-2", self.bob)
+        # Neither skype-peer nor Velantro runs: the server keeps it.
+        bob.send(self.alice, "Hola amigo")
+        self.session.start_translator()
+        peer = self.start_peer(self.password_file)
+        wait_until(lambda: self.signed_in_count() == 1, 30, "the sign-in")
+        self.window = self.session.start_velantro()
+        self.wait_for_page(self.bob,
+                           [f"{self.bob}: Hello friend [received while Velantro was closed]"])
+        wait_until(lambda: " SEEN" in self.read(self.session.path("peer.log")), 10,
+                   "the message marked seen")
+
+        # Both again: the history shows it, the chat client offers it no more.
+        self.session.close_window()
+        self.assertEqual(self.session.velantro.wait(15), 0)
+        self.session.stop(peer)
+        peer = self.start_peer(self.password_file)
+        wait_until(lambda: self.signed_in_count() == 1, 30, "the second sign-in")
+        self.window = self.session.start_velantro()
+        wait_until(lambda: self.contacts() == [self.bob], 30, "bob as contact")
+        time.sleep(2)  # what the chat client would offer again has come by now
+        self.assertEqual(self.page(self.bob),
+                         [f"{self.bob}: Hello friend [received while Velantro was closed]"])
+        self.assertIsNone(peer.poll())
+
     def signed_in_count(self):
         return self.read(self.peer_out).count("xmpp: signed in as ")
 
