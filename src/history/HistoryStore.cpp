@@ -15,7 +15,7 @@ namespace velantro::history {
 
 namespace {
 
-/// The columns an entry is read from, in the order ReadEntry takes them.
+/// The columns an entry is read from, in the order State::Read takes them.
 std::string EntryColumns(std::string_view table) {
     std::string columns;
     for (const char* name : {"id", "time", "direction", "original", "translation", "from_language",
@@ -221,7 +221,7 @@ struct HistoryStore::State {
     Statement Begin, Commit, Rollback;
     Statement FindConversation, AddConversation, ListConversations;
     Statement AddEntry, ReplaceEntry;
-    Statement EntriesBefore, EntriesFrom, AnyBefore, AnyAfter;
+    Statement EntriesBefore, EntriesFrom, AnyBefore, AnyFrom;
     Statement SearchEntries;
     Statement DeleteEntries, DeleteConversationRow, CompactIndex, Checkpoint;
     std::string Error;
@@ -269,7 +269,7 @@ bool HistoryStore::State::Prepare(std::string& why) {
                            " FROM entries WHERE conversation = ?1 AND id >= ?2 "
                            "ORDER BY id LIMIT ?3"},
         {&AnyBefore, "SELECT EXISTS (SELECT 1 FROM entries WHERE conversation = ?1 AND id < ?2)"},
-        {&AnyAfter, "SELECT EXISTS (SELECT 1 FROM entries WHERE conversation = ?1 AND id > ?2)"},
+        {&AnyFrom, "SELECT EXISTS (SELECT 1 FROM entries WHERE conversation = ?1 AND id >= ?2)"},
         // The index leads (CROSS JOIN keeps it outside), newest first, so the
         // search stops at the limit instead of matching every entry.
         {&SearchEntries, "SELECT " + EntryColumns("e") +
@@ -416,8 +416,11 @@ std::optional<std::int64_t> HistoryStore::Append(const StoredEntry& entry) {
         return std::nullopt;
     }
     std::int64_t conversation = 0;
-    if (const auto known = Self->Find(entry.Partner)) {
+    bool failed = false;
+    if (const auto known = Self->Find(entry.Partner, &failed)) {
         conversation = known->Id;
+    } else if (failed) {
+        return std::nullopt;
     } else {
         const std::string key = PartnerKey(entry.Partner);
         StatementUse add(Self->AddConversation.get());
@@ -495,8 +498,8 @@ HistoryStore::Slice HistoryStore::Before(std::string_view partner, std::int64_t 
         slice.Entries.pop_back();
     }
     std::reverse(slice.Entries.begin(), slice.Entries.end());
-    slice.MoreAfter = Self->Exists(Self->AnyAfter.get(), conversation->Id,
-                                   slice.Entries.empty() ? id - 1 : slice.Entries.back().Id);
+    // What follows the newest ones before id starts at id.
+    slice.MoreAfter = Self->Exists(Self->AnyFrom.get(), conversation->Id, id);
     return slice;
 }
 
@@ -516,8 +519,7 @@ HistoryStore::Slice HistoryStore::From(std::string_view partner, std::int64_t id
         slice.MoreAfter = true;
         slice.Entries.pop_back();
     }
-    slice.MoreBefore = Self->Exists(Self->AnyBefore.get(), conversation->Id,
-                                    slice.Entries.empty() ? id : slice.Entries.front().Id);
+    slice.MoreBefore = Self->Exists(Self->AnyBefore.get(), conversation->Id, id);
     return slice;
 }
 
