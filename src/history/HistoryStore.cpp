@@ -223,7 +223,7 @@ struct HistoryStore::State {
     Statement AddEntry, ReplaceEntry;
     Statement EntriesBefore, EntriesFrom, AnyBefore, AnyFrom;
     Statement SearchEntries;
-    Statement DeleteEntries, DeleteConversationRow, CompactIndex, Checkpoint;
+    Statement DeleteEntries, DeleteConversationRow, CompactIndex, Vacuum, Checkpoint;
     std::string Error;
 
     struct Conversation {
@@ -281,6 +281,7 @@ bool HistoryStore::State::Prepare(std::string& why) {
         // Merges the index into one segment, which drops what the deletions
         // marked instead of keeping their words until some later merge.
         {&CompactIndex, "INSERT INTO entries_text(entries_text) VALUES ('optimize')"},
+        {&Vacuum, "VACUUM"},
         {&Checkpoint, "PRAGMA wal_checkpoint(TRUNCATE)"},
     };
     for (const auto& [statement, sql] : statements) {
@@ -556,6 +557,12 @@ bool HistoryStore::DeleteConversation(std::string_view partner) {
             !compact.Run() || !transaction.Commit()) {
             return Self->Failed();
         }
+    }
+    // Zeroing what a deletion frees is not enough: the free space of a page
+    // may still hold copies of cells that moved while the file grew. The
+    // file is written anew, which leaves none of them.
+    if (StatementUse vacuum(Self->Vacuum.get()); !vacuum.Run()) {
+        return Self->Failed();
     }
     // The write-ahead log still holds the pages as they were before: copy
     // the overwritten ones into the file and empty the log.
