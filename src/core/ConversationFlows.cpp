@@ -815,14 +815,21 @@ bool ConversationFlows::IsFriend(std::string_view handle) const {
 }
 
 void ConversationFlows::ListContacts(bool keepChoice) {
-    std::vector<std::string> others;
+    Listing listing{{}, View.ReceiveLanguageIndex()};
     for (const std::string& partner : PageOrder) {
         if (!IsFriend(partner)) {
-            others.push_back(partner);
+            listing.Others.push_back(partner);
         }
     }
     const std::string chosen = View.ContactText();
-    View.SetContacts(Friends, others);
+    // "To" shows this list already, and its choice stays: a roster of
+    // thousands listed anew for every message of a partner who is no
+    // friend stalled the window each time.
+    if (keepChoice && !chosen.empty() && Listed == listing) {
+        return;
+    }
+    View.SetContacts(Friends, listing.Others);
+    Listed = std::move(listing);
     if (keepChoice && !chosen.empty()) {
         View.SelectContact(chosen);
     }

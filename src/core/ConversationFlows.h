@@ -329,6 +329,14 @@ private:
     std::vector<std::string> Friends;
     /// Partners with a page, in the pages' order.
     std::vector<std::string> PageOrder;
+    /// What "To" was last given besides the friends, and in which language
+    /// its marks were written. The friends change only with a new listing.
+    struct Listing {
+        std::vector<std::string> Others;
+        std::int32_t Language = -1;
+        bool operator==(const Listing&) const = default;
+    };
+    std::optional<Listing> Listed;
     std::map<std::string, Partner, HandleLess> Known;
     /// The "in" language the user chose last, for partners not yet written to.
     std::optional<std::int32_t> UserLanguage;

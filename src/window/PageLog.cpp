@@ -55,11 +55,15 @@ std::size_t PageLog::AppendEntry(const core::LogEntry& entry) {
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     const bool empty = document->isEmpty() && Places.empty();
+    // One edit: the page is laid out once, and a screen reader is told of
+    // one insertion, rather than once for each piece of the entry.
+    cursor.beginEditBlock();
     if (!empty) {
         cursor.insertBlock();
     }
     const int first = cursor.blockNumber();
     Places.push_back({first, Write(cursor, entry)});
+    cursor.endEditBlock();
     if (following) {
         bar->setValue(bar->maximum());
     }

@@ -669,7 +669,11 @@ void TMainForm::SetPageCaption(int index, const std::string& caption) {
     const std::size_t unread = PageUnread.at(static_cast<std::size_t>(index));
     PageControl1->setTabText(index,
                              unread == 0 ? text : text + QStringLiteral(" (%1)").arg(unread));
-    PageLogs.at(static_cast<std::size_t>(index))->Memo->setAccessibleName(text);
+    // Each new name is an event to every screen reader; a count changes none.
+    QPlainTextEdit* memo = PageLogs.at(static_cast<std::size_t>(index))->Memo;
+    if (memo->accessibleName() != text) {
+        memo->setAccessibleName(text);
+    }
 }
 
 int TMainForm::PageIndex(const std::string& handle) const {
@@ -942,9 +946,12 @@ void TMainForm::SetUnread(const std::string& handle, std::size_t count) {
         return; // each new description is an event to every screen reader
     }
     PageUnread[static_cast<std::size_t>(index)] = count;
+    const bool markChanged = PageControl1->isTabMarked(index) != (count > 0);
     PageControl1->setTabMarked(index, count > 0);
     SetPageCaption(index, handle);
-    DescribeTab(index);
+    if (markChanged) {
+        DescribeTab(index);
+    }
 }
 
 std::u16string TMainForm::ClockTime() const {

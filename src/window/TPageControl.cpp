@@ -12,6 +12,7 @@
 #include <QStylePainter>
 #include <QTabBar>
 #include <algorithm>
+#include <optional>
 
 namespace velantro::window {
 
@@ -34,9 +35,16 @@ public:
         setFocusPolicy(Qt::NoFocus);
     }
 
-    QString FullText;
     bool Marked = false;
     bool Focused = false; // the rows have the keyboard focus and this is current
+
+    const QString& FullText() const { return Text; }
+    void SetFullText(const QString& text) {
+        Text = text;
+        Forget();
+    }
+    /// The font or the style changed: the tab is measured again.
+    void Forget() { Measured.reset(); }
 
     QFont TabFont(bool bold) const {
         QFont tabFont = font();
@@ -58,28 +66,37 @@ public:
     }
 
     /// The style's own room around a tab's text: its frame and padding.
-    int Chrome() const { return TabSize(0).width(); }
+    int Chrome() const { return Measures().Chrome; }
 
     /// The width the text asks for; bold, so that marking never reflows rows.
-    int WantedWidth() const {
-        return QFontMetrics(TabFont(true)).horizontalAdvance(FullText) + Chrome();
-    }
+    int WantedWidth() const { return Measures().TextWidth + Measures().Chrome; }
 
-    QSize sizeHint() const override { return TabSize(WantedWidth() - Chrome()); }
+    QSize sizeHint() const override { return Measures().Hint; }
 
     void SetWidth(int width) {
-        const QFontMetrics metrics(TabFont(true));
         const int room = std::max(width - Chrome(), 0);
         // Advances are rounded: the text's own width always fits its own tab.
-        const QString shown = metrics.horizontalAdvance(FullText) <= room
-                                  ? FullText
-                                  : metrics.elidedText(FullText, Qt::ElideMiddle, room);
+        const QString shown =
+            Measures().TextWidth <= room
+                ? Text
+                : QFontMetrics(TabFont(true)).elidedText(Text, Qt::ElideMiddle, room);
         // "&" would read as a mnemonic; the text is shown as it is.
         setText(QString(shown).replace(QLatin1Char('&'), QLatin1String("&&")));
-        setToolTip(shown == FullText ? QString() : FullText);
+        const QString tip = shown == Text ? QString() : Text;
+        if (toolTip() != tip) {
+            setToolTip(tip);
+        }
     }
 
 protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange ||
+            event->type() == QEvent::Polish) {
+            Forget();
+        }
+        return QAbstractButton::event(event);
+    }
+
     void paintEvent(QPaintEvent*) override {
         QStylePainter painter(this);
         QStyleOptionTab option;
@@ -99,6 +116,26 @@ protected:
             painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
         }
     }
+
+private:
+    /// What the rows are arranged by, kept until the text, the font or the
+    /// style changes: every caption change arranges all the rows, and
+    /// measuring each tab's text anew every time was most of its cost.
+    struct Measure {
+        int TextWidth = 0;
+        int Chrome = 0;
+        QSize Hint;
+    };
+    const Measure& Measures() const {
+        if (!Measured) {
+            const int textWidth = QFontMetrics(TabFont(true)).horizontalAdvance(Text);
+            Measured = Measure{textWidth, TabSize(0).width(), TabSize(textWidth)};
+        }
+        return *Measured;
+    }
+
+    QString Text;
+    mutable std::optional<Measure> Measured;
 };
 
 /// The tabs, laid out in rows of the width they are given.
@@ -164,13 +201,17 @@ public:
             Tabs[i]->setGeometry(places[i]);
             Tabs[i]->SetWidth(places[i].width());
         }
-        UpdateFocus();
+        // Moved and relabelled tabs repaint themselves; the focus stays
+        // where it is, so a screen reader is not told of it again.
     }
 
     void UpdateFocus() {
         for (std::size_t i = 0; i < Tabs.size(); ++i) {
-            Tabs[i]->Focused = hasFocus() && static_cast<int>(i) == Current;
-            Tabs[i]->update();
+            const bool focused = hasFocus() && static_cast<int>(i) == Current;
+            if (Tabs[i]->Focused != focused) {
+                Tabs[i]->Focused = focused;
+                Tabs[i]->update();
+            }
         }
         // A screen reader follows the focus: it is on the current tab.
         if (hasFocus() && Current >= 0 && QAccessible::isActive()) {
@@ -322,7 +363,7 @@ QWidget* TPageControl::widget(int index) const {
 }
 
 QString TPageControl::tabText(int index) const {
-    return index >= 0 && index < count() ? Rows->Tabs[index]->FullText : QString();
+    return index >= 0 && index < count() ? Rows->Tabs[index]->FullText() : QString();
 }
 
 void TPageControl::setTabText(int index, const QString& text) {
@@ -330,7 +371,7 @@ void TPageControl::setTabText(int index, const QString& text) {
         return;
     }
     PageTab* tab = Rows->Tabs[index];
-    tab->FullText = text;
+    tab->SetFullText(text);
     tab->setAccessibleName(text);
     LayOut();
     // A count added or dropped moves the tabs after it: the current one stays in view.
@@ -394,6 +435,10 @@ void TPageControl::resizeEvent(QResizeEvent* event) {
 bool TPageControl::event(QEvent* event) {
     // The rows' height follows the font, as the tabs' widths do.
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        // The tabs may hear of it after this control does.
+        for (PageTab* tab : Rows->Tabs) {
+            tab->Forget();
+        }
         LayOut();
     }
     return QWidget::event(event);

@@ -753,6 +753,31 @@ private slots:
         QCOMPARE(tab->accessibleName(), QString::fromStdString(handle));
     }
 
+    void tabsAreMeasuredAgainWhenTheFontChanges() {
+        auto form = Attached();
+        for (const char* from : {"alice", "bob", "Carol"}) {
+            ReceiveMessage(static_cast<int>(form->PageControl1->count()) + 1, from, "hola");
+        }
+        window::TPageControl& pages = *form->PageControl1;
+        const QList<QAbstractButton*> tabs = pages.findChildren<QAbstractButton*>();
+        QCOMPARE(tabs.size(), 3);
+        for (const int points : {30, 8, 20}) {
+            QFont font = form->font();
+            font.setPointSize(points);
+            form->setFont(font);
+            QCoreApplication::processEvents();
+            for (int i = 0; i < pages.count(); ++i) {
+                // A whole caption, in the bold a marked tab takes, fits its tab.
+                QFont bold = tabs[i]->font();
+                bold.setBold(true);
+                const int needed = QFontMetrics(bold).horizontalAdvance(pages.tabText(i));
+                QVERIFY2(pages.tabRect(i).width() > needed,
+                         qPrintable(QStringLiteral("%1 pt, tab %2").arg(points).arg(i)));
+                QCOMPARE(tabs[i]->text(), pages.tabText(i));
+            }
+        }
+    }
+
     void keyboardPagingGoesRoundThePages() {
         auto form = Attached();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));

@@ -92,8 +92,10 @@ struct FakeView final : MainView {
             }
         }
     }
+    int Listings = 0; ///< how often "To" was filled
     void SetContacts(const std::vector<std::string>& friends,
                      const std::vector<std::string>& others) override {
+        ++Listings;
         Contacts = friends;
         Contacts.insert(Contacts.end(), others.begin(), others.end());
         Others = others;
@@ -1050,6 +1052,58 @@ TEST_F(ConversationFlowsTest, ANewFriendsListKeepsThePartnerChosen) {
         EXPECT_EQ(fresh.View.Others, c.Others);
         EXPECT_EQ(fresh.View.Message, c.Field);
         EXPECT_EQ(fresh.Flows.Partners().at("bob").Draft, u"Dear bob");
+    }
+}
+
+TEST_F(ConversationFlowsTest, ToIsFilledAgainOnlyWhenWhatItListsChanges) {
+    // Each filling lists the whole roster: once per message of a partner who
+    // is no friend would stall the window on every one of them.
+    struct Step {
+        enum { Incoming, ChooseTo, ReceiveIn, NewFriends } What;
+        std::string Partner; ///< or the receive language's position
+        int Fillings;
+        std::vector<std::string> Others;
+        std::string To;
+    };
+    const std::vector<Step> steps = {
+        {Step::Incoming, "zoe", 1, {"zoe"}, "zoe"},
+        {Step::Incoming, "zoe", 0, {"zoe"}, "zoe"},
+        {Step::Incoming, "alice", 0, {"zoe"}, "zoe"},
+        {Step::Incoming, "yan", 1, {"zoe", "yan"}, "zoe"},
+        {Step::Incoming, "yan", 0, {"zoe", "yan"}, "zoe"},
+        {Step::ChooseTo, "yan", 0, {"zoe", "yan"}, "yan"},
+        {Step::ChooseTo, "alice", 0, {"zoe", "yan"}, "alice"},
+        {Step::ChooseTo, "zoe", 0, {"zoe", "yan"}, "zoe"},
+        // "(not a contact)" is written in the language the window reads.
+        {Step::ReceiveIn, "3", 1, {"zoe", "yan"}, "zoe"},
+        {Step::Incoming, "zoe", 0, {"zoe", "yan"}, "zoe"},
+        {Step::NewFriends, "zoe", 1, {"yan"}, "zoe"},
+        {Step::Incoming, "yan", 0, {"yan"}, "zoe"},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE("step " + std::to_string(i));
+        const int before = View.Listings;
+        switch (step.What) {
+        case Step::Incoming:
+            Notify(Message(++LastId, step.Partner, "x"));
+            Settle();
+            break;
+        case Step::ChooseTo:
+            Flows.ContactChosen(step.Partner);
+            break;
+        case Step::ReceiveIn:
+            View.Receive = std::stoi(step.Partner);
+            Notify(Message(++LastId, "yan", "x"));
+            Settle();
+            break;
+        case Step::NewFriends:
+            Flows.FriendsReported({"alice", step.Partner});
+            break;
+        }
+        EXPECT_EQ(View.Listings - before, step.Fillings);
+        EXPECT_EQ(View.Others, step.Others);
+        EXPECT_EQ(View.ContactText(), step.To);
     }
 }
 
