@@ -836,6 +836,14 @@ void ConversationFlows::ListContacts(bool keepChoice) {
 }
 
 ConversationLog* ConversationFlows::PageOf(const std::string& handle) {
+    // A new page comes after the ones still to be brought back.
+    if (!ToRestore.empty() && !PartnerOf(handle).HasPage && !Restoring) {
+        Restoring = true;
+        while (!ToRestore.empty()) {
+            RestoreNext();
+        }
+        Restoring = false;
+    }
     struct Restore {
         bool& Flag;
         bool Outer;
@@ -857,24 +865,53 @@ void ConversationFlows::UseHistory(history::ConversationHistory* store) {
     if (Store == nullptr) {
         return;
     }
-    for (const std::string& partner : Store->Conversations()) {
-        const auto slice = Store->Recent(partner, RestoredEntries);
-        ConversationLog* log = slice.Entries.empty() ? nullptr : PageOf(partner);
-        if (log == nullptr) {
-            continue;
-        }
-        std::vector<LogEntry> entries;
-        entries.reserve(slice.Entries.size());
-        Partner& kept = PartnerOf(partner);
-        for (const StoredEntry& stored : slice.Entries) {
-            entries.push_back(ShownFromHistory(stored));
-            kept.StoredIds.push_back(stored.Id);
-        }
-        log->PrependEntries(entries, slice.MoreBefore);
+    // The first page comes back now, to be shown; the others one at a time
+    // from the event loop, in their order, so that the window is not held up
+    // by a long history.
+    const std::vector<std::string> conversations = Store->Conversations();
+    ToRestore.assign(conversations.begin(), conversations.end());
+    while (!ToRestore.empty() && PageOrder.empty()) {
+        RestoreNext();
     }
     if (OnShow.empty() && !PageOrder.empty()) {
         Choose(PageOrder.front());
     }
+    RestoreLater();
+}
+
+void ConversationFlows::RestoreLater() {
+    if (!ToRestore.empty()) {
+        View.RunLater([this] {
+            RestoreNext();
+            RestoreLater();
+        });
+    }
+}
+
+void ConversationFlows::RestoreNext() {
+    if (ToRestore.empty() || Store == nullptr) {
+        return;
+    }
+    const std::string partner = std::move(ToRestore.front());
+    ToRestore.pop_front();
+    const auto slice = Store->Recent(partner, RestoredEntries);
+    const bool outer = std::exchange(Restoring, true);
+    ConversationLog* log = slice.Entries.empty() ? nullptr : PageOf(partner);
+    Restoring = outer;
+    if (log == nullptr) {
+        return;
+    }
+    std::vector<LogEntry> entries;
+    entries.reserve(slice.Entries.size());
+    std::deque<std::int64_t> ids;
+    for (const StoredEntry& stored : slice.Entries) {
+        entries.push_back(ShownFromHistory(stored));
+        ids.push_back(stored.Id);
+    }
+    // Entries written meanwhile (a message that came first) stay below.
+    std::deque<std::int64_t>& kept = PartnerOf(partner).StoredIds;
+    kept.insert(kept.begin(), ids.begin(), ids.end());
+    log->PrependEntries(entries, slice.MoreBefore);
 }
 
 void ConversationFlows::HistoryUnavailable(StatusLine::History why, std::string problem) {

@@ -240,6 +240,10 @@ private:
                       history::StoredEntry& stored);
     /// The entry a stored one shows, as a live one would.
     LogEntry ShownFromHistory(const history::StoredEntry& stored) const;
+    /// Brings back the next page of the history, and the ones after it from
+    /// the event loop.
+    void RestoreNext();
+    void RestoreLater();
     /// Brings back earlier entries of partner's page; false when there are none.
     bool BringBackEarlier(const std::string& partner, ConversationLog& log);
     /// A write to the history succeeded or failed: the status line says so.
@@ -288,6 +292,9 @@ private:
 
     MainView& View;
     history::ConversationHistory* Store = nullptr;
+    /// The history's partners whose pages are still to come back, in order.
+    std::deque<std::string> ToRestore;
+    bool Restoring = false;
     skype::TSkypeControl& Skype;
     TranslationService& Service;
     TMessageQueue Queue;

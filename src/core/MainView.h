@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -121,6 +122,10 @@ public:
     virtual TranslationRoute CurrentRoute() const { return {}; }
     /// Shows the status line; called only when it changed.
     virtual void ShowStatus(const StatusLine& status) = 0;
+
+    /// Runs work from the event loop, after what is waiting there; at once
+    /// where there is no loop.
+    virtual void RunLater(std::function<void()> work) { work(); }
 
     /// Tells the user of a failure, in the error box; never waits for it.
     virtual void ShowError(const std::string& message) = 0;

@@ -635,6 +635,12 @@ void TMainForm::ShowError(const std::string& message) {
     Errors.Report(message);
 }
 
+void TMainForm::RunLater(std::function<void()> work) {
+    // Dropped with the window.
+    QTimer::singleShot(0, this,
+                       [this, work = std::move(work)] { Guarded(Errors, [&] { work(); }); });
+}
+
 void TMainForm::UpdateAccessibleNames() {
     // Each list is named by the label in front of it, in the language shown.
     TranslateTo->setAccessibleName(AsLabelShows(l_Translate_To->text()));

@@ -6,6 +6,8 @@
 #include "history/HistoryStore.h"
 #include "support/ScratchFolder.h"
 
+#include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace velantro::core {
@@ -86,6 +88,21 @@ struct WindowView final : MainView {
     void ShowOwnHandle(std::string_view) override {}
     void ShowStatus(const StatusLine& status) override { Statuses.push_back(status); }
     void ShowError(const std::string& message) override { Errors.push_back(message); }
+    /// Deferred work runs when the test says, as a loop would run it.
+    bool Defer = false;
+    std::deque<std::function<void()>> Later;
+    void RunLater(std::function<void()> work) override {
+        if (Defer) {
+            Later.push_back(std::move(work));
+        } else {
+            work();
+        }
+    }
+    void RunOne() {
+        auto work = std::move(Later.front());
+        Later.pop_front();
+        work();
+    }
 };
 
 /// Translates by marking the text with the language code, or fails while Down.
@@ -110,7 +127,8 @@ struct Translation final : TranslationService {
 /// One run of the program: the window, the chat client and the flows over
 /// the history file.
 struct Session {
-    explicit Session(history::HistoryStore* store) {
+    explicit Session(history::HistoryStore* store, bool defer = false) {
+        View.Defer = defer;
         Fake.Answer = [this](const FakeWindowMessages::SendRecord& send) {
             const auto found = Replies.find(send.Line());
             return found == Replies.end() ? std::vector<std::string>{} : found->second;
@@ -197,6 +215,49 @@ TEST_F(ConversationHistoryTest, TheNextRunShowsThePagesInTheirOrderAsTheyWereSho
     EXPECT_EQ(second.View.Order, (std::vector<std::string>{"bob", "alice"}));
     EXPECT_EQ(second.View.Current, "bob") << "the first page is the conversation shown";
     EXPECT_FALSE(second.View.Pages.at("bob").Earlier);
+}
+
+TEST_F(ConversationHistoryTest, PagesComeBackOneATurnAndNewOnesStillFollowThem) {
+    struct Case {
+        const char* Name;
+        int Turns;        ///< pages brought back before the message
+        std::string From; ///< who writes then
+        Entries Carol;    ///< carol's page afterwards
+    };
+    const Case cases[] = {
+        {"a new partner waits for the pages before", 0, "dave", {u"carol: [1]old"}},
+        {"a partner still to come back gets their entries first",
+         1,
+         "carol",
+         {u"carol: [1]old", u"carol: [1]new"}},
+        {"after every page is back", 2, "dave", {u"carol: [1]old"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove_all(Folder.Path);
+        const auto store = Open();
+        {
+            Session first(store.get());
+            for (const char* partner : {"alice", "bob", "carol"}) {
+                first.Receive(static_cast<int>(partner[0]), partner, "old");
+            }
+        }
+        Session next(store.get(), true);
+        EXPECT_EQ(next.View.Order, std::vector<std::string>{"alice"}) << "the first one at once";
+        for (int turn = 0; turn < c.Turns; ++turn) {
+            next.View.RunOne();
+        }
+        next.Receive(900, c.From, "new");
+        while (!next.View.Later.empty()) {
+            next.View.RunOne();
+        }
+        std::vector<std::string> order{"alice", "bob", "carol"};
+        if (c.From == "dave") {
+            order.push_back("dave");
+        }
+        EXPECT_EQ(next.View.Order, order);
+        EXPECT_EQ(next.View.Pages.at("carol").Lines, c.Carol);
+    }
 }
 
 TEST_F(ConversationHistoryTest, OriginalsAndMarksApplyToStoredEntriesToo) {
