@@ -232,7 +232,7 @@ TEST_F(HistoryStoreTest, FilesThatAreNotOursOrTooNewAreRefusedAndKeepEveryByte) 
         {"a newer release's", "CREATE TABLE future(x); PRAGMA user_version = 99;", Problem::Newer},
         {"another program's", "CREATE TABLE notes(text);", Problem::Unreadable},
         {"another application id", "PRAGMA application_id = 7;", Problem::Unreadable},
-        {"damaged",
+        {"damaged and left open",
          "PRAGMA application_id = 1449946696; PRAGMA user_version = 2;"
          "CREATE TABLE t(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
          "FROM n WHERE i < 2000) INSERT INTO t SELECT printf('%0100d', i) FROM n;",
@@ -246,10 +246,14 @@ TEST_F(HistoryStoreTest, FilesThatAreNotOursOrTooNewAreRefusedAndKeepEveryByte) 
         } else {
             Exec(File, c.Sql);
         }
-        if (std::string(c.Name) == "damaged") {
+        if (std::string(c.Name).starts_with("damaged")) {
             std::fstream file(File, std::ios::binary | std::ios::in | std::ios::out);
             file.seekp(4096 * 3 + 100);
             file << std::string(2000, '\xEE');
+        }
+        if (std::string(c.Name).ends_with("left open")) {
+            // As a writer that crashed leaves it: its log beside it.
+            std::ofstream(File.string() + "-wal", std::ios::binary);
         }
         const std::string before = FileContents(File);
         const auto opened = HistoryStore::Open(File);
