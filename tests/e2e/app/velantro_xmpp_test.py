@@ -168,6 +168,22 @@ class VelantroXmppTest(unittest.TestCase):
                          [f"{self.bob}: Hello friend [received while Velantro was closed]"])
         self.assertIsNone(peer.poll())
 
+    def test_a_reply_typed_on_another_device_is_the_users_own_entry(self):
+        bob = self.befriend("bob-secret-2", self.bob)
+        self.session.start_translator()
+        self.start_peer(self.password_file)
+        self.window = self.session.start_velantro()
+        wait_until(lambda: self.contacts() == [self.bob], 30, "bob as contact")
+        bob.send(self.alice, "Hola amigo")
+        self.wait_for_page(self.bob, [f"{self.bob}: Hello friend"])
+        # alice answers from her phone; the server copies it to skype-peer.
+        phone = self.contact(self.alice, "alice-secret-1")
+        phone.wait_for("ready")
+        phone.send(self.bob, "typed on my phone")
+        self.wait_for_page(self.bob, [f"{self.bob}: Hello friend",
+                                      f"{self.alice}: typed on my phone"])
+        self.assertEqual(bob.wait_for("message")["body"], "typed on my phone")
+
     def signed_in_count(self):
         return self.read(self.peer_out).count("xmpp: signed in as ")
 
