@@ -340,17 +340,29 @@ void ConversationFlows::Retried(std::int32_t id, TranslationOutcome outcome,
 
 void ConversationFlows::AskAboutLateSend(std::int32_t id) {
     // Also with no send of this program's waiting: the user may have written
-    // from another device, and that is their own entry on the page.
-    if (OwnMessages.Contains(id)) {
+    // from another device, and that is their own entry on the page. But a
+    // client that does not describe its sent messages is asked about them
+    // no more, and the questions go one at a time, a bounded number
+    // waiting: a flood of statuses holds up no other command for long.
+    if (OwnMessages.Contains(id) || (MaybeSent.empty() && !ClientDescribesSends) ||
+        SendQuestions.size() >= LateQuestionsLimit) {
         return;
     }
     StatusesSeen.Add(id);
-    if (LateOrder.size() >= LateQuestionsLimit) {
-        LateQuestions.erase(LateOrder.front());
-        LateOrder.pop_front();
+    SendQuestions.push_back(id);
+    AskNextAboutSend();
+}
+
+void ConversationFlows::AskNextAboutSend() {
+    if (MaybeSent.empty() && !ClientDescribesSends) {
+        SendQuestions.clear();
     }
+    if (!LateQuestions.empty() || SendQuestions.empty()) {
+        return;
+    }
+    const std::int32_t id = SendQuestions.front();
+    SendQuestions.pop_front();
     LateQuestions[id] = {};
-    LateOrder.push_back(id);
     // To whom and what: a send is known by both, never by its text alone.
     for (const auto property : {skype::cmUsers, skype::cmBody}) {
         Skype.GetChatMsgProperty(id, property, [this, id, property](const TCommandOutcome& o) {
@@ -369,6 +381,8 @@ void ConversationFlows::LateAnswer(std::int32_t id, skype::TSkypeChatMsgProperty
     std::string value;
     if (outcome.Result == TCommandResult::Answered) {
         value = PropertyValueOf(outcome.AnswerLine);
+    } else if (outcome.Result != TCommandResult::Refused) {
+        ClientDescribesSends = false; // it took no question, or left it unanswered
     }
     (property == skype::cmUsers ? question->second.Partner : question->second.Body) = value;
     if (!question->second.Partner || !question->second.Body) {
@@ -376,8 +390,8 @@ void ConversationFlows::LateAnswer(std::int32_t id, skype::TSkypeChatMsgProperty
     }
     const LateQuestion known = std::move(question->second);
     LateQuestions.erase(question);
-    std::erase(LateOrder, id);
     MatchLateSend(id, known);
+    AskNextAboutSend();
 }
 
 void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known) {
@@ -629,6 +643,7 @@ void ConversationFlows::SendFailed(const std::string& why) {
 void ConversationFlows::Attached() {
     StatusNow.ChatClient = StatusLine::Client::Attached;
     PublishStatus();
+    ClientDescribesSends = true;
     Skype.Search(skype::stFriends, "");
     // Once per attach: what came while no program was attached.
     if (Skype.SupportsSearch(skype::stMissedChatMsgs)) {

@@ -194,7 +194,7 @@ public:
     static constexpr std::size_t RetriesPerRound = 10;
     /// The most sends kept that the client neither took nor refused in time.
     static constexpr std::size_t MaybeSentLimit = 16;
-    /// The most messages asked about at once to match a late send.
+    /// The most sent messages waiting to be asked about.
     static constexpr std::size_t LateQuestionsLimit = 64;
     /// The most missed messages taken from one answer, and fetched at once.
     static constexpr std::size_t MissedLimit = 10000;
@@ -254,6 +254,7 @@ private:
     /// A status of a message this program did not see being sent: while a
     /// send may still go out late, asks who it went to and what it said.
     void AskAboutLateSend(std::int32_t id);
+    void AskNextAboutSend();
     void LateAnswer(std::int32_t id, skype::TSkypeChatMsgProperty property,
                     const skype::TCommandOutcome& outcome);
     void MatchLateSend(std::int32_t id, const LateQuestion& known);
@@ -314,14 +315,18 @@ private:
     /// Messages known to be the user's own: sends the client confirmed, and
     /// late sends matched; their pieces are no incoming message's.
     TRecentIds OwnMessages{256};
+    /// The message asked about (one at a time), and the ones waiting.
     std::unordered_map<std::int32_t, LateQuestion> LateQuestions;
+    std::deque<std::int32_t> SendQuestions;
+    /// Whether the client answers questions about its sent messages; found
+    /// out anew at each attach.
+    bool ClientDescribesSends = true;
     /// The missed messages: asked for once per attach, then fetched a few at
     /// a time; an id stays in Missed until its entry is written.
     bool MissedAsked = false;
     std::deque<std::int32_t> MissedToFetch;
     std::unordered_set<std::int32_t> Missed;
     std::size_t MissedFetching = 0;
-    std::deque<std::int32_t> LateOrder;
     /// A page the flow creates may become the current one; that is no choice
     /// of the user's.
     bool CreatingPage = false;

@@ -1408,3 +1408,27 @@ TEST_F(ConversationFlowsTest, MissedMessagesAreShownOnceAtAttachMarkedAndThenSee
 
 } // namespace
 } // namespace velantro::core
+
+namespace velantro::core {
+namespace {
+
+/// Statuses of sent messages the program did not send, from a client that
+/// does not describe them: asked about once, they hold up nothing after.
+TEST_F(ConversationFlowsTest, AFloodOfUnknownSentStatusesHoldsUpNoMessage) {
+    Lines flood;
+    for (int id = 1; id <= 5000; ++id) {
+        flood.push_back("CHATMESSAGE " + std::to_string(id) + " STATUS SENT");
+    }
+    Notify(flood);
+    Notify(Message(9001, "alice", "Hola"));
+    Fake.Advance(std::chrono::seconds(3 * skype::TSkypeControl::AnswerTimeout.count() / 1000 + 1));
+    EXPECT_EQ(View.Page("alice"), Entries{u"alice: [1]Hola"});
+    std::size_t asked = 0;
+    for (const std::string& line : Sent()) {
+        asked += line.starts_with("GET CHATMESSAGE ") && line.ends_with(" USERS") ? 1 : 0;
+    }
+    EXPECT_EQ(asked, 1U) << "one question found that the client does not answer them";
+}
+
+} // namespace
+} // namespace velantro::core
