@@ -159,8 +159,7 @@ TEST(ChatClient, AClientStartedAgainNeverGivesItsEarlierRunsNumbers) {
 
     ChatClient client = MakeClient();
     client.NumberMessagesFrom(FirstMessageId(1797000000123));
-    EXPECT_EQ(client.Receive({"alice", "hola"}).Line,
-              "CHATMESSAGE 1703671232 STATUS RECEIVED");
+    EXPECT_EQ(client.Receive({"alice", "hola"}).Line, "CHATMESSAGE 1703671232 STATUS RECEIVED");
     EXPECT_EQ(client.Command("MESSAGE bob hi").Lines.front(),
               "CHATMESSAGE 1703671233 STATUS SENDING");
     client.NumberMessagesFrom(std::numeric_limits<std::int32_t>::max());
@@ -210,11 +209,11 @@ TEST(ChatClient, MissedMessagesAreListedOldestFirstUntilTakenOrSeen) {
                             });
     client.Receive({"alice", "one", 0, 11});       // 1
     client.Receive({"bob", "two", 1600000000, 0}); // 2: a time of its own
-    client.Command("MESSAGE bob mine");                   // 3: sent, never missed
-    client.Receive({"alice", "four", 0, 44});       // 4
-    client.Receive({"bob", "five", 0, 55});         // 5
-    client.Taken(5);                                      // a program took its notification
-    client.Taken(3);                                      // not a missed one: nothing changes
+    client.Command("MESSAGE bob mine");            // 3: sent, never missed
+    client.Receive({"alice", "four", 0, 44});      // 4
+    client.Receive({"bob", "five", 0, 55});        // 5
+    client.Taken(5);                               // a program took its notification
+    client.Taken(3);                               // not a missed one: nothing changes
     RunConversation(
         client, {
                     {"SEARCH MISSEDCHATMESSAGES", {"CHATMESSAGES 1, 2, 4"}},
