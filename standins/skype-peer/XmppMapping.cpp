@@ -158,15 +158,15 @@ std::optional<std::int64_t> ReadXmppTime(std::string_view text) {
         if (!hours || !separator || !minutes || *hours > 23 || *minutes > 59) {
             return std::nullopt;
         }
-        offset = sign * (*hours * 3600 + *minutes * 60);
+        offset = sign * (std::int64_t{*hours} * 3600 + std::int64_t{*minutes} * 60);
     } else {
         return std::nullopt;
     }
     if (at != text.size()) {
         return std::nullopt;
     }
-    return DaysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second -
-           offset;
+    return DaysFromCivil(*year, *month, *day) * 86400 + std::int64_t{*hour} * 3600 +
+           std::int64_t{*minute} * 60 + *second - offset;
 }
 
 bool KeepableId(std::string_view text) {
