@@ -126,7 +126,7 @@ public:
 
     /// Runs work from the event loop, after what is waiting there; at once
     /// where there is no loop.
-    virtual void RunLater(std::function<void()> work) { std::move(work)(); }
+    virtual void RunLater(const std::function<void()>& work) { work(); }
 
     /// Tells the user of a failure, in the error box; never waits for it.
     virtual void ShowError(const std::string& message) = 0;

@@ -635,10 +635,9 @@ void TMainForm::ShowError(const std::string& message) {
     Errors.Report(message);
 }
 
-void TMainForm::RunLater(std::function<void()> work) {
+void TMainForm::RunLater(const std::function<void()>& work) {
     // Dropped with the window.
-    QTimer::singleShot(0, this,
-                       [this, work = std::move(work)] { Guarded(Errors, [&] { work(); }); });
+    QTimer::singleShot(0, this, [this, work] { Guarded(Errors, [&] { work(); }); });
 }
 
 void TMainForm::UpdateAccessibleNames() {

@@ -188,7 +188,7 @@ private:
     bool ShowOriginalText() const override;
     void MessageShown(const std::string& handle, std::u16string_view translation) override;
     void ShowError(const std::string& message) override;
-    void RunLater(std::function<void()> work) override;
+    void RunLater(const std::function<void()>& work) override;
 
     history::ConversationHistory* History;
     core::StatusLine::History HistoryState;

@@ -91,9 +91,9 @@ struct WindowView final : MainView {
     /// Deferred work runs when the test says, as a loop would run it.
     bool Defer = false;
     std::deque<std::function<void()>> Later;
-    void RunLater(std::function<void()> work) override {
+    void RunLater(const std::function<void()>& work) override {
         if (Defer) {
-            Later.push_back(std::move(work));
+            Later.push_back(work);
         } else {
             work();
         }
