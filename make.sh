@@ -115,6 +115,8 @@ bench)
     /usr/bin/python3 bench/message_burst.py "$bin"
     echo "== the window's answers to a screen reader while 20 messages wait on a 1-s service, beside its answers at rest (lower is better)"
     /usr/bin/python3 bench/window_responsiveness.py "$bin"
+    echo "== start-up with 100,000 stored entries over 50 partners, beside start-up with no history (lower is better)"
+    /usr/bin/python3 bench/history_startup.py "$bin"
     echo "== the history, 100,000 entries over 50 partners: opening it and loading each partner's newest 200, beside an empty one; a search of one partner, beside loading a page of 50 (times as long, figures to watch)"
     python3 bench/compare.py --time "$bin/history_store_bench" \
         OpenAndLoad/empty/real_time:OpenAndLoad/full/real_time \
