@@ -36,6 +36,23 @@ class Scratch:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
+def start_up_env(display):
+    """The environment a start-up is timed in: the virtual display, X11, no
+    accessibility bridge, no web endpoint of the user's."""
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "WAYLAND_DISPLAY",
+                        "VELANTRO_WEB_ENDPOINT")}
+    env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb")
+    return env
+
+
+def in_folder(env, folder):
+    """env with the program's settings, data, state and runtime in folder."""
+    return dict(env, XDG_CONFIG_HOME=os.path.join(folder, "config"),
+                XDG_DATA_HOME=os.path.join(folder, "data"),
+                XDG_STATE_HOME=os.path.join(folder, "state"), XDG_RUNTIME_DIR=folder)
+
+
 def stop(process, timeout=10):
     if process.poll() is None:
         process.send_signal(signal.SIGTERM)

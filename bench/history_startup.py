@@ -30,9 +30,7 @@ GOAL = 1.5
 
 def start_once(program, watch, env, folder):
     """Starts velantro with its data in folder; returns seconds to its window."""
-    run_env = dict(env, XDG_CONFIG_HOME=os.path.join(folder, "config"),
-                   XDG_DATA_HOME=os.path.join(folder, "data"),
-                   XDG_STATE_HOME=os.path.join(folder, "state"), XDG_RUNTIME_DIR=folder)
+    run_env = bench_session.in_folder(env, folder)
     watch.drain()
     with open(os.path.join(folder, "stderr"), "wb") as errors:
         start = time.monotonic()
@@ -58,10 +56,7 @@ def main():
     program = os.path.join(bin_dir, "velantro")
     xvfb, name = bench_session.start_display()
     scratch = bench_session.Scratch()
-    env = {k: v for k, v in os.environ.items()
-           if k not in ("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "WAYLAND_DISPLAY",
-                        "VELANTRO_WEB_ENDPOINT")}
-    env.update(DISPLAY=name, QT_QPA_PLATFORM="xcb")
+    env = bench_session.start_up_env(name)
     try:
         made = os.path.join(scratch.fresh("made"), "history.sqlite")
         subprocess.run([os.path.join(bin_dir, "velantro-history-fill"), made,

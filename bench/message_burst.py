@@ -151,12 +151,10 @@ def one_burst(args):
     wait_until(lambda: pyatspi.Registry.getDesktop(0) is not None, 30,
                "the accessibility registry")
     folder = args.folder
-    env = dict(os.environ, DISPLAY=args.display, QT_QPA_PLATFORM="xcb",
-               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-               XDG_CONFIG_HOME=os.path.join(folder, "config"),
-                        XDG_DATA_HOME=os.path.join(folder, "data"),
-                        XDG_STATE_HOME=os.path.join(folder, "state"), XDG_RUNTIME_DIR=folder,
-               VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{args.port}/vl.asp")
+    env = bench_session.in_folder(dict(
+        os.environ, DISPLAY=args.display, QT_QPA_PLATFORM="xcb",
+        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+        VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{args.port}/vl.asp"), folder)
     peer = subprocess.Popen([os.path.join(args.bin, "skype-peer"), "--quiet", "--user",
                              "maria", "--friends", ",".join(FRIENDS)], env=env, cwd=folder,
                             stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)

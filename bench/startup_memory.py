@@ -77,9 +77,7 @@ def peak_rss_kib(pid):
 def start_once(program, watch, env, scratch, settle):
     """Starts the program in a fresh folder; returns (seconds to its window, peak KiB)."""
     folder = scratch.fresh("run")
-    run_env = dict(env, XDG_CONFIG_HOME=os.path.join(folder, "config"),
-                   XDG_DATA_HOME=os.path.join(folder, "data"), XDG_STATE_HOME=os.path.join(folder, "state"),
-                   XDG_RUNTIME_DIR=folder)
+    run_env = bench_session.in_folder(env, folder)
     watch.drain()
     errors = open(os.path.join(folder, "stderr"), "wb")
     start = time.monotonic()
@@ -107,10 +105,7 @@ def main():
                 "minimal window": os.path.join(os.path.abspath(args.bin), "minimal_window")}
     xvfb, name = bench_session.start_display()
     scratch = bench_session.Scratch()
-    env = {k: v for k, v in os.environ.items()
-           if k not in ("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "WAYLAND_DISPLAY",
-                        "VELANTRO_WEB_ENDPOINT")}
-    env.update(DISPLAY=name, QT_QPA_PLATFORM="xcb")
+    env = bench_session.start_up_env(name)
     try:
         watch = MapWatch(name)
         times = {what: [] for what in programs}

@@ -36,8 +36,8 @@ def start_all(bin_dir, folder, display):
 
     port = free_port()
     env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(folder, "config"),
-                        XDG_DATA_HOME=os.path.join(folder, "data"),
-                        XDG_STATE_HOME=os.path.join(folder, "state"),
+               XDG_DATA_HOME=os.path.join(folder, "data"),
+               XDG_STATE_HOME=os.path.join(folder, "state"),
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                VELANTRO_WEB_ENDPOINT=f"http://127.0.0.1:{port}/vl.asp")
     if display:

@@ -61,17 +61,26 @@ std::string NotSentText(std::string_view target, std::string_view why) {
     return "The message" + whom + " was not sent: " + std::string(why);
 }
 
-/// Whether the chat client's list of a message's users names handle.
-bool NamesUser(std::string_view users, std::string_view handle) {
+/// The first user of the chat client's list of a message's users (blank
+/// separated) that wanted takes; empty when there is none.
+template <typename Wanted>
+std::string_view FirstUser(std::string_view users, Wanted wanted) {
     while (!users.empty()) {
         const std::size_t blank = users.find(' ');
         const std::string_view user = users.substr(0, blank);
-        if (common::EqualsNoCaseAscii(user, handle)) {
-            return true;
+        if (!user.empty() && wanted(user)) {
+            return user;
         }
         users = blank == std::string_view::npos ? std::string_view{} : users.substr(blank + 1);
     }
-    return false;
+    return {};
+}
+
+/// Whether the chat client's list of a message's users names handle.
+bool NamesUser(std::string_view users, std::string_view handle) {
+    return !FirstUser(users, [handle](std::string_view user) {
+                return common::EqualsNoCaseAscii(user, handle);
+            }).empty();
 }
 
 /// What the history keeps of a send of the user's.
@@ -430,16 +439,9 @@ void ConversationFlows::MatchLateSend(std::int32_t id, const LateQuestion& known
 void ConversationFlows::ShowSentElsewhere(std::int32_t id, const LateQuestion& known) {
     // The partner is the first user who is not the user; a message the
     // client could not describe is written nowhere.
-    std::string_view users = *known.Partner;
-    std::string partner;
-    while (!users.empty() && partner.empty()) {
-        const std::size_t blank = users.find(' ');
-        const std::string_view user = users.substr(0, blank);
-        if (!user.empty() && !common::EqualsNoCaseAscii(user, Own)) {
-            partner = user;
-        }
-        users = blank == std::string_view::npos ? std::string_view{} : users.substr(blank + 1);
-    }
+    const std::string partner(FirstUser(*known.Partner, [this](std::string_view user) {
+        return !common::EqualsNoCaseAscii(user, Own);
+    }));
     if (partner.empty() || known.Body->empty()) {
         return;
     }
